@@ -1,0 +1,249 @@
+// Code-page conversion through iconv.
+//
+// Characters that the target cannot hold become the code page's default
+// character ('?' in every code page here); byte sequences that are not valid
+// in a double-byte code page become its Unicode default character (U+30FB),
+// as the platform's tables for those code pages say.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <iconv.h>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "winbase.h"
+#include "winnls.h"
+
+namespace {
+
+struct CodePage {
+    UINT number;
+    const char *iconvName;
+    bool doubleByte;
+};
+
+// The code pages this platform converts, by their platform numbers.
+constexpr CodePage kCodePages[] = {
+    {936, "CP936", true},     {54936, "GB18030", false}, {950, "BIG5", true},
+    {932, "CP932", true},     {949, "CP949", true},      {1250, "CP1250", false},
+    {1251, "CP1251", false},  {1252, "CP1252", false},   {20127, "ASCII", false},
+    {28591, "ISO-8859-1", false}, {65001, "UTF-8", false},
+};
+
+const CodePage *FindCodePage(UINT number) {
+    for (const CodePage &page : kCodePages) {
+        if (page.number == number)
+            return &page;
+    }
+    return nullptr;
+}
+
+UINT AnsiCodePage() {
+    static const UINT acp = [] {
+        if (const char *env = getenv("QUILLBAY_ACP"); env && *env) {
+            UINT number = static_cast<UINT>(strtoul(env, nullptr, 10));
+            if (FindCodePage(number))
+                return number;
+        }
+        return 936u;
+    }();
+    return acp;
+}
+
+const CodePage *Resolve(UINT number) {
+    if (number == CP_ACP || number == CP_OEMCP)
+        number = AnsiCodePage();
+    return FindCodePage(number);
+}
+
+// One iconv descriptor per direction and code page, per thread.
+iconv_t Descriptor(const CodePage *page, bool toWide) {
+    thread_local std::map<std::pair<UINT, bool>, iconv_t> cache;
+    auto key = std::make_pair(page->number, toWide);
+    auto it = cache.find(key);
+    if (it == cache.end()) {
+        iconv_t cd = toWide ? iconv_open("UTF-16LE", page->iconvName)
+                            : iconv_open(page->iconvName, "UTF-16LE");
+        it = cache.emplace(key, cd).first;
+    }
+    if (it->second != reinterpret_cast<iconv_t>(-1))
+        iconv(it->second, nullptr, nullptr, nullptr, nullptr);
+    return it->second;
+}
+
+// Runs iconv over the whole input. On an invalid or unmappable unit, calls
+// substitute (which appends to out) and skips the unit's bytes.
+template <class Substitute, class UnitLength>
+bool Run(iconv_t cd, const char *in, size_t inLength, std::string &out, Substitute substitute,
+         UnitLength unitLength) {
+    char chunk[1024];
+    while (inLength > 0) {
+        char *input = const_cast<char *>(in);
+        char *output = chunk;
+        size_t outLeft = sizeof chunk;
+        size_t rc = iconv(cd, &input, &inLength, &output, &outLeft);
+        out.append(chunk, sizeof chunk - outLeft);
+        in = input;
+        if (rc != static_cast<size_t>(-1))
+            continue;
+        if (errno == E2BIG)
+            continue;
+        if (errno != EILSEQ && errno != EINVAL)
+            return false;
+        if (!substitute())
+            return false;
+        size_t skip = std::min(inLength, unitLength(in, inLength));
+        in += skip;
+        inLength -= skip;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    return true;
+}
+
+bool IsAscii(const char *text, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        if (static_cast<unsigned char>(text[i]) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+extern "C" UINT WINAPI GetACP() { return AnsiCodePage(); }
+
+extern "C" BOOL WINAPI IsDBCSLeadByte(BYTE TestChar) {
+    const CodePage *page = Resolve(CP_ACP);
+    return page && page->doubleByte && TestChar >= 0x81 && TestChar <= 0xFE;
+}
+
+extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
+                                          int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar) {
+    const ::CodePage *page = Resolve(CodePage);
+    if (!page) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (!lpMultiByteStr || cbMultiByte == 0 || cchWideChar < 0 ||
+        (cchWideChar > 0 && !lpWideCharStr)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    size_t length = cbMultiByte < 0 ? strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
+
+    std::u16string wide;
+    if (IsAscii(lpMultiByteStr, length)) {
+        wide.assign(lpMultiByteStr, lpMultiByteStr + length);
+    } else {
+        iconv_t cd = Descriptor(page, true);
+        if (cd == reinterpret_cast<iconv_t>(-1)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        std::string bytes;
+        const bool strict = (dwFlags & MB_ERR_INVALID_CHARS) != 0;
+        const char16_t fallback = page->doubleByte ? u'\u30FB' : u'?';
+        auto substitute = [&] {
+            if (strict)
+                return false;
+            bytes.append(reinterpret_cast<const char *>(&fallback), 2);
+            return true;
+        };
+        // In a double-byte code page a lead byte with a bad trail drops only
+        // the lead byte, so the trail is read again as a character.
+        auto unit = [](const char *, size_t) -> size_t { return 1; };
+        if (!Run(cd, lpMultiByteStr, length, bytes, substitute, unit)) {
+            SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+            return 0;
+        }
+        wide.resize(bytes.size() / 2);
+        memcpy(wide.data(), bytes.data(), wide.size() * 2);
+    }
+    if (cchWideChar == 0)
+        return static_cast<int>(wide.size());
+    if (wide.size() > static_cast<size_t>(cchWideChar)) {
+        memcpy(lpWideCharStr, wide.data(), static_cast<size_t>(cchWideChar) * 2);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    memcpy(lpWideCharStr, wide.data(), wide.size() * 2);
+    return static_cast<int>(wide.size());
+}
+
+extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
+                                          int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
+                                          LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar) {
+    const ::CodePage *page = Resolve(CodePage);
+    if (!page || !lpWideCharStr || cchWideChar == 0 || cbMultiByte < 0 ||
+        (cbMultiByte > 0 && !lpMultiByteStr)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (page->number == CP_UTF8 && (lpDefaultChar || lpUsedDefaultChar)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (lpUsedDefaultChar)
+        *lpUsedDefaultChar = FALSE;
+    size_t length = 0;
+    if (cchWideChar < 0) {
+        while (lpWideCharStr[length])
+            ++length;
+        ++length;
+    } else {
+        length = static_cast<size_t>(cchWideChar);
+    }
+
+    std::string bytes;
+    bool ascii = true;
+    for (size_t i = 0; i < length && ascii; ++i)
+        ascii = lpWideCharStr[i] < 0x80;
+    if (ascii) {
+        bytes.reserve(length);
+        for (size_t i = 0; i < length; ++i)
+            bytes.push_back(static_cast<char>(lpWideCharStr[i]));
+    } else {
+        iconv_t cd = Descriptor(page, false);
+        if (cd == reinterpret_cast<iconv_t>(-1)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        const bool strict = (dwFlags & WC_ERR_INVALID_CHARS) != 0 && page->number == CP_UTF8;
+        const char *fallback = page->number == CP_UTF8 ? "\xEF\xBF\xBD"
+                               : lpDefaultChar         ? lpDefaultChar
+                                                       : "?";
+        size_t fallbackLength = page->number == CP_UTF8 ? 3 : 1;
+        auto substitute = [&] {
+            if (strict)
+                return false;
+            bytes.append(fallback, fallbackLength);
+            if (lpUsedDefaultChar)
+                *lpUsedDefaultChar = TRUE;
+            return true;
+        };
+        // A surrogate pair is one character: skip both units together.
+        auto unit = [](const char *at, size_t left) -> size_t {
+            char16_t first = 0, second = 0;
+            memcpy(&first, at, 2);
+            if (left >= 4)
+                memcpy(&second, at + 2, 2);
+            bool pair = first >= 0xD800 && first < 0xDC00 && second >= 0xDC00 && second < 0xE000;
+            return pair ? 4 : 2;
+        };
+        if (!Run(cd, reinterpret_cast<const char *>(lpWideCharStr), length * 2, bytes, substitute,
+                 unit)) {
+            SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+            return 0;
+        }
+    }
+    if (cbMultiByte == 0)
+        return static_cast<int>(bytes.size());
+    if (bytes.size() > static_cast<size_t>(cbMultiByte)) {
+        memcpy(lpMultiByteStr, bytes.data(), static_cast<size_t>(cbMultiByte));
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    memcpy(lpMultiByteStr, bytes.data(), bytes.size());
+    return static_cast<int>(bytes.size());
+}

@@ -1,0 +1,191 @@
+#include "PathRules.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <pwd.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "winbase.h"
+
+namespace platform {
+namespace {
+
+bool Exists(const std::string &path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// The entry of a directory equal to name ignoring ASCII case, or "" if none.
+std::string FindIgnoringCase(const std::string &directory, const std::string &name) {
+    DIR *dir = opendir(directory.empty() ? "." : directory.c_str());
+    if (!dir)
+        return {};
+    std::string found;
+    while (dirent *entry = readdir(dir)) {
+        if (strcasecmp(entry->d_name, name.c_str()) == 0) {
+            found = entry->d_name;
+            break;
+        }
+    }
+    closedir(dir);
+    return found;
+}
+
+std::vector<std::string> Split(const std::string &path) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        if (end > start)
+            parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+} // namespace
+
+std::string ToPosixPath(const char *path) {
+    std::string out = path ? path : "";
+    for (char &c : out) {
+        if (c == '\\')
+            c = '/';
+    }
+    if (out.size() >= 2 && isalpha(static_cast<unsigned char>(out[0])) && out[1] == ':' &&
+        (out.size() == 2 || out[2] == '/'))
+        out = out.size() == 2 ? "/" : out.substr(2);
+    return out;
+}
+
+std::string ResolvePath(const char *path) {
+    std::string posix = ToPosixPath(path);
+    if (posix.empty() || Exists(posix))
+        return posix;
+    const bool absolute = posix[0] == '/';
+    const bool trailing = posix.back() == '/';
+    std::string resolved = absolute ? "/" : "";
+    bool matching = true;
+    for (const std::string &part : Split(posix)) {
+        std::string next = resolved + part;
+        if (matching && part != "." && part != ".." && !Exists(next)) {
+            std::string match = FindIgnoringCase(resolved, part);
+            if (match.empty())
+                matching = false; // the rest does not exist; keep it as spelled
+            else
+                next = resolved + match;
+        }
+        resolved = next + "/";
+    }
+    if (!trailing && resolved.size() > 1)
+        resolved.pop_back();
+    return resolved;
+}
+
+std::string FullPath(const std::string &posixPath) {
+    std::string path = posixPath;
+    if (path.empty() || path[0] != '/') {
+        char cwd[4096];
+        if (!getcwd(cwd, sizeof cwd))
+            return {};
+        path = std::string(cwd) + "/" + path;
+    }
+    const bool trailing = path.back() == '/';
+    std::vector<std::string> parts;
+    for (const std::string &part : Split(path)) {
+        if (part == ".")
+            continue;
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    std::string out;
+    for (const std::string &part : parts)
+        out += "/" + part;
+    if (out.empty() || trailing)
+        out += "/";
+    return out;
+}
+
+DWORD ErrorFromErrno(int error) {
+    switch (error) {
+    case 0:
+        return ERROR_SUCCESS;
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+        return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+        return ERROR_ACCESS_DENIED;
+    case EEXIST:
+        return ERROR_ALREADY_EXISTS;
+    case ENOSPC:
+        return ERROR_DISK_FULL;
+    case EMFILE:
+    case ENFILE:
+        return ERROR_TOO_MANY_OPEN_FILES;
+    case ENAMETOOLONG:
+        return ERROR_FILENAME_EXCED_RANGE;
+    case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case EBADF:
+        return ERROR_INVALID_HANDLE;
+    case ENOTEMPTY:
+        return ERROR_DIR_NOT_EMPTY;
+    case EAGAIN:
+        return ERROR_LOCK_VIOLATION;
+    case ENOTSUP:
+        return ERROR_NOT_SUPPORTED;
+    default:
+        return ERROR_INVALID_FUNCTION;
+    }
+}
+
+DWORD CopyOut(const std::string &text, LPSTR buffer, DWORD size) {
+    if (!buffer || size <= text.size())
+        return static_cast<DWORD>(text.size() + 1);
+    memcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<DWORD>(text.size());
+}
+
+void SetErrorFromErrno() { SetLastError(ErrorFromErrno(errno)); }
+
+std::string HomeDirectory() {
+    std::string home;
+    if (const char *env = getenv("QUILLBAY_HOME"); env && *env) {
+        home = env;
+    } else {
+        std::string data;
+        if (const char *xdg = getenv("XDG_DATA_HOME"); xdg && *xdg) {
+            data = xdg;
+        } else {
+            const char *user = getenv("HOME");
+            if (!user || !*user) {
+                passwd *pw = getpwuid(getuid());
+                user = pw ? pw->pw_dir : "/tmp";
+            }
+            data = std::string(user) + "/.local/share";
+        }
+        home = data + "/quillbay";
+    }
+    // Make every missing directory of the chain.
+    for (size_t i = 1; i <= home.size(); ++i) {
+        if (i == home.size() || home[i] == '/')
+            mkdir(home.substr(0, i).c_str(), 0700);
+    }
+    return home;
+}
+
+} // namespace platform

@@ -1,0 +1,214 @@
+#include "UiHost.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+const char *IconLabel(UINT type) {
+    switch (type & MB_ICONMASK) {
+    case MB_ICONHAND:
+        return "error";
+    case MB_ICONQUESTION:
+        return "question";
+    case MB_ICONWARNING:
+        return "warning";
+    case MB_ICONINFORMATION:
+        return "information";
+    default:
+        return "message";
+    }
+}
+
+struct Button {
+    int id;
+    char key;
+    const char *label;
+};
+
+std::vector<Button> ButtonsOf(UINT type) {
+    switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL:
+        return {{IDOK, 'o', "OK"}, {IDCANCEL, 'c', "Cancel"}};
+    case MB_ABORTRETRYIGNORE:
+        return {{IDABORT, 'a', "Abort"}, {IDRETRY, 'r', "Retry"}, {IDIGNORE, 'i', "Ignore"}};
+    case MB_YESNOCANCEL:
+        return {{IDYES, 'y', "Yes"}, {IDNO, 'n', "No"}, {IDCANCEL, 'c', "Cancel"}};
+    case MB_YESNO:
+        return {{IDYES, 'y', "Yes"}, {IDNO, 'n', "No"}};
+    case MB_RETRYCANCEL:
+        return {{IDRETRY, 'r', "Retry"}, {IDCANCEL, 'c', "Cancel"}};
+    default:
+        return {{IDOK, 'o', "OK"}};
+    }
+}
+
+class HeadlessUiHost : public UiHost {
+public:
+    int MessageBox(HWND, const std::string &text, const std::string &caption,
+                   UINT type) override {
+        fprintf(stderr, "[%s] %s: %s\n", IconLabel(type), caption.c_str(), text.c_str());
+        return DefaultButton(type);
+    }
+    int Choose(const std::string &title, const std::vector<std::string> &options,
+               int preset) override {
+        if (preset >= 0 && preset < static_cast<int>(options.size())) {
+            fprintf(stderr, "[choice] %s: %s\n", title.c_str(), options[preset].c_str());
+            return preset;
+        }
+        fprintf(stderr, "[choice] %s: cancelled (no preset)\n", title.c_str());
+        return -1;
+    }
+};
+
+class ConsoleUiHost : public UiHost {
+public:
+    int MessageBox(HWND, const std::string &text, const std::string &caption,
+                   UINT type) override {
+        std::vector<Button> buttons = ButtonsOf(type);
+        fprintf(stderr, "\n== %s (%s) ==\n%s\n", caption.c_str(), IconLabel(type), text.c_str());
+        for (;;) {
+            for (const Button &b : buttons)
+                fprintf(stderr, "  [%c] %s", b.key, b.label);
+            fprintf(stderr, "\n> ");
+            std::string line;
+            if (!std::getline(std::cin, line))
+                return DefaultButton(type);
+            if (line.empty())
+                return buttons.front().id;
+            for (const Button &b : buttons) {
+                if (tolower(static_cast<unsigned char>(line[0])) == b.key)
+                    return b.id;
+            }
+        }
+    }
+    int Choose(const std::string &title, const std::vector<std::string> &options,
+               int preset) override {
+        fprintf(stderr, "\n== %s ==\n", title.c_str());
+        for (size_t i = 0; i < options.size(); ++i)
+            fprintf(stderr, "  %zu%s %s\n", i + 1, static_cast<int>(i) == preset ? "*" : " ",
+                    options[i].c_str());
+        fprintf(stderr, "Number (Enter for the marked one, c to cancel)> ");
+        std::string line;
+        if (!std::getline(std::cin, line) || line == "c" || line == "C")
+            return -1;
+        if (line.empty())
+            return preset;
+        long n = strtol(line.c_str(), nullptr, 10);
+        return n >= 1 && n <= static_cast<long>(options.size()) ? static_cast<int>(n - 1) : -1;
+    }
+};
+
+std::unique_ptr<UiHost> MakeHost() {
+    const char *mode = getenv("QUILLBAY_UI");
+    std::string name = mode ? mode : "";
+    if (name == "scripted")
+        return std::make_unique<ScriptedUiHost>();
+    if (name == "headless")
+        return std::make_unique<HeadlessUiHost>();
+    if (name == "console" || (name.empty() && isatty(STDIN_FILENO) && isatty(STDERR_FILENO)))
+        return std::make_unique<ConsoleUiHost>();
+    return std::make_unique<HeadlessUiHost>();
+}
+
+std::mutex &HostLock() {
+    static auto *lock = new std::mutex;
+    return *lock;
+}
+
+std::unique_ptr<UiHost> &HostSlot() {
+    static auto *slot = new std::unique_ptr<UiHost>;
+    return *slot;
+}
+
+} // namespace
+
+int DefaultButton(UINT type) { return ButtonsOf(type).front().id; }
+
+UiHost &UiHost::Current() {
+    std::lock_guard<std::mutex> guard(HostLock());
+    if (!HostSlot())
+        HostSlot() = MakeHost();
+    return *HostSlot();
+}
+
+void UiHost::Install(std::unique_ptr<UiHost> host) {
+    std::lock_guard<std::mutex> guard(HostLock());
+    HostSlot() = std::move(host);
+}
+
+ScriptedUiHost::ScriptedUiHost() {
+    if (const char *answers = getenv("QUILLBAY_UI_ANSWERS")) {
+        std::string list = answers;
+        size_t start = 0;
+        while (start < list.size()) {
+            size_t end = list.find(',', start);
+            if (end == std::string::npos)
+                end = list.size();
+            if (end > start)
+                m_answers.push_back(atoi(list.substr(start, end - start).c_str()));
+            start = end + 1;
+        }
+    }
+    if (const char *log = getenv("QUILLBAY_UI_LOG"))
+        m_logPath = log;
+}
+
+int ScriptedUiHost::MessageBox(HWND owner, const std::string &text, const std::string &caption,
+                               UINT type) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    int answer = DefaultButton(type);
+    if (!m_answers.empty()) {
+        answer = m_answers.front();
+        m_answers.pop_front();
+    }
+    m_shown.push_back(ShownMessageBox{owner, text, caption, type, answer});
+    if (!m_logPath.empty()) {
+        if (FILE *log = fopen(m_logPath.c_str(), "a")) {
+            fprintf(log, "box\t%u\t%s\t%s\t%d\n", type, caption.c_str(), text.c_str(), answer);
+            fclose(log);
+        }
+    }
+    return answer;
+}
+
+int ScriptedUiHost::Choose(const std::string &title, const std::vector<std::string> &options,
+                           int preset) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    int answer = preset;
+    if (!m_answers.empty()) {
+        answer = m_answers.front();
+        m_answers.pop_front();
+    }
+    if (answer >= static_cast<int>(options.size()))
+        answer = -1;
+    if (!m_logPath.empty()) {
+        if (FILE *log = fopen(m_logPath.c_str(), "a")) {
+            fprintf(log, "choice\t%s\t%d\n", title.c_str(), answer);
+            fclose(log);
+        }
+    }
+    return answer;
+}
+
+void ScriptedUiHost::Queue(int answer) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_answers.push_back(answer);
+}
+
+std::vector<ShownMessageBox> ScriptedUiHost::Shown() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_shown;
+}
+
+void ScriptedUiHost::Forget() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_shown.clear();
+    m_answers.clear();
+}
+
+} // namespace platform

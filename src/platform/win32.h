@@ -1,0 +1,10 @@
+// The platform: the subset of the desktop platform's interfaces that the
+// system calls, built on Linux libraries.
+#pragma once
+
+#include "kernel/windef.h"
+#include "kernel/winerror.h"
+#include "kernel/winbase.h"
+#include "kernel/winnls.h"
+#include "registry/winreg.h"
+#include "user/winuser.h"

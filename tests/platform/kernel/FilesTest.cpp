@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+
+#include "platform/win32.h"
+#include "testing/TestSupport.h"
+
+using testing_support::ReadFile;
+using testing_support::WriteFile;
+
+namespace {
+
+class Files : public ::testing::Test {
+protected:
+    void SetUp() override { m_dir = testing_support::MakeTempDir("files-"); }
+    void TearDown() override { testing_support::RemoveTree(m_dir); }
+    std::string Path(const std::string &name) const { return m_dir + "/" + name; }
+
+    std::string m_dir;
+};
+
+HANDLE Open(const std::string &path, DWORD access, DWORD disposition, DWORD attributes = 0) {
+    return CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+                       attributes ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+} // namespace
+
+TEST_F(Files, WritesReadsSeeksAndTruncates) {
+    HANDLE h = Open(Path("a.bin"), GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD n = 0xdeadbeef;
+    ASSERT_TRUE(WriteFile(h, "hello world", 11, &n, nullptr));
+    EXPECT_EQ(n, 11u);
+    EXPECT_EQ(GetFileSize(h, nullptr), 11u);
+    EXPECT_EQ(SetFilePointer(h, 6, nullptr, FILE_BEGIN), 6u);
+    char buffer[16] = {};
+    ASSERT_TRUE(ReadFile(h, buffer, sizeof buffer, &n, nullptr));
+    EXPECT_EQ(n, 5u);
+    EXPECT_STREQ(buffer, "world");
+    EXPECT_EQ(SetFilePointer(h, -6, nullptr, FILE_END), 5u);
+    ASSERT_TRUE(SetEndOfFile(h));
+    EXPECT_EQ(GetFileSize(h, nullptr), 5u);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(SetFilePointer(h, -10, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+    EXPECT_TRUE(FlushFileBuffers(h));
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(ReadFile(Path("a.bin")), "hello");
+    EXPECT_FALSE(CloseHandle(h)); // a closed handle is refused, not reused
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST_F(Files, DispositionsFollowThePlatform) {
+    std::string path = Path("d.txt");
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(Open(path, GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(Open(Path("no/d.txt"), GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+
+    HANDLE h = Open(path, GENERIC_WRITE, OPEN_ALWAYS);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    WriteFile(h, "abc", 3, nullptr, nullptr);
+    CloseHandle(h);
+    h = Open(path, GENERIC_WRITE, OPEN_ALWAYS);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    CloseHandle(h);
+    EXPECT_EQ(ReadFile(path), "abc");
+
+    EXPECT_EQ(Open(path, GENERIC_WRITE, CREATE_NEW), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    CloseHandle(Open(path, GENERIC_WRITE, TRUNCATE_EXISTING));
+    EXPECT_EQ(ReadFile(path), "");
+    EXPECT_EQ(Open(path, GENERIC_READ, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
+}
+
+TEST_F(Files, AccessFollowsTheHandle) {
+    WriteFile(Path("r.txt"), "data");
+    HANDLE h = Open(Path("r.txt"), GENERIC_READ, OPEN_EXISTING);
+    DWORD n = 0xdeadbeef;
+    EXPECT_FALSE(WriteFile(h, "x", 1, &n, nullptr));
+    EXPECT_EQ(n, 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    CloseHandle(h);
+}
+
+TEST_F(Files, ReadOnlyFilesRefuseWritingAndDeletion) {
+    std::string path = Path("ro.txt");
+    WriteFile(path, "keep");
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(GetFileAttributesA(path.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(Open(path, GENERIC_WRITE, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(DeleteFileA(path.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    HANDLE reader = Open(path, GENERIC_READ, OPEN_EXISTING);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+    CloseHandle(reader);
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(GetFileAttributesA(path.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+    EXPECT_TRUE(DeleteFileA(path.c_str()));
+    EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Files, AttributesAreKeptWithTheFile) {
+    std::string path = Path("t.tmp");
+    HANDLE h = Open(path, GENERIC_WRITE, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY);
+    CloseHandle(h);
+    EXPECT_EQ(GetFileAttributesA(path.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_TEMPORARY));
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(GetFileAttributesA(path.c_str()),
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(GetFileAttributesA(m_dir.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(Files, DirectoriesAreMadeAndCannotBeOpenedAsFiles) {
+    std::string dir = Path("sub");
+    EXPECT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
+    EXPECT_FALSE(CreateDirectoryA(dir.c_str(), nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_FALSE(CreateDirectoryA(Path("x/y").c_str(), nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(Open(dir, GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(DeleteFileA(dir.c_str()));
+}
+
+TEST_F(Files, BackslashesAndCaseInsensitiveComponents) {
+    ASSERT_TRUE(CreateDirectoryA(Path("Pics").c_str(), nullptr));
+    WriteFile(Path("Pics/Logo.GIF"), "GIF89a");
+    std::string windowsStyle = m_dir + "\\pics\\logo.gif";
+    EXPECT_EQ(GetFileAttributesA(windowsStyle.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+    HANDLE h = Open(windowsStyle, GENERIC_READ, OPEN_EXISTING);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    char buffer[8] = {};
+    ReadFile(h, buffer, 6, nullptr, nullptr);
+    EXPECT_STREQ(buffer, "GIF89a");
+    CloseHandle(h);
+    // A new file in a directory matched ignoring case keeps its own spelling.
+    CloseHandle(Open(m_dir + "\\PICS\\New.txt", GENERIC_WRITE, CREATE_NEW));
+    EXPECT_EQ(ReadFile(Path("Pics/New.txt")), "");
+}
+
+TEST_F(Files, OverlongPathsAreRefused) {
+    std::string path = m_dir + "/" + std::string(300, 'x');
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(Open(path, GENERIC_WRITE, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+}
+
+TEST_F(Files, LocksExcludeOverlappingRangesAndOtherHandles) {
+    std::string path = Path("lock.bin");
+    WriteFile(path, std::string(100, 'x'));
+    HANDLE first = Open(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
+    HANDLE second = Open(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
+    ASSERT_TRUE(LockFile(first, 10, 0, 20, 0));
+    EXPECT_FALSE(LockFile(first, 25, 0, 10, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+    EXPECT_FALSE(LockFile(second, 0, 0, 11, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+    EXPECT_TRUE(LockFile(second, 30, 0, 5, 0));
+    EXPECT_FALSE(UnlockFile(first, 10, 0, 5, 0)); // not the range that was locked
+    EXPECT_TRUE(UnlockFile(first, 10, 0, 20, 0));
+    EXPECT_TRUE(LockFile(second, 0, 0, 11, 0));
+    CloseHandle(first);
+    CloseHandle(second);
+}

@@ -1,0 +1,69 @@
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+
+#include "platform/win32.h"
+#include "testing/TestSupport.h"
+
+namespace {
+
+std::string FullPath(const char *path, std::string *filePart = nullptr) {
+    char buffer[MAX_PATH];
+    LPSTR part = reinterpret_cast<LPSTR>(0xdeadbeef);
+    DWORD n = GetFullPathNameA(path, MAX_PATH, buffer, &part);
+    EXPECT_GT(n, 0u);
+    if (filePart)
+        *filePart = part ? part : "(null)";
+    return std::string(buffer, n);
+}
+
+} // namespace
+
+TEST(Paths, FullPathNormalisesSeparatorsAndDots) {
+    std::string part;
+    EXPECT_EQ(FullPath("/a/b/../c/./d.txt", &part), "/a/c/d.txt");
+    EXPECT_EQ(part, "d.txt");
+    EXPECT_EQ(FullPath("\\a\\\\b\\c.gif"), "/a/b/c.gif");
+    EXPECT_EQ(FullPath("C:\\pics\\a.gif"), "/pics/a.gif");
+    EXPECT_EQ(FullPath("/a/dir/", &part), "/a/dir/");
+    EXPECT_EQ(part, "(null)");
+}
+
+TEST(Paths, RelativePathsUseTheCurrentDirectory) {
+    char previous[MAX_PATH];
+    ASSERT_GT(GetCurrentDirectoryA(MAX_PATH, previous), 0u);
+    std::string dir = testing_support::MakeTempDir("paths-");
+    ASSERT_TRUE(SetCurrentDirectoryA(dir.c_str()));
+    char current[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, current);
+    EXPECT_EQ(std::string(current), dir);
+    EXPECT_EQ(FullPath("sub\\x.txt"), dir + "/sub/x.txt");
+    EXPECT_EQ(FullPath("..\\y"), dir.substr(0, dir.find_last_of('/')) + "/y");
+    ASSERT_TRUE(SetCurrentDirectoryA(previous));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(SetCurrentDirectoryA((dir + "/missing").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    testing_support::RemoveTree(dir);
+}
+
+TEST(Paths, ShortBuffersGetTheSizeNeeded) {
+    char small[4] = "xyz";
+    EXPECT_EQ(GetFullPathNameA("/abcdef", sizeof small, small, nullptr), 8u);
+    EXPECT_STREQ(small, "xyz");
+    EXPECT_EQ(GetTempPathA(0, nullptr), strlen(getenv("TMPDIR")) + 2);
+}
+
+TEST(Paths, TempPathFollowsTmpdirWithATrailingSeparator) {
+    char buffer[MAX_PATH];
+    DWORD n = GetTempPathA(MAX_PATH, buffer);
+    EXPECT_EQ(std::string(buffer, n), std::string(getenv("TMPDIR")) + "/");
+}
+
+TEST(Paths, SystemFoldersLiveInTheUsersState) {
+    char windows[MAX_PATH], system[MAX_PATH];
+    ASSERT_GT(GetWindowsDirectoryA(windows, MAX_PATH), 0u);
+    ASSERT_GT(GetSystemDirectoryA(system, MAX_PATH), 0u);
+    EXPECT_EQ(std::string(windows), std::string(getenv("QUILLBAY_HOME")));
+    EXPECT_EQ(std::string(system), std::string(windows) + "/system");
+}

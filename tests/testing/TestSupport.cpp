@@ -1,0 +1,94 @@
+#include "testing/TestSupport.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/kernel/TextConvert.h"
+#include "platform/win32.h"
+
+extern char **environ;
+
+namespace testing_support {
+
+std::string MakeTempDir(const std::string &prefix) {
+    const char *base = getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + prefix + "XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back(0);
+    if (!mkdtemp(buffer.data()))
+        return {};
+    return buffer.data();
+}
+
+void RemoveTree(const std::string &path) {
+    if (path.size() > 5)
+        Run({"/bin/sh", "-c", "chmod -R u+w '" + path + "' 2>/dev/null; rm -rf '" + path + "'"});
+}
+
+void WriteFile(const std::string &path, const std::string &bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+std::string ReadFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream data;
+    data << in.rdbuf();
+    return data.str();
+}
+
+int Spawn(const std::vector<std::string> &argv, int *outputFd) {
+    std::vector<char *> args;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    int pipes[2] = {-1, -1};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (outputFd) {
+        if (pipe(pipes) != 0)
+            return -1;
+        posix_spawn_file_actions_adddup2(&actions, pipes[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, pipes[0]);
+        posix_spawn_file_actions_addclose(&actions, pipes[1]);
+    }
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (outputFd) {
+        close(pipes[1]);
+        *outputFd = pipes[0];
+    }
+    return rc == 0 ? pid : -1;
+}
+
+int Wait(int pid) {
+    int status = 0;
+    if (waitpid(pid, &status, 0) < 0)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+ProcessResult Run(const std::vector<std::string> &argv) {
+    int fd = -1;
+    int pid = Spawn(argv, &fd);
+    if (pid < 0)
+        return {-1, ""};
+    std::string output;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0)
+        output.append(buffer, static_cast<size_t>(n));
+    close(fd);
+    return {Wait(pid), output};
+}
+
+std::string Ansi(const std::string &utf8) { return platform::Utf8ToAnsi(utf8); }
+
+std::string Utf8(const std::string &ansi) { return platform::AnsiToUtf8(ansi.c_str()); }
+
+} // namespace testing_support
