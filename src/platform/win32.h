@@ -8,3 +8,8 @@
 #include "kernel/winnls.h"
 #include "registry/winreg.h"
 #include "user/winuser.h"
+#include "com/unknwn.h"
+#include "com/oaidl.h"
+#include "com/objbase.h"
+#include "com/objsafe.h"
+#include "com/oleauto.h"

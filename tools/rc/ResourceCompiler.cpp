@@ -1,7 +1,7 @@
 // quillbay-rc: compiles a resource list into a C++ source that carries the
 // resources in a module.
 //
-//   quillbay-rc input.rc output.cpp [depfile]
+//   quillbay-rc input.rc output.cpp [-d depfile] [-I dir]...
 //
 // The list holds, one per line (text after '#' or "//" is a comment):
 //
@@ -14,7 +14,8 @@
 // A name or type is a number or a word (kept upper-case, as names are looked
 // up ignoring case). The types BITMAP, ICON, RCDATA and HTML stand for their
 // numbers. A BITMAP file is stored without its 14-byte file header, as bitmap
-// resources are. Files are found relative to the list's directory.
+// resources are. Files are found relative to the list's directory, then in
+// each -I directory.
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -179,13 +180,27 @@ void WriteSource(const std::string &path, const std::vector<Resource> &resources
 
 } // namespace
 
+bool Exists(const std::string &path) { return std::ifstream(path).good(); }
+
 int main(int argc, char **argv) {
-    if (argc < 3) {
-        std::cerr << "usage: quillbay-rc input.rc output.cpp [depfile]\n";
+    std::vector<std::string> positional, searchPath;
+    std::string depfile;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "-d" && i + 1 < argc)
+            depfile = argv[++i];
+        else if (arg == "-I" && i + 1 < argc)
+            searchPath.push_back(std::string(argv[++i]) + "/");
+        else
+            positional.push_back(arg);
+    }
+    if (positional.size() != 2) {
+        std::cerr << "usage: quillbay-rc input.rc output.cpp [-d depfile] [-I dir]...\n";
         return 2;
     }
-    const std::string input = argv[1];
+    const std::string input = positional[0];
     const std::string base = input.substr(0, input.find_last_of('/') + 1);
+    searchPath.insert(searchPath.begin(), base);
     std::ifstream in(input);
     if (!in)
         Fail(input, "cannot open");
@@ -226,7 +241,16 @@ int main(int argc, char **argv) {
                 res.typeId = std::stoi(type);
             else if ((res.typeId = TypeNumber(type)) == 0)
                 res.type = type;
-            res.file = tokens[2][0] == '/' ? tokens[2] : base + tokens[2];
+            res.file = tokens[2];
+            if (tokens[2][0] != '/') {
+                res.file = base + tokens[2];
+                for (const std::string &dir : searchPath) {
+                    if (Exists(dir + tokens[2])) {
+                        res.file = dir + tokens[2];
+                        break;
+                    }
+                }
+            }
             res.data = ReadFile(res.file, where);
             if (res.typeId == 2) {
                 if (res.data.size() < 14 || res.data.compare(0, 2, "BM") != 0)
@@ -241,10 +265,10 @@ int main(int argc, char **argv) {
     if (inTable || expectBegin)
         Fail(input, "STRINGTABLE without END");
 
-    WriteSource(argv[2], resources, strings);
-    if (argc > 3) {
-        std::ofstream dep(argv[3]);
-        dep << argv[2] << ":";
+    WriteSource(positional[1], resources, strings);
+    if (!depfile.empty()) {
+        std::ofstream dep(depfile);
+        dep << positional[1] << ":";
         for (const Resource &res : resources)
             dep << " " << res.file;
         dep << "\n";

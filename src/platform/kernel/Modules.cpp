@@ -132,6 +132,21 @@ const ResourceTable *TableOf(HMODULE module) {
     return it == state.resources.end() ? nullptr : it->second;
 }
 
+// The platform's own libraries by their names: this module serves them all.
+bool IsPlatformLibrary(const std::string &name) {
+    static const char *const kNames[] = {"kernel32.dll", "user32.dll",   "gdi32.dll",
+                                         "advapi32.dll", "ole32.dll",    "oleaut32.dll",
+                                         "comdlg32.dll", "winspool.drv", "msvfw32.dll",
+                                         "wininet.dll",  "winmm.dll"};
+    for (const char *known : kNames) {
+        if (strcasecmp(name.c_str(), known) == 0)
+            return true;
+    }
+    return false;
+}
+
+HMODULE PlatformModule() { return BaseOf(reinterpret_cast<const void *>(&IsPlatformLibrary)); }
+
 } // namespace
 } // namespace platform
 
@@ -157,6 +172,8 @@ extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
         return nullptr;
     }
     std::string name = ToPosixPath(lpLibFileName);
+    if (IsPlatformLibrary(name))
+        return PlatformModule();
     std::string path;
     if (name.find('/') != std::string::npos) {
         path = FullPath(ResolvePath(lpLibFileName));
@@ -195,6 +212,8 @@ extern "C" BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
         ModuleState &state = State();
         std::lock_guard<std::mutex> guard(state.lock);
         auto it = state.libraries.find(hLibModule);
+        if (it == state.libraries.end() && hLibModule && hLibModule == PlatformModule())
+            return TRUE; // the platform stays loaded
         if (it == state.libraries.end()) {
             SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;

@@ -1,0 +1,120 @@
+// QuillDoc: the print object a page's script creates and drives through its
+// dual interface IQuillDoc. It also answers IObjectSafety, declaring itself
+// safe for untrusted callers and data.
+#pragma once
+
+#include "platform/win32.h"
+#include "quillbay_i.h"
+#include "support/AnsiStr.h"
+#include "support/DataGuard.h"
+#include "support/MessageCollector.h"
+
+class QuillDoc final : public IQuillDoc, public IObjectSafety {
+public:
+    // Creates an object; with an outer unknown it is aggregated and only its
+    // inner unknown may be asked for.
+    static HRESULT Create(IUnknown *pUnkOuter, REFIID riid, void **ppv);
+
+    // IUnknown (delegating to the controlling unknown).
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppvObject) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // IDispatch, from the registered type library.
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *pctinfo) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo **ppTInfo) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR *rgszNames, UINT cNames,
+                                            LCID lcid, DISPID *rgDispId) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                                     DISPPARAMS *pDispParams, VARIANT *pVarResult,
+                                     EXCEPINFO *pExcepInfo, UINT *puArgErr) override;
+
+    // IObjectSafety.
+    HRESULT STDMETHODCALLTYPE GetInterfaceSafetyOptions(REFIID riid, DWORD *pdwSupportedOptions,
+                                                        DWORD *pdwEnabledOptions) override;
+    HRESULT STDMETHODCALLTYPE SetInterfaceSafetyOptions(REFIID riid, DWORD dwOptionSetMask,
+                                                        DWORD dwEnabledOptions) override;
+
+    // IQuillDoc: printing (QuillDocPrinting.cpp).
+    HRESULT STDMETHODCALLTYPE SetPaperSize(int width, int height) override;
+    HRESULT STDMETHODCALLTYPE SetPaperSize1(double width, double height) override;
+    HRESULT STDMETHODCALLTYPE SetPrinter(BSTR szFlag, int *nRet) override;
+    HRESULT STDMETHODCALLTYPE PrintText(int x, int y, BSTR szText, int nOffX, int nOffy,
+                                        int nFontSize) override;
+    HRESULT STDMETHODCALLTYPE SetFont(BSTR szFontName, int nFlag, int *bRet) override;
+    HRESULT STDMETHODCALLTYPE DrawLine(int xStart, int yStart, int xEnd, int yEnd, int nOffX,
+                                       int nOffy, int width, int nColor) override;
+    // Pictures (QuillDocPictures.cpp).
+    HRESULT STDMETHODCALLTYPE PrintLogo(BSTR bsPicUrl, BSTR bsPicFile, int x, int y, int nOffX,
+                                        int nOffy, int width, int height) override;
+    // Barcodes (QuillDocBarcodes.cpp).
+    HRESULT STDMETHODCALLTYPE PrintBarCode(int nDimension, BSTR bsCode, int x, int y, int nOffX,
+                                           int nOffy, int width, int height) override;
+    HRESULT STDMETHODCALLTYPE GetBarCodeImg(int nDimension, BSTR bsCode, BSTR *bsUrl) override;
+    // Browser page setup (QuillDocPageSetup.cpp).
+    HRESULT STDMETHODCALLTYPE PageSetup(int nPrintHeadFoot) override;
+    // HTTP (QuillDocHttp.cpp).
+    HRESULT STDMETHODCALLTYPE HttpConnect(BSTR szUrl, int *nRet) override;
+    HRESULT STDMETHODCALLTYPE HttpSend(BSTR sp_key, BSTR params, BSTR *pVal) override;
+    // Database (QuillDocDatabase.cpp).
+    HRESULT STDMETHODCALLTYPE DBCommand(int nCmd, BSTR strKey, BSTR strVal, int *nRet) override;
+    HRESULT STDMETHODCALLTYPE DBRes(BSTR strField, BSTR *pVal) override;
+    HRESULT STDMETHODCALLTYPE GetDBResult(BSTR *pVal) override;
+    // String and code utilities (QuillDocUtilities.cpp).
+    HRESULT STDMETHODCALLTYPE BeginCharOf(BSTR bsIn, int nLength, BSTR bsPrefix,
+                                          BSTR *pVal) override;
+    HRESULT STDMETHODCALLTYPE EncryptChar(BSTR bsIn, BSTR *pVal) override;
+    HRESULT STDMETHODCALLTYPE GetCode(int nMin, int nMax, int *nRet) override;
+
+    // The options IObjectSafety has enabled (for tests and the host).
+    DWORD SafetyOptions() const { return m_dwSafety; }
+
+    // The page-setup key and the name of the guard all objects share.
+    static constexpr const char *kPageSetupKey = "Software\\Microsoft\\Internet Explorer\\PageSetup";
+    static constexpr const char *kGuardName = "AE9D5D26-B784-4C47-8830-86B5D0CA1F7C";
+
+private:
+    // The non-delegating unknown of an aggregated object.
+    class InnerUnknown : public IUnknown {
+    public:
+        explicit InnerUnknown(QuillDoc *owner) : m_owner(owner) {}
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
+        ULONG STDMETHODCALLTYPE AddRef() override;
+        ULONG STDMETHODCALLTYPE Release() override;
+
+    private:
+        QuillDoc *m_owner;
+    };
+
+    explicit QuillDoc(IUnknown *pUnkOuter);
+    ~QuillDoc();
+    QuillDoc(const QuillDoc &) = delete;
+    QuillDoc &operator=(const QuillDoc &) = delete;
+
+    void ReadPageSetup();
+    // Stores text in the result slot and, when out is given, hands the caller
+    // a separate BSTR with the same text.
+    void SetResult(AnsiStr &text, BSTR *out);
+
+    // State, in declaration order.
+    DWORD m_dwSafety = 0;
+    LONG m_cRef = 0;
+    HDC m_hDC = nullptr;
+    double m_dScale = 0.0;
+    int m_nFontSize = 0;
+    DataGuard *m_pGuard = nullptr;
+    HGDIOBJ m_hOldFont = nullptr;
+    HPEN m_hPen = nullptr;
+    int m_nPenWidth = 1;
+    COLORREF m_nPenColor = 0;
+    int m_nFontStyle = 0;
+    BSTR m_bstrResult = nullptr;
+    MessageCollector m_messages;
+    AnsiStr m_strHeader;
+    AnsiStr m_strFooter;
+    AnsiStr m_strResult;
+    AnsiStr m_strFontName;
+
+    InnerUnknown m_inner;
+    IUnknown *m_pControlling; // the outer unknown, or m_inner
+};

@@ -1,0 +1,74 @@
+// BSTR: UTF-16 text with a 32-bit byte-length prefix and a terminator.
+#include <cstdlib>
+#include <cstring>
+
+#include "oleauto.h"
+
+namespace {
+
+// The prefix sits just before the text; the block starts at it.
+BSTR Allocate(UINT bytes) {
+    auto *block = static_cast<char *>(malloc(sizeof(DWORD) + bytes + sizeof(OLECHAR)));
+    if (!block)
+        return nullptr;
+    DWORD length = bytes;
+    memcpy(block, &length, sizeof length);
+    memset(block + sizeof(DWORD) + bytes, 0, sizeof(OLECHAR));
+    return reinterpret_cast<BSTR>(block + sizeof(DWORD));
+}
+
+} // namespace
+
+extern "C" BSTR WINAPI SysAllocStringLen(const OLECHAR *strIn, UINT ui) {
+    if (ui > 0x7FFFFFF0u / sizeof(OLECHAR))
+        return nullptr;
+    BSTR text = Allocate(ui * static_cast<UINT>(sizeof(OLECHAR)));
+    if (!text)
+        return nullptr;
+    if (strIn)
+        memcpy(text, strIn, ui * sizeof(OLECHAR));
+    else
+        memset(text, 0, ui * sizeof(OLECHAR));
+    return text;
+}
+
+extern "C" BSTR WINAPI SysAllocString(const OLECHAR *psz) {
+    if (!psz)
+        return nullptr;
+    UINT length = 0;
+    while (psz[length])
+        ++length;
+    return SysAllocStringLen(psz, length);
+}
+
+extern "C" BSTR WINAPI SysAllocStringByteLen(LPCSTR psz, UINT len) {
+    if (len > 0x7FFFFFF0u)
+        return nullptr;
+    BSTR text = Allocate(len);
+    if (!text)
+        return nullptr;
+    auto *bytes = reinterpret_cast<char *>(text);
+    if (psz)
+        memcpy(bytes, psz, len);
+    else
+        memset(bytes, 0, len);
+    bytes[len] = 0;
+    return text;
+}
+
+extern "C" void WINAPI SysFreeString(BSTR bstrString) {
+    if (bstrString)
+        free(reinterpret_cast<char *>(bstrString) - sizeof(DWORD));
+}
+
+extern "C" UINT WINAPI SysStringByteLen(BSTR bstr) {
+    if (!bstr)
+        return 0;
+    DWORD length = 0;
+    memcpy(&length, reinterpret_cast<char *>(bstr) - sizeof(DWORD), sizeof length);
+    return length;
+}
+
+extern "C" UINT WINAPI SysStringLen(BSTR pbstr) {
+    return SysStringByteLen(pbstr) / static_cast<UINT>(sizeof(OLECHAR));
+}
