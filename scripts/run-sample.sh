@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds, and runs the smoke check of
-# the platform and support library; says where its output went.
+# The main job: installs what is missing, builds, registers the module and
+# runs the sample page through the script host; says where the output went.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh >/dev/null
 build="${BUILD_DIR:-build}"
-log="$build/smoke.log"
-"$build/bin/test_platform" --gtest_brief=1 >"$log" 2>&1 && "$build/bin/test_support" --gtest_brief=1 >>"$log" 2>&1
-echo "Smoke check passed; its output is in $log"
+bin="$build/bin"
+"$bin/quillbay-regsvr" /s "$PWD/$bin/quillbay.so"
+out="$build/sample-output.txt"
+"$bin/quillbay-script" examples/utilities.html | tee "$out"
+echo "The sample page ran; its output is in $out"

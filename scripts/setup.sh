@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config ccache
   libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libffi-dev libmujs-dev
 )
 
 missing=()
