@@ -6,7 +6,9 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config ccache
   libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev
-  libffi-dev libmujs-dev
+  libffi-dev libmujs-dev libcairo2-dev libfontconfig-dev libcups2-dev
+  fonts-arphic-uming fonts-wqy-zenhei poppler-utils
+  cups cups-ipp-utils cups-client dbus
 )
 
 missing=()

@@ -39,6 +39,15 @@ QuillDoc::QuillDoc(IUnknown *pUnkOuter)
 }
 
 QuillDoc::~QuillDoc() {
+    if (m_hPen)
+        DeleteObject(m_hPen);
+    // A job the page never closed is not printed; its device context is
+    // let go so the half-made document does not outlive the object.
+    if (m_hDC) {
+        SelectObject(m_hDC, m_hOldFont);
+        DeleteDC(m_hDC);
+        m_printer.ForgetDC();
+    }
     if (m_pGuard) {
         m_pGuard->Close();
         delete m_pGuard;

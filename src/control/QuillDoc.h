@@ -3,6 +3,8 @@
 // safe for untrusted callers and data.
 #pragma once
 
+#include "GdiFont.h"
+#include "PrinterSetup.h"
 #include "platform/win32.h"
 #include "quillbay_i.h"
 #include "support/AnsiStr.h"
@@ -73,6 +75,12 @@ public:
     static constexpr const char *kPageSetupKey = "Software\\Microsoft\\Internet Explorer\\PageSetup";
     static constexpr const char *kGuardName = "AE9D5D26-B784-4C47-8830-86B5D0CA1F7C";
 
+    // For tests of the printer session.
+    HDC JobDC() const { return m_hDC; }
+    double Scale() const { return m_dScale; }
+    HPEN Pen() const { return m_hPen; }
+    const GdiFont &Font() const { return m_font; }
+
 private:
     // The non-delegating unknown of an aggregated object.
     class InnerUnknown : public IUnknown {
@@ -92,6 +100,14 @@ private:
     QuillDoc &operator=(const QuillDoc &) = delete;
 
     void ReadPageSetup();
+    // Builds m_font for the open job at m_nFontSize points of the printer's
+    // resolution and selects it, remembering what the first selection
+    // displaced.
+    void BuildJobFont();
+    // Millimetres to device units: a position with its offset, and a size.
+    int ToDevice(int position, int offset) const {
+        return static_cast<int>((position + offset) * m_dScale);
+    }
     // Stores text in the result slot and, when out is given, hands the caller
     // a separate BSTR with the same text.
     void SetResult(AnsiStr &text, BSTR *out);
@@ -103,6 +119,8 @@ private:
     double m_dScale = 0.0;
     int m_nFontSize = 0;
     DataGuard *m_pGuard = nullptr;
+    PrinterSetup m_printer;
+    GdiFont m_font;
     HGDIOBJ m_hOldFont = nullptr;
     HPEN m_hPen = nullptr;
     int m_nPenWidth = 1;

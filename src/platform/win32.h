@@ -8,6 +8,8 @@
 #include "kernel/winnls.h"
 #include "registry/winreg.h"
 #include "user/winuser.h"
+#include "gdi/wingdi.h"
+#include "print/commdlg.h"
 #include "com/unknwn.h"
 #include "com/oaidl.h"
 #include "com/objbase.h"

@@ -1,0 +1,362 @@
+// Drawing on cairo: bitmaps, lines, text, fills and PDF pages.
+//
+// Device units are pixels of a memory context's bitmap, or dots of a
+// printer's page (the PDF context is scaled from points to dots and moved
+// to the printable area). Lines follow the platform's pixel rules: the end
+// point is not painted, and a pen of width w covers w device units around
+// the line, starting w/2 before it. Text is real text in the PDF, its fonts
+// embedded.
+#include <cairo-ft.h>
+#include <cairo-pdf.h>
+#include <cairo.h>
+#include <cstring>
+#include <string>
+
+#include "../kernel/TextConvert.h"
+#include "../kernel/winbase.h"
+#include "../kernel/winnls.h"
+#include "../print/PrinterState.h"
+#include "GdiObjects.h"
+
+namespace platform::gdi {
+namespace {
+
+void SetColor(cairo_t *cr, COLORREF color) {
+    cairo_set_source_rgb(cr, GetRValue(color) / 255.0, GetGValue(color) / 255.0,
+                         GetBValue(color) / 255.0);
+}
+
+cairo_font_face_t *FaceOf(Font *font) {
+    if (!font->face) {
+        void *pattern = MatchFont(font->logical);
+        if (pattern) {
+            font->face = cairo_ft_font_face_create_for_pattern(static_cast<FcPattern *>(pattern));
+            ReleaseMatch(pattern);
+        }
+    }
+    return font->face;
+}
+
+// The em size in device units for a font on a context.
+double EmSize(cairo_t *cr, Font *font, const DeviceContext *dc) {
+    LONG height = font->logical.lfHeight;
+    if (height < 0)
+        return -height;
+    if (height == 0)
+        return 12.0 * dc->dpiY / 72.0;
+    // A positive height is the cell height: ascent plus descent.
+    cairo_set_font_size(cr, 1.0);
+    cairo_font_extents_t extents;
+    cairo_font_extents(cr, &extents);
+    double cell = extents.ascent + extents.descent;
+    return cell > 0 ? height / cell : height;
+}
+
+struct TextMetrics {
+    double ascent;
+    double descent;
+    double advance;
+};
+
+// Selects the context's font into cr and measures the text.
+TextMetrics Measure(cairo_t *cr, DeviceContext *dc, const std::string &utf8) {
+    Font *font = dc->font ? dc->font : StockFont();
+    cairo_set_font_face(cr, FaceOf(font));
+    cairo_set_font_size(cr, EmSize(cr, font, dc));
+    cairo_font_extents_t extents{};
+    cairo_font_extents(cr, &extents);
+    cairo_text_extents_t text{};
+    cairo_text_extents(cr, utf8.c_str(), &text);
+    return {extents.ascent, extents.descent, text.x_advance};
+}
+
+std::string Utf8Of(LPCSTR text, int length) {
+    if (!text)
+        return {};
+    size_t n = length < 0 ? strlen(text) : static_cast<size_t>(length);
+    return ConvertText(CP_ACP, CP_UTF8, text, n);
+}
+
+void DrawTextAt(DeviceContext *dc, double x, double y, const std::string &utf8) {
+    cairo_t *cr = dc->cr;
+    TextMetrics m = Measure(cr, dc, utf8);
+    if (dc->backgroundMode == OPAQUE) {
+        SetColor(cr, dc->backgroundColor);
+        cairo_rectangle(cr, x, y, m.advance, m.ascent + m.descent);
+        cairo_fill(cr);
+    }
+    SetColor(cr, dc->textColor);
+    cairo_move_to(cr, x, y + m.ascent);
+    cairo_show_text(cr, utf8.c_str());
+    Font *font = dc->font ? dc->font : StockFont();
+    if (font->logical.lfUnderline) {
+        double thickness = std::max(1.0, (m.ascent + m.descent) / 16.0);
+        cairo_rectangle(cr, x, y + m.ascent + m.descent / 3.0, m.advance, thickness);
+        cairo_fill(cr);
+    }
+}
+
+} // namespace
+
+Bitmap::Bitmap(int w, int h) : Object(OBJ_BITMAP), width(w), height(h) {
+    surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+}
+
+Bitmap::~Bitmap() { cairo_surface_destroy(surface); }
+
+Font::~Font() {
+    if (face)
+        cairo_font_face_destroy(face);
+}
+
+DeviceContext::~DeviceContext() {
+    if (cr)
+        cairo_destroy(cr);
+    if (pdf)
+        cairo_surface_destroy(pdf);
+    for (Object *selected : {static_cast<Object *>(pen), static_cast<Object *>(brush),
+                             static_cast<Object *>(font), static_cast<Object *>(bitmap)}) {
+        if (selected)
+            selected->selections--;
+    }
+}
+
+_cairo *ScratchContext() {
+    static cairo_t *cr = cairo_create(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1));
+    return cr;
+}
+
+void EnsureSurface(DeviceContext *dc) {
+    if (dc->kind != DeviceContext::Memory)
+        return;
+    if (dc->cr)
+        cairo_destroy(dc->cr);
+    dc->cr = nullptr;
+    if (dc->bitmap && cairo_surface_status(dc->bitmap->surface) == CAIRO_STATUS_SUCCESS) {
+        dc->cr = cairo_create(dc->bitmap->surface);
+        cairo_set_antialias(dc->cr, CAIRO_ANTIALIAS_NONE);
+    }
+}
+
+bool OpenPdf(DeviceContext *dc, const std::string &path, const std::string &title) {
+    double widthPt = dc->physicalWidth * 72.0 / dc->dpiX;
+    double heightPt = dc->physicalHeight * 72.0 / dc->dpiY;
+    cairo_surface_t *surface = cairo_pdf_surface_create(path.c_str(), widthPt, heightPt);
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(surface);
+        return false;
+    }
+    cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_TITLE, title.c_str());
+    cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_CREATOR, "quillbay");
+    dc->pdf = surface;
+    return true;
+}
+
+void BeginPdfPage(DeviceContext *dc) {
+    if (!dc->pdf || dc->cr)
+        return;
+    cairo_pdf_surface_set_size(dc->pdf, dc->physicalWidth * 72.0 / dc->dpiX,
+                               dc->physicalHeight * 72.0 / dc->dpiY);
+    dc->cr = cairo_create(dc->pdf);
+    cairo_scale(dc->cr, 72.0 / dc->dpiX, 72.0 / dc->dpiY);
+    cairo_translate(dc->cr, dc->offsetX, dc->offsetY);
+    cairo_rectangle(dc->cr, 0, 0, dc->width, dc->height);
+    cairo_clip(dc->cr);
+}
+
+void ShowPdfPage(DeviceContext *dc) {
+    if (!dc->cr)
+        return;
+    cairo_show_page(dc->cr);
+    cairo_destroy(dc->cr);
+    dc->cr = nullptr;
+}
+
+void ClosePdf(DeviceContext *dc) {
+    if (dc->cr) {
+        cairo_destroy(dc->cr);
+        dc->cr = nullptr;
+    }
+    if (dc->pdf) {
+        cairo_surface_finish(dc->pdf);
+        cairo_surface_destroy(dc->pdf);
+        dc->pdf = nullptr;
+    }
+}
+
+} // namespace platform::gdi
+
+using namespace platform::gdi;
+
+extern "C" HBITMAP WINAPI CreateCompatibleBitmap(HDC hdc, int cx, int cy) {
+    if (!LookupDC(hdc) || cx <= 0 || cy <= 0 || cx > 32767 || cy > 32767) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    auto *bitmap = new Bitmap(cx, cy);
+    if (cairo_surface_status(bitmap->surface) != CAIRO_STATUS_SUCCESS) {
+        delete bitmap;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return static_cast<HBITMAP>(Register(bitmap));
+}
+
+extern "C" int WINAPI GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, LPVOID lpvBits,
+                                LPBITMAPINFO lpbmi, UINT usage) {
+    auto *bitmap = LookupAs<Bitmap>(hbm, OBJ_BITMAP);
+    if (!LookupDC(hdc) || !bitmap || !lpbmi || usage != DIB_RGB_COLORS)
+        return 0;
+    BITMAPINFOHEADER &header = lpbmi->bmiHeader;
+    if (!lpvBits) {
+        // Only the bitmap's description is asked for.
+        header.biWidth = bitmap->width;
+        header.biHeight = bitmap->height;
+        header.biPlanes = 1;
+        header.biBitCount = 32;
+        header.biCompression = BI_RGB;
+        header.biSizeImage = static_cast<DWORD>(bitmap->width * bitmap->height * 4);
+        return bitmap->height;
+    }
+    if ((header.biBitCount != 32 && header.biBitCount != 24) || header.biCompression != BI_RGB ||
+        header.biWidth != bitmap->width)
+        return 0;
+    cairo_surface_flush(bitmap->surface);
+    const unsigned char *pixels = cairo_image_surface_get_data(bitmap->surface);
+    const int stride = cairo_image_surface_get_stride(bitmap->surface);
+    const bool bottomUp = header.biHeight > 0;
+    const int rows = bitmap->height;
+    const int bytesPerPixel = header.biBitCount / 8;
+    const int rowBytes = ((bitmap->width * bytesPerPixel) + 3) & ~3;
+    auto *out = static_cast<unsigned char *>(lpvBits);
+    UINT copied = 0;
+    for (UINT line = start; line < start + cLines && static_cast<int>(line) < rows; ++line) {
+        // DIB line 0 is the bottom row of a bottom-up DIB.
+        int sourceRow = bottomUp ? rows - 1 - static_cast<int>(line) : static_cast<int>(line);
+        const unsigned char *src = pixels + sourceRow * stride;
+        unsigned char *dst = out + (line - start) * static_cast<size_t>(rowBytes);
+        for (int x = 0; x < bitmap->width; ++x) {
+            dst[x * bytesPerPixel + 0] = src[x * 4 + 0];
+            dst[x * bytesPerPixel + 1] = src[x * 4 + 1];
+            dst[x * bytesPerPixel + 2] = src[x * 4 + 2];
+            if (bytesPerPixel == 4)
+                dst[x * 4 + 3] = 0;
+        }
+        ++copied;
+    }
+    return static_cast<int>(copied);
+}
+
+extern "C" BOOL WINAPI LineTo(HDC hdc, int x, int y) {
+    DeviceContext *dc = LookupDC(hdc);
+    if (!dc)
+        return FALSE;
+    const POINT from = dc->position;
+    dc->position = {x, y};
+    Pen *pen = dc->pen ? dc->pen : StockPen(BLACK_PEN);
+    if (!dc->cr || pen->logical.lopnStyle == PS_NULL)
+        return TRUE;
+    cairo_t *cr = dc->cr;
+    const int width = pen->logical.lopnWidth.x > 0 ? pen->logical.lopnWidth.x : 1;
+    SetColor(cr, pen->logical.lopnColor);
+    if (from.x == x || from.y == y) {
+        // Axis-aligned: exactly the pixels the platform paints.
+        const int before = width / 2;
+        if (from.x == x && from.y == y)
+            return TRUE;
+        double left, top, w, h;
+        if (from.y == y) {
+            left = std::min(from.x, x) + (x < from.x ? 1 : 0);
+            w = std::abs(x - from.x);
+            top = y - before;
+            h = width;
+        } else {
+            top = std::min(from.y, y) + (y < from.y ? 1 : 0);
+            h = std::abs(y - from.y);
+            left = x - before;
+            w = width;
+        }
+        cairo_rectangle(cr, left, top, w, h);
+        cairo_fill(cr);
+        return TRUE;
+    }
+    cairo_set_line_width(cr, width);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
+    cairo_move_to(cr, from.x + 0.5, from.y + 0.5);
+    cairo_line_to(cr, x + 0.5, y + 0.5);
+    cairo_stroke(cr);
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI TextOutA(HDC hdc, int x, int y, LPCSTR lpString, int c) {
+    DeviceContext *dc = LookupDC(hdc);
+    if (!dc || (!lpString && c > 0))
+        return FALSE;
+    if (!dc->cr || c == 0)
+        return TRUE;
+    DrawTextAt(dc, x, y, Utf8Of(lpString, c));
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI GetTextExtentPoint32A(HDC hdc, LPCSTR lpString, int c, LPSIZE psizl) {
+    DeviceContext *dc = LookupDC(hdc);
+    if (!dc || !psizl || c < 0)
+        return FALSE;
+    cairo_t *cr = dc->cr ? dc->cr : ScratchContext();
+    cairo_save(cr);
+    TextMetrics m = Measure(cr, dc, Utf8Of(lpString, c));
+    cairo_restore(cr);
+    psizl->cx = static_cast<LONG>(m.advance + 0.5);
+    psizl->cy = static_cast<LONG>(m.ascent + m.descent + 0.5);
+    return TRUE;
+}
+
+extern "C" int WINAPI DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format) {
+    DeviceContext *dc = LookupDC(hdc);
+    if (!dc || !lprc)
+        return 0;
+    std::string utf8 = Utf8Of(lpchText, cchText);
+    cairo_t *cr = dc->cr ? dc->cr : ScratchContext();
+    cairo_save(cr);
+    TextMetrics m = Measure(cr, dc, utf8);
+    const double height = m.ascent + m.descent;
+    if (format & DT_CALCRECT) {
+        lprc->right = lprc->left + static_cast<LONG>(m.advance + 0.5);
+        lprc->bottom = lprc->top + static_cast<LONG>(height + 0.5);
+        cairo_restore(cr);
+        return static_cast<int>(height + 0.5);
+    }
+    double x = lprc->left, y = lprc->top;
+    if (format & DT_CENTER)
+        x = (lprc->left + lprc->right - m.advance) / 2.0;
+    else if (format & DT_RIGHT)
+        x = lprc->right - m.advance;
+    if ((format & DT_SINGLELINE) && (format & DT_VCENTER))
+        y = (lprc->top + lprc->bottom - height) / 2.0;
+    else if ((format & DT_SINGLELINE) && (format & DT_BOTTOM))
+        y = lprc->bottom - height;
+    if (dc->cr) {
+        if (!(format & DT_NOCLIP)) {
+            cairo_rectangle(cr, lprc->left, lprc->top, lprc->right - lprc->left,
+                            lprc->bottom - lprc->top);
+            cairo_clip(cr);
+        }
+        // Whole pixels, as the platform places text.
+        DrawTextAt(dc, static_cast<int>(x), static_cast<int>(y), utf8);
+    }
+    cairo_restore(cr);
+    return static_cast<int>(height + 0.5);
+}
+
+extern "C" int WINAPI FillRect(HDC hDC, const RECT *lprc, HBRUSH hbr) {
+    DeviceContext *dc = LookupDC(hDC);
+    auto *brush = LookupAs<Brush>(hbr, OBJ_BRUSH);
+    if (!dc || !lprc || !brush)
+        return 0;
+    if (!dc->cr || brush->hollow)
+        return 1;
+    SetColor(dc->cr, brush->color);
+    cairo_rectangle(dc->cr, lprc->left, lprc->top, lprc->right - lprc->left, lprc->bottom - lprc->top);
+    cairo_fill(dc->cr);
+    return 1;
+}

@@ -1,0 +1,114 @@
+// The objects behind GDI handles. A handle is the object's address, checked
+// against the set of live objects before any use, so a stale handle is
+// refused rather than followed.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "../kernel/windef.h"
+#include "wingdi.h"
+
+struct _cairo;
+struct _cairo_surface;
+struct _cairo_font_face;
+
+namespace platform::gdi {
+
+struct Object {
+    explicit Object(DWORD type) : type(type) {}
+    virtual ~Object() = default;
+    DWORD type;
+    int selections = 0; // device contexts this object is selected into
+    bool stock = false; // stock objects are never deleted
+};
+
+struct Bitmap : Object {
+    Bitmap(int width, int height);
+    ~Bitmap() override;
+    int width;
+    int height;
+    _cairo_surface *surface = nullptr; // 32-bit image, B G R x in memory
+};
+
+struct Pen : Object {
+    Pen() : Object(OBJ_PEN) {}
+    LOGPEN logical{};
+};
+
+struct Brush : Object {
+    Brush() : Object(OBJ_BRUSH) {}
+    COLORREF color = 0;
+    bool hollow = false;
+};
+
+struct Font : Object {
+    Font() : Object(OBJ_FONT) {}
+    ~Font() override;
+    LOGFONTA logical{};
+    _cairo_font_face *face = nullptr; // made on first use
+};
+
+// What a printer context knows of its printer and of the job being printed.
+struct PrinterState;
+
+struct DeviceContext : Object {
+    enum Kind { Screen, Memory, Printer };
+    explicit DeviceContext(Kind kind);
+    ~DeviceContext() override;
+
+    Kind kind;
+    int dpiX = 96;
+    int dpiY = 96;
+    int width = 0; // the drawable area in device units
+    int height = 0;
+    int physicalWidth = 0;
+    int physicalHeight = 0;
+    int offsetX = 0; // where the drawable area starts on the page
+    int offsetY = 0;
+
+    Bitmap *bitmap = nullptr;
+    Pen *pen = nullptr;
+    Brush *brush = nullptr;
+    Font *font = nullptr;
+    COLORREF textColor = 0;
+    COLORREF backgroundColor = RGB(255, 255, 255);
+    int backgroundMode = OPAQUE;
+    POINT position{0, 0};
+
+    _cairo *cr = nullptr;           // where drawing goes, when there is somewhere
+    _cairo_surface *pdf = nullptr;  // a printer's document while a job is open
+    std::unique_ptr<PrinterState> printer;
+};
+
+HGDIOBJ Register(Object *object);
+// The live object behind a handle, or null.
+Object *Lookup(HGDIOBJ handle);
+template <class T> T *LookupAs(HGDIOBJ handle, DWORD type) {
+    Object *object = Lookup(handle);
+    return object && object->type == type ? static_cast<T *>(object) : nullptr;
+}
+DeviceContext *LookupDC(HDC hdc);
+void Unregister(Object *object);
+
+Pen *StockPen(int index);
+Brush *StockBrush(int index);
+Font *StockFont();
+Bitmap *StockBitmap();
+
+// Fonts matched through fontconfig with the project's aliases
+// (FontsFontconfig.cpp): the resolved pattern for a logical font, owned by
+// the caller (an FcPattern).
+void *MatchFont(const LOGFONTA &logical);
+void ReleaseMatch(void *pattern);
+
+// Drawing on cairo (GdiCairo.cpp).
+void EnsureSurface(DeviceContext *dc);
+bool OpenPdf(DeviceContext *dc, const std::string &path, const std::string &title);
+void BeginPdfPage(DeviceContext *dc);
+void ShowPdfPage(DeviceContext *dc);
+void ClosePdf(DeviceContext *dc);
+// The screen's scratch context, for measuring text.
+_cairo *ScratchContext();
+
+} // namespace platform::gdi

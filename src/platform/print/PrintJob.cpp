@@ -1,0 +1,174 @@
+// Printer device contexts and their jobs: one PDF document per job, handed
+// to the printer when the document ends.
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+#include "../gdi/GdiObjects.h"
+#include "../kernel/TextConvert.h"
+#include "../kernel/winbase.h"
+#include "PrinterState.h"
+#include "Printers.h"
+
+namespace platform::gdi {
+
+PrinterState::~PrinterState() {
+    if (!partPath.empty())
+        unlink(partPath.c_str()); // a job that never ended is discarded
+}
+
+} // namespace platform::gdi
+
+using namespace platform;
+using namespace platform::gdi;
+
+namespace {
+
+struct Paper {
+    SHORT code;
+    int width; // tenths of a millimetre
+    int length;
+};
+
+// The paper sizes that have codes, with their sizes.
+constexpr Paper kPapers[] = {
+    {DMPAPER_A4, 2100, 2970},
+    {DMPAPER_LETTER, 2159, 2794},
+    {DMPAPER_A5, 1480, 2100},
+    {DMPAPER_B5, 1820, 2570},
+};
+
+void PaperOf(const DEVMODEA *dm, int &width, int &length) {
+    width = 2100;
+    length = 2970;
+    if (dm && dm->dmPaperWidth > 0 && dm->dmPaperLength > 0) {
+        width = dm->dmPaperWidth;
+        length = dm->dmPaperLength;
+    } else if (dm) {
+        for (const Paper &paper : kPapers) {
+            if (paper.code == dm->dmPaperSize) {
+                width = paper.width;
+                length = paper.length;
+            }
+        }
+    }
+    if (dm && dm->dmOrientation == DMORIENT_LANDSCAPE)
+        std::swap(width, length);
+}
+
+int Dots(int tenthsOfMillimetre, int dpi) {
+    return static_cast<int>((static_cast<long long>(tenthsOfMillimetre) * dpi + 127) / 254);
+}
+
+PrinterState *PrinterOf(HDC hdc) {
+    DeviceContext *dc = LookupDC(hdc);
+    return dc && dc->kind == DeviceContext::Printer ? dc->printer.get() : nullptr;
+}
+
+} // namespace
+
+extern "C" HDC WINAPI CreateDCA(LPCSTR, LPCSTR pwszDevice, LPCSTR, const DEVMODEA *pdm) {
+    if (pwszDevice && strcasecmp(pwszDevice, "DISPLAY") == 0)
+        return GetDC(nullptr);
+    print::PrinterInfo printer;
+    if (!pwszDevice || !print::FindPrinter(AnsiToUtf8(pwszDevice), printer)) {
+        SetLastError(ERROR_INVALID_PRINTER_NAME);
+        return nullptr;
+    }
+    auto state = std::make_unique<PrinterState>();
+    PaperOf(pdm, state->paperWidth, state->paperLength);
+    if (!printer.pdf)
+        print::CupsDetails(printer, state->paperWidth, state->paperLength);
+    if (pdm)
+        state->devmode = *pdm;
+    auto *dc = new DeviceContext(DeviceContext::Printer);
+    dc->dpiX = pdm && pdm->dmPrintQuality > 0 ? pdm->dmPrintQuality : printer.dpi;
+    dc->dpiY = pdm && pdm->dmYResolution > 0 ? pdm->dmYResolution : dc->dpiX;
+    dc->physicalWidth = Dots(state->paperWidth, dc->dpiX);
+    dc->physicalHeight = Dots(state->paperLength, dc->dpiY);
+    const bool landscape = pdm && pdm->dmOrientation == DMORIENT_LANDSCAPE;
+    int left = landscape ? printer.marginTop : printer.marginLeft;
+    int top = landscape ? printer.marginRight : printer.marginTop;
+    int right = landscape ? printer.marginBottom : printer.marginRight;
+    int bottom = landscape ? printer.marginLeft : printer.marginBottom;
+    dc->offsetX = Dots(left / 10, dc->dpiX);
+    dc->offsetY = Dots(top / 10, dc->dpiY);
+    dc->width = dc->physicalWidth - dc->offsetX - Dots(right / 10, dc->dpiX);
+    dc->height = dc->physicalHeight - dc->offsetY - Dots(bottom / 10, dc->dpiY);
+    state->printer = printer;
+    dc->printer = std::move(state);
+    return static_cast<HDC>(Register(dc));
+}
+
+extern "C" int WINAPI StartDocA(HDC hdc, const DOCINFOA *lpdi) {
+    DeviceContext *dc = LookupDC(hdc);
+    PrinterState *state = PrinterOf(hdc);
+    if (!state || !lpdi) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    if (state->documentOpen)
+        return state->jobId; // already printing: the same document goes on
+    static int serial = 0;
+    state->title = AnsiToUtf8(lpdi->lpszDocName ? lpdi->lpszDocName : "");
+    state->partPath = print::PrintDirectory() + "/.job-" + std::to_string(getpid()) + "-" +
+                      std::to_string(++serial) + ".pdf.part";
+    if (!OpenPdf(dc, state->partPath, state->title)) {
+        state->partPath.clear();
+        SetLastError(ERROR_CANTWRITE);
+        return 0;
+    }
+    state->documentOpen = true;
+    state->jobId = serial;
+    return state->jobId;
+}
+
+extern "C" int WINAPI StartPage(HDC hdc) {
+    DeviceContext *dc = LookupDC(hdc);
+    PrinterState *state = PrinterOf(hdc);
+    if (!state || !state->documentOpen)
+        return 0;
+    if (!state->pageOpen) {
+        BeginPdfPage(dc);
+        state->pageOpen = true;
+    }
+    return 1;
+}
+
+extern "C" int WINAPI EndPage(HDC hdc) {
+    DeviceContext *dc = LookupDC(hdc);
+    PrinterState *state = PrinterOf(hdc);
+    if (!state || !state->pageOpen)
+        return 0;
+    ShowPdfPage(dc);
+    state->pageOpen = false;
+    return 1;
+}
+
+extern "C" int WINAPI EndDoc(HDC hdc) {
+    DeviceContext *dc = LookupDC(hdc);
+    PrinterState *state = PrinterOf(hdc);
+    if (!state || !state->documentOpen)
+        return 0;
+    if (state->pageOpen)
+        EndPage(hdc);
+    ClosePdf(dc);
+    state->documentOpen = false;
+    std::string where;
+    bool ok = print::SubmitJob(state->printer, state->partPath, state->title, state->paperWidth,
+                               state->paperLength, where);
+    state->partPath.clear();
+    return ok ? 1 : 0;
+}
+
+extern "C" int WINAPI AbortDoc(HDC hdc) {
+    DeviceContext *dc = LookupDC(hdc);
+    PrinterState *state = PrinterOf(hdc);
+    if (!state || !state->documentOpen)
+        return 0;
+    ClosePdf(dc);
+    unlink(state->partPath.c_str());
+    state->partPath.clear();
+    state->documentOpen = state->pageOpen = false;
+    return 1;
+}

@@ -1,0 +1,125 @@
+#include "Printers.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "../kernel/PathRules.h"
+
+namespace platform::print {
+namespace {
+
+PrinterInfo PdfPrinter() {
+    PrinterInfo pdf;
+    pdf.name = kPdfPrinterName;
+    pdf.pdf = true;
+    pdf.dpi = 600;
+    // Like a real printer, the PDF printer does not print to the paper's
+    // edge: a sixth of an inch all round, so a page looks as it will on paper.
+    pdf.marginLeft = pdf.marginTop = pdf.marginRight = pdf.marginBottom = 423;
+    return pdf;
+}
+
+// A file name for the document: its title, the time and a serial.
+std::string OutputName(const std::string &title) {
+    std::string safe;
+    for (unsigned char c : title) {
+        if (c == '/' || c == '\\' || c < 0x20 || c == ':' || c == '*' || c == '?' || c == '"')
+            safe += '_';
+        else
+            safe += static_cast<char>(c);
+    }
+    if (safe.empty())
+        safe = "document";
+    char stamp[64];
+    time_t now = time(nullptr);
+    struct tm local {};
+    localtime_r(&now, &local);
+    strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    static int serial = 0;
+    return safe + "-" + stamp + "-" + std::to_string(getpid()) + "-" + std::to_string(++serial) +
+           ".pdf";
+}
+
+void RecordJob(const std::string &printer, const std::string &where, const std::string &title) {
+    std::string log = HomeDirectory() + "/print-jobs.log";
+    if (FILE *file = fopen(log.c_str(), "a")) {
+        fprintf(file, "%ld\t%s\t%s\t%s\n", static_cast<long>(time(nullptr)), printer.c_str(),
+                where.c_str(), title.c_str());
+        fclose(file);
+    }
+}
+
+} // namespace
+
+std::string PrintDirectory() {
+    std::string dir;
+    if (const char *env = getenv("QUILLBAY_PRINT_DIR"); env && *env)
+        dir = env;
+    else
+        dir = HomeDirectory() + "/prints";
+    for (size_t i = 1; i <= dir.size(); ++i) {
+        if (i == dir.size() || dir[i] == '/')
+            mkdir(dir.substr(0, i).c_str(), 0755);
+    }
+    return dir;
+}
+
+std::vector<PrinterInfo> ListPrinters() {
+    std::vector<PrinterInfo> printers{PdfPrinter()};
+    std::string cupsDefault;
+    CupsPrinters(printers, cupsDefault);
+    PrinterInfo chosen = DefaultPrinter();
+    for (PrinterInfo &p : printers)
+        p.isDefault = p.name == chosen.name;
+    return printers;
+}
+
+bool FindPrinter(const std::string &name, PrinterInfo &info) {
+    if (strcasecmp(name.c_str(), kPdfPrinterName) == 0) {
+        info = PdfPrinter();
+        return true;
+    }
+    std::vector<PrinterInfo> printers;
+    std::string cupsDefault;
+    CupsPrinters(printers, cupsDefault);
+    for (const PrinterInfo &p : printers) {
+        if (strcasecmp(p.name.c_str(), name.c_str()) == 0) {
+            info = p;
+            return true;
+        }
+    }
+    return false;
+}
+
+PrinterInfo DefaultPrinter() {
+    PrinterInfo info;
+    if (const char *env = getenv("QUILLBAY_PRINTER"); env && *env && FindPrinter(env, info))
+        return info;
+    std::vector<PrinterInfo> printers;
+    std::string cupsDefault;
+    if (CupsPrinters(printers, cupsDefault) && !cupsDefault.empty() && FindPrinter(cupsDefault, info))
+        return info;
+    return PdfPrinter();
+}
+
+bool SubmitJob(const PrinterInfo &printer, const std::string &pdfPath, const std::string &title,
+               int paperWidth, int paperLength, std::string &where) {
+    bool ok;
+    if (printer.pdf) {
+        where = PrintDirectory() + "/" + OutputName(title);
+        ok = rename(pdfPath.c_str(), where.c_str()) == 0;
+    } else {
+        ok = CupsSubmit(printer, pdfPath, title, paperWidth, paperLength, where);
+        unlink(pdfPath.c_str());
+    }
+    if (ok)
+        RecordJob(printer.name, where, title);
+    return ok;
+}
+
+} // namespace platform::print
