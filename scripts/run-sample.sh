@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds, registers the module and
-# runs the sample page through the script host; says where the output went.
+# prints the sample page (a shipping label and a landscape dispatch note)
+# on the default printer through the script host; says where it went.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh >/dev/null
 build="${BUILD_DIR:-build}"
 bin="$build/bin"
+home="${QUILLBAY_HOME:-${XDG_DATA_HOME:-$HOME/.local/share}/quillbay}"
 "$bin/quillbay-regsvr" /s "$PWD/$bin/quillbay.so"
-out="$build/sample-output.txt"
-"$bin/quillbay-script" examples/utilities.html | tee "$out"
-echo "The sample page ran; its output is in $out"
+before=0
+[ -f "$home/print-jobs.log" ] && before=$(wc -l < "$home/print-jobs.log")
+QUILLBAY_UI="${QUILLBAY_UI:-headless}" "$bin/quillbay-script" examples/sample-page.html
+echo "The sample page was printed:"
+tail -n +"$((before + 1))" "$home/print-jobs.log" | cut -f2,3 | sed 's/\t/: /; s/^/  /'

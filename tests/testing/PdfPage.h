@@ -1,0 +1,33 @@
+// A printed PDF page looked at with poppler's tools: rasterised at a
+// resolution, its text, its fonts and its size.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+class PdfPage {
+public:
+    // Rasterises the first page at dpi (pdftoppm, greyscale).
+    PdfPage(const std::string &pdf, int dpi);
+
+    bool Ok() const { return m_width > 0; }
+    int Width() const { return m_width; }
+    int Height() const { return m_height; }
+    // Whether the pixel is darker than mid-grey.
+    bool Dark(int x, int y) const;
+    // The dark pixels' bounding box within a region (inclusive); false if none.
+    bool DarkBox(int x0, int y0, int x1, int y1, int &left, int &top, int &right, int &bottom) const;
+
+private:
+    int m_width = 0, m_height = 0;
+    std::vector<unsigned char> m_grey;
+};
+
+std::string PdfText(const std::string &pdf);
+std::string PdfFonts(const std::string &pdf);
+// The page size in points, from pdfinfo.
+bool PdfPageSize(const std::string &pdf, double &width, double &height);
+
+} // namespace testing_support
