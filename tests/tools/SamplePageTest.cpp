@@ -1,0 +1,70 @@
+// The sample page printed through the script host: on the built-in PDF
+// printer, and on a real CUPS server with a driverless IPP printer.
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <string>
+
+#include "testing/PdfPage.h"
+#include "testing/PrivateCups.h"
+#include "testing/TestSupport.h"
+
+namespace {
+
+class SamplePage : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ASSERT_EQ(testing_support::Run({REGSVR_PATH, "/s", QUILLBAY_MODULE_PATH}).exitCode, 0);
+    }
+    void SetUp() override {
+        m_dir = testing_support::MakeTempDir("sample-");
+        setenv("QUILLBAY_PRINT_DIR", m_dir.c_str(), 1);
+        setenv("QUILLBAY_UI", "headless", 1);
+    }
+    void TearDown() override {
+        unsetenv("QUILLBAY_PRINTER");
+        testing_support::RemoveTree(m_dir);
+    }
+    std::string m_dir;
+};
+
+} // namespace
+
+TEST_F(SamplePage, PrintsTwoPagesOnThePdfPrinter) {
+    setenv("QUILLBAY_PRINTER", "Quillbay PDF", 1);
+    auto result = testing_support::Run({SCRIPT_HOST_PATH, SAMPLE_PAGE_PATH});
+    ASSERT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, "printed 2 pages\n");
+    std::string listing = testing_support::Run({"/bin/ls", "-1tr", m_dir}).output;
+    size_t newline = listing.find('\n');
+    ASSERT_NE(newline, std::string::npos);
+    std::string first = m_dir + "/" + listing.substr(0, newline);
+    std::string second = m_dir + "/" + listing.substr(newline + 1, listing.find('\n', newline + 1) - newline - 1);
+    double w = 0, h = 0;
+    ASSERT_TRUE(testing_support::PdfPageSize(first, w, h));
+    EXPECT_NEAR(w / 72 * 25.4, 210, 0.5);
+    EXPECT_NEAR(h / 72 * 25.4, 297, 0.5);
+    ASSERT_TRUE(testing_support::PdfPageSize(second, w, h));
+    EXPECT_NEAR(w / 72 * 25.4, 297, 0.5);
+    EXPECT_NEAR(h / 72 * 25.4, 210, 0.5);
+    std::string text = testing_support::PdfText(first);
+    EXPECT_NE(text.find("发货单"), std::string::npos);
+    EXPECT_NE(text.find("收货人：张三"), std::string::npos);
+    std::string fonts = testing_support::PdfFonts(first);
+    EXPECT_NE(fonts.find("UMingCN"), std::string::npos) << fonts;
+}
+
+TEST_F(SamplePage, ReachesARealCupsServer) {
+    testing_support::PrivateCups cups;
+    std::string why;
+    ASSERT_TRUE(cups.Ready(why)) << why;
+    unsetenv("QUILLBAY_PRINTER"); // the CUPS default, as a user's machine has it
+    auto result = testing_support::Run({SCRIPT_HOST_PATH, SAMPLE_PAGE_PATH});
+    ASSERT_EQ(result.exitCode, 0);
+    std::string document = cups.WaitForDocument(30);
+    ASSERT_FALSE(document.empty()) << "the printer received no document";
+    std::string text = testing_support::PdfText(document);
+    EXPECT_TRUE(text.find("发货单") != std::string::npos || text.find("出库单") != std::string::npos)
+        << text;
+    // Nothing went to the PDF printer.
+    EXPECT_EQ(testing_support::Run({"/bin/ls", "-A", m_dir}).output, "");
+}
