@@ -5,6 +5,7 @@
 
 #include "GdiFont.h"
 #include "PrinterSetup.h"
+#include "images/Picture.h"
 #include "platform/win32.h"
 #include "quillbay_i.h"
 #include "support/AnsiStr.h"
@@ -80,6 +81,7 @@ public:
     double Scale() const { return m_dScale; }
     HPEN Pen() const { return m_hPen; }
     const GdiFont &Font() const { return m_font; }
+    const Picture *PictureObject() const { return m_pPicture; }
 
 private:
     // The non-delegating unknown of an aggregated object.
@@ -100,6 +102,8 @@ private:
     QuillDoc &operator=(const QuillDoc &) = delete;
 
     void ReadPageSetup();
+    // Makes the picture (registering the decoders first) on first need.
+    bool EnsurePicture();
     // Builds m_font for the open job at m_nFontSize points of the printer's
     // resolution and selects it, remembering what the first selection
     // displaced.
@@ -118,6 +122,7 @@ private:
     HDC m_hDC = nullptr;
     double m_dScale = 0.0;
     int m_nFontSize = 0;
+    Picture *m_pPicture = nullptr;
     DataGuard *m_pGuard = nullptr;
     PrinterSetup m_printer;
     GdiFont m_font;

@@ -10,6 +10,7 @@
 #include "user/winuser.h"
 #include "gdi/wingdi.h"
 #include "print/commdlg.h"
+#include "vfw/vfw.h"
 #include "com/unknwn.h"
 #include "com/oaidl.h"
 #include "com/objbase.h"

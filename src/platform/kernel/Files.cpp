@@ -395,6 +395,35 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
     return AttributesOf(path, st);
 }
 
+extern "C" BOOL WINAPI GetFileAttributesExA(LPCSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId,
+                                            LPVOID lpFileInformation) {
+    if (fInfoLevelId != GetFileExInfoStandard || !lpFileInformation || !lpFileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::string path = ResolvePath(lpFileName);
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        SetLastError(errno == ENOENT ? MissingError(path) : ErrorFromErrno(errno));
+        return FALSE;
+    }
+    auto fileTime = [](const timespec &t) {
+        // 100-nanosecond intervals since 1 January 1601.
+        ULONGLONG ticks = (static_cast<ULONGLONG>(t.tv_sec) + 11644473600ull) * 10000000ull +
+                          static_cast<ULONGLONG>(t.tv_nsec) / 100;
+        return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    };
+    auto *data = static_cast<WIN32_FILE_ATTRIBUTE_DATA *>(lpFileInformation);
+    data->dwFileAttributes = AttributesOf(path, st);
+    data->ftCreationTime = fileTime(st.st_ctim);
+    data->ftLastAccessTime = fileTime(st.st_atim);
+    data->ftLastWriteTime = fileTime(st.st_mtim);
+    const auto size = static_cast<ULONGLONG>(st.st_size);
+    data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    data->nFileSizeLow = static_cast<DWORD>(size);
+    return TRUE;
+}
+
 extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     if (!lpFileName || !*lpFileName) {
         SetLastError(ERROR_PATH_NOT_FOUND);

@@ -34,3 +34,16 @@ extern "C" int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UI
 extern "C" HWND WINAPI GetFocus();
 extern "C" HWND WINAPI GetDesktopWindow();
 extern "C" BOOL WINAPI IsWindow(HWND hWnd);
+
+#define IMAGE_BITMAP 0
+#define LR_DEFAULTCOLOR 0x00000000
+#define LR_LOADFROMFILE 0x00000010
+#define LR_CREATEDIBSECTION 0x00002000
+
+// Loads a bitmap from a .bmp file (LR_LOADFROMFILE, name = path) or from a
+// module's bitmap resources: 1, 4, 8, 16, 24 and 32-bit, bottom-up or
+// top-down, BI_RGB or BI_BITFIELDS, with the 40-byte, V4 or V5 header.
+// Compressed (RLE) bitmaps are refused.
+extern "C" HANDLE WINAPI LoadImageA(HINSTANCE hInst, LPCSTR name, UINT type, int cx, int cy,
+                                    UINT fuLoad);
+extern "C" HBITMAP WINAPI LoadBitmapA(HINSTANCE hInstance, LPCSTR lpBitmapName);

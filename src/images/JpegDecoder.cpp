@@ -1,0 +1,188 @@
+// JPEG pictures through libjpeg, from files only.
+//
+// Colour images come out as RGB, grey ones as grey copied to all three;
+// CMYK and YCCK images are converted to RGB. The probe decodes the whole
+// file; the load that follows it for the same unchanged file takes the
+// probe's result instead of decoding again.
+#include "JpegDecoder.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+namespace {
+
+struct ErrorManager {
+    jpeg_error_mgr base;
+    jmp_buf jump;
+};
+
+void ErrorExit(j_common_ptr info) {
+    char message[JMSG_LENGTH_MAX];
+    (*info->err->format_message)(info, message); // formatted, then let go
+    longjmp(reinterpret_cast<ErrorManager *>(info->err)->jump, 1);
+}
+
+void CopyRow(const jpeg_decompress_struct &info, const JSAMPLE *row, unsigned char *out) {
+    const JDIMENSION width = info.output_width;
+    if (info.output_components == 3) {
+        memcpy(out, row, width * 3);
+    } else if (info.output_components == 1) {
+        for (JDIMENSION x = 0; x < width; ++x)
+            out[x * 3] = out[x * 3 + 1] = out[x * 3 + 2] = row[x];
+    } else if (info.output_components == 4) {
+        // CMYK (YCCK comes out as CMYK too). Adobe's files store the inks
+        // inverted.
+        const bool inverted = info.saw_Adobe_marker;
+        for (JDIMENSION x = 0; x < width; ++x) {
+            int c = row[x * 4], m = row[x * 4 + 1], y = row[x * 4 + 2], k = row[x * 4 + 3];
+            if (!inverted) {
+                c = 255 - c, m = 255 - m, y = 255 - y, k = 255 - k;
+            }
+            out[x * 3] = static_cast<unsigned char>(c * k / 255);
+            out[x * 3 + 1] = static_cast<unsigned char>(m * k / 255);
+            out[x * 3 + 2] = static_cast<unsigned char>(y * k / 255);
+        }
+    }
+}
+
+unsigned char *Decode(FILE *file, int *width, int *height) {
+    jpeg_decompress_struct info;
+    ErrorManager errors;
+    info.err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = ErrorExit;
+    unsigned char *volatile buffer = nullptr;
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_decompress(&info);
+        free(buffer);
+        return nullptr;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_stdio_src(&info, file);
+    jpeg_read_header(&info, TRUE);
+    jpeg_start_decompress(&info);
+    const size_t pixels = static_cast<size_t>(info.output_width) * info.output_height;
+    if (pixels > static_cast<size_t>(Picture::kMostPixels))
+        ERREXIT(&info, JERR_OUT_OF_MEMORY);
+    buffer = static_cast<unsigned char *>(malloc(pixels * 3));
+    if (!buffer)
+        ERREXIT(&info, JERR_OUT_OF_MEMORY);
+    *width = static_cast<int>(info.output_width);
+    *height = static_cast<int>(info.output_height);
+    JSAMPARRAY row = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
+                                               info.output_width * info.output_components, 1);
+    while (info.output_scanline < info.output_height) {
+        jpeg_read_scanlines(&info, row, 1);
+        CopyRow(info, row[0], buffer + static_cast<size_t>(info.output_scanline - 1) * info.output_width * 3);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return buffer;
+}
+
+// The probe's decode, kept for the load that follows it.
+struct LastDecode {
+    std::string path;
+    FILETIME written{};
+    DWORD size = 0;
+    unsigned char *rgb = nullptr;
+    int width = 0;
+    int height = 0;
+};
+
+LastDecode &Last() {
+    static LastDecode last;
+    return last;
+}
+
+bool Stamp(const char *path, FILETIME &written, DWORD &size) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data))
+        return false;
+    written = data.ftLastWriteTime;
+    size = data.nFileSizeLow;
+    return true;
+}
+
+void Forget() {
+    free(Last().rgb);
+    Last() = LastDecode{};
+}
+
+} // namespace
+
+unsigned char *ReadJpegFile(const char *path, int *width, int *height) {
+    *width = *height = 0;
+    FILE *file = fopen(path, "rb");
+    if (!file)
+        return nullptr;
+    unsigned char *rgb = Decode(file, width, height);
+    fclose(file);
+    if (!rgb)
+        *width = *height = 0;
+    return rgb;
+}
+
+int JpegDecoder(const char *path, Picture *picture, unsigned mode, const void *data, unsigned) {
+    const unsigned operation = mode & 0xFFFF;
+    if (operation == DecoderMode::kQueryExtension) {
+        if (!data)
+            return 0;
+        strcpy(static_cast<char *>(const_cast<void *>(data)), "jpg");
+        return 1;
+    }
+    if ((mode & DecoderMode::kMemory) || !path || !*path)
+        return 0;
+    FILETIME written{};
+    DWORD size = 0;
+    const bool stamped = Stamp(path, written, size);
+    LastDecode &last = Last();
+    const bool reuse = stamped && last.rgb && last.path == path && last.size == size &&
+                       memcmp(&last.written, &written, sizeof written) == 0;
+    int width = 0, height = 0;
+    unsigned char *rgb = nullptr;
+    if (reuse) {
+        rgb = last.rgb;
+        width = last.width;
+        height = last.height;
+        last.rgb = nullptr;
+    } else {
+        rgb = ReadJpegFile(path, &width, &height);
+    }
+    Forget();
+    if (!rgb)
+        return 0;
+    if (operation == DecoderMode::kProbeFile) {
+        if (stamped) {
+            last.path = path;
+            last.written = written;
+            last.size = size;
+            last.rgb = rgb;
+            last.width = width;
+            last.height = height;
+        } else {
+            free(rgb);
+        }
+        return 1;
+    }
+    if (operation != DecoderMode::kLoadFile || !picture->Create(width, height)) {
+        free(rgb);
+        return 0;
+    }
+    auto *pixels = reinterpret_cast<DWORD *>(picture->Pixels());
+    picture->LockPixels();
+    for (int y = 0; y < height; ++y) {
+        const unsigned char *row = rgb + static_cast<size_t>(y) * static_cast<size_t>(width) * 3;
+        DWORD *line = pixels + picture->IndexOf(0, y);
+        for (int x = 0; x < width; ++x)
+            line[x] = (static_cast<DWORD>(row[x * 3]) << 16) | (row[x * 3 + 1] << 8) | row[x * 3 + 2];
+    }
+    picture->UnlockPixels();
+    free(rgb);
+    return 1;
+}
