@@ -216,7 +216,7 @@ public:
 
 private:
     bool ReadGraphicControl();
-    void SkipComment();
+    void SkipSubBlocks();
     bool ReadImage(bool &finished);
     void WriteIndices(const Descriptor &d, const ColourTable &table, const BYTE *indices, size_t count,
                       PictureFrame *frame);
@@ -275,16 +275,13 @@ bool GifReader::ReadGraphicControl() {
     return true;
 }
 
-void GifReader::SkipComment() {
-    // To just after the first 0 among the 254 bytes behind the label.
-    const size_t label = m_cursor + 1;
-    for (size_t p = label + 1; p <= label + 254 && p < m_size; ++p) {
-        if (m_data[p] == 0) {
-            m_cursor = p + 1;
+void GifReader::SkipSubBlocks() {
+    while (m_cursor < m_size) {
+        const BYTE length = m_data[m_cursor++];
+        if (length == 0)
             return;
-        }
+        m_cursor += length;
     }
-    m_cursor = label + 254;
 }
 
 void GifReader::WriteIndices(const Descriptor &d, const ColourTable &table, const BYTE *indices,
@@ -316,10 +313,11 @@ bool GifReader::ReadImage(bool &finished) {
                  (p[8] & 0x40) != 0};
     m_cursor += 10;
     ColourTable table = m_global;
+    const bool empty = d.width == 0 || d.height == 0;
     if (p[8] & 0x80) {
         const int entries = 2 << (p[8] & 7);
         if (m_size - m_cursor < static_cast<size_t>(entries) * 3)
-            return false;
+            return empty; // an image of no pixels may come without its table
         table = {m_data + m_cursor, entries};
         m_lastLocal = table;
         m_cursor += static_cast<size_t>(entries) * 3;
@@ -328,6 +326,10 @@ bool GifReader::ReadImage(bool &finished) {
     }
     if (m_cursor >= m_size)
         return false;
+    // An image of no pixels may come without any data: the next byte is then
+    // already a block (no minimum code size is above 11).
+    if (empty && m_data[m_cursor] > 11)
+        return true;
     const int minimumCodeSize = m_data[m_cursor++];
 
     PictureFrame *frame = m_picture->FirstFrame() ? m_current : nullptr;
@@ -417,10 +419,17 @@ int GifReader::Run(const BYTE *header) {
                 return 0;
             break;
         case 0xFE:
-            SkipComment();
+            // A comment's text is skipped as the sub-blocks it is made of,
+            // so its bytes are never taken for blocks of the file.
+            m_cursor += 2;
+            SkipSubBlocks();
             break;
         case 0xFF:
+            // Introducer, label, size and the 11-byte identifier, then the
+            // data's sub-blocks, skipped as sub-blocks: their bytes are not
+            // blocks of the file.
             m_cursor += 14;
+            SkipSubBlocks();
             break;
         default:
             ++m_cursor; // go on at the label

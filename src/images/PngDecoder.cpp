@@ -71,8 +71,13 @@ void StoreRows(Picture *picture, png_bytepp rows, int colourType) {
     picture->UnlockPixels();
 }
 
+// libpng's messages are not kept: an error ends the decode, a warning is let go.
+void SilentError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void SilentWarning(png_structp, png_const_charp) {}
+
 int Decode(Picture *picture, DiskFile *file, MemorySource *memory) {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_structp png =
+        png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, SilentError, SilentWarning);
     if (!png)
         return 0;
     png_infop info = png_create_info_struct(png);

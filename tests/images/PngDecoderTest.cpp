@@ -1,0 +1,116 @@
+#include <algorithm>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "ImageTestSupport.h"
+#include "images/PngDecoder.h"
+#include "testing/TestSupport.h"
+
+using namespace image_testing;
+
+namespace {
+
+std::vector<std::string> Files(const std::string &dir, const std::string &suffix) {
+    std::vector<std::string> names;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent *e = readdir(d)) {
+            std::string name = e->d_name;
+            if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+                names.push_back(name);
+        }
+        closedir(d);
+    }
+    return names;
+}
+
+int LoadPng(Picture &picture, const std::string &path) {
+    return PngDecoder(path.c_str(), &picture, DecoderMode::kLoadFile, nullptr, 0);
+}
+
+} // namespace
+
+TEST(PngSuite, ValidImagesDecodeToTheExpectedPixels) {
+    int compared = 0;
+    for (const std::string &name : Files(Corpus("pngsuite-full/png"), ".png")) {
+        if (name[0] == 'x')
+            continue; // the corrupt ones: next test
+        const std::string base = name.substr(0, name.size() - 4);
+        Picture picture;
+        ASSERT_EQ(LoadPng(picture, Corpus("pngsuite-full/png/" + name)), 1) << name;
+        std::string json = testing_support::ReadFile(Corpus("pngsuite-full/json/" + base + "_to8.json"));
+        bool sixteen = !json.empty();
+        if (!sixteen)
+            json = testing_support::ReadFile(Corpus("pngsuite-full/json/" + base + ".json"));
+        std::vector<int> rgba = JsonNumbers(json);
+        if (*std::max_element(rgba.begin(), rgba.end()) > 255) {
+            // Samples of 16 bits, for images the suite has no 8-bit copy of.
+            for (int &v : rgba)
+                v >>= 8;
+            sixteen = true;
+        }
+        ASSERT_EQ(rgba.size(), static_cast<size_t>(picture.Width() * picture.Height() * 4)) << name;
+        int worst = 0;
+        for (int y = 0; y < picture.Height(); ++y) {
+            for (int x = 0; x < picture.Width(); ++x) {
+                const int *e = &rgba[static_cast<size_t>((y * picture.Width() + x) * 4)];
+                const DWORD rgb = RgbAt(picture, x, y);
+                const int got[3] = {static_cast<int>(rgb >> 16), static_cast<int>((rgb >> 8) & 0xFF),
+                                    static_cast<int>(rgb & 0xFF)};
+                for (int c = 0; c < 3; ++c)
+                    worst = std::max(worst, std::abs(got[c] - e[c]));
+                // Images without alpha keep 0 in the fourth byte.
+                const int alpha = AlphaAt(picture, x, y);
+                if (!(alpha == 0 && e[3] == 255))
+                    worst = std::max(worst, std::abs(alpha - e[3]));
+            }
+        }
+        // 16-bit samples keep their high byte; the suite's 8-bit copies round.
+        EXPECT_LE(worst, sixteen ? 1 : 0) << name;
+        ++compared;
+    }
+    EXPECT_GT(compared, 150);
+}
+
+TEST(PngSuite, CorruptImagesFailCleanly) {
+    int refused = 0;
+    for (const std::string &name : Files(Corpus("pngsuite-full/png"), ".png")) {
+        if (name[0] != 'x')
+            continue;
+        Picture picture;
+        EXPECT_EQ(LoadPng(picture, Corpus("pngsuite-full/png/" + name)), 0) << name;
+        ++refused;
+    }
+    EXPECT_GE(refused, 14);
+    for (const std::string &name : Files(Corpus("libpng-1.6.39-crashers"), ".png")) {
+        Picture picture;
+        LoadPng(picture, Corpus("libpng-1.6.39-crashers/" + name)); // any result, no crash
+    }
+}
+
+TEST(PngDecoder, MemoryThatEndsEarlyFailsWithReadError) {
+    std::string png = testing_support::ReadFile(Corpus("pngsuite-full/png/basn2c08.png"));
+    Picture picture;
+    EXPECT_EQ(PngDecoder(nullptr, &picture, DecoderMode::kProbeMemory, png.data(), 8), 1);
+    EXPECT_EQ(PngDecoder(nullptr, &picture, DecoderMode::kLoadMemory, png.data(),
+                         static_cast<unsigned>(png.size() / 2)),
+              0);
+    EXPECT_EQ(PngDecoder(nullptr, &picture, DecoderMode::kLoadMemory, png.data(),
+                         static_cast<unsigned>(png.size())),
+              1);
+    EXPECT_EQ(picture.Width(), 32);
+}
+
+TEST(PngDecoder, PaletteWithTransparencyAndLowDepthGrey) {
+    Picture picture;
+    ASSERT_EQ(LoadPng(picture, Corpus("pngsuite-full/png/tbbn3p08.png")), 1); // palette + tRNS
+    bool someTransparent = false;
+    for (int x = 0; x < picture.Width(); ++x)
+        someTransparent = someTransparent || AlphaAt(picture, x, 0) == 0;
+    EXPECT_TRUE(someTransparent);
+    ASSERT_EQ(LoadPng(picture, Corpus("pngsuite-full/png/basn0g02.png")), 1); // 2-bit grey
+    const DWORD p = RgbAt(picture, 0, 0);
+    EXPECT_EQ(p & 0xFF, (p >> 8) & 0xFF);
+    EXPECT_EQ(p & 0xFF, p >> 16);
+}
