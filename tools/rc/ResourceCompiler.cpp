@@ -13,7 +13,7 @@
 //
 // A name or type is a number or a word (kept upper-case, as names are looked
 // up ignoring case). The types BITMAP, ICON, RCDATA and HTML stand for their
-// numbers. A BITMAP file is stored without its 14-byte file header, as bitmap
+// numbers, unless written in double quotes, which makes them names. A BITMAP file is stored without its 14-byte file header, as bitmap
 // resources are. Files are found relative to the list's directory, then in
 // each -I directory.
 #include <cctype>
@@ -85,7 +85,7 @@ std::vector<std::string> Tokens(const std::string &line, const std::string &wher
             if (i >= line.size())
                 Fail(where, "unterminated string");
             ++i;
-            tokens.push_back(text);
+            tokens.push_back("\"" + text);
         } else {
             size_t start = i;
             while (i < line.size() && !isspace(static_cast<unsigned char>(line[i])))
@@ -223,8 +223,8 @@ int main(int argc, char **argv) {
         } else if (inTable) {
             if (first == "END" || first == "}") {
                 inTable = false;
-            } else if (tokens.size() == 2 && IsNumber(tokens[0])) {
-                strings.push_back({static_cast<unsigned>(std::stoul(tokens[0])), tokens[1]});
+            } else if (tokens.size() == 2 && IsNumber(tokens[0]) && tokens[1][0] == '"') {
+                strings.push_back({static_cast<unsigned>(std::stoul(tokens[0])), tokens[1].substr(1)});
             } else {
                 Fail(where, "string entry expected: <number> \"text\"");
             }
@@ -236,11 +236,17 @@ int main(int argc, char **argv) {
                 res.nameId = std::stoi(tokens[0]);
             else
                 res.name = Upper(tokens[0]);
-            std::string type = Upper(tokens[1]);
-            if (IsNumber(type))
+            const bool quotedType = tokens[1][0] == '"';
+            std::string type = Upper(quotedType ? tokens[1].substr(1) : tokens[1]);
+            if (!quotedType && IsNumber(type))
                 res.typeId = std::stoi(type);
-            else if ((res.typeId = TypeNumber(type)) == 0)
+            else if (quotedType || (res.typeId = TypeNumber(type)) == 0)
                 res.type = type;
+            if (tokens[0][0] == '"')
+                res.name = Upper(tokens[0].substr(1)), res.nameId = 0;
+            if (tokens[2][0] != '"')
+                Fail(where, "the file name must be quoted");
+            tokens[2] = tokens[2].substr(1);
             res.file = tokens[2];
             if (tokens[2][0] != '/') {
                 res.file = base + tokens[2];
