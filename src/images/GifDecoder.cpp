@@ -14,6 +14,7 @@
 // on after its data.
 #include "GifDecoder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -114,7 +115,8 @@ struct LzwTable {
 // Decodes one image's LZW data into colour indices; returns how many were
 // produced, or -1 when the data is malformed. Indices beyond `capacity`
 // (extra pixels) are dropped.
-long DecodeLzw(CodeReader &reader, int minimumCodeSize, BYTE *out, size_t capacity, LzwTable &t) {
+long DecodeLzw(CodeReader &reader, int minimumCodeSize, std::vector<BYTE> &out, size_t capacity,
+               LzwTable &t) {
     if (minimumCodeSize < 1 || minimumCodeSize > 11)
         return -1;
     const int clear = 1 << minimumCodeSize, end = clear + 1;
@@ -127,9 +129,13 @@ long DecodeLzw(CodeReader &reader, int minimumCodeSize, BYTE *out, size_t capaci
     auto output = [&](int code) {
         const size_t length = t.length[code];
         size_t at = produced + length;
+        // The buffer grows with what the data gives, never beyond the image:
+        // a small file cannot make it large.
+        if (at > out.size() && out.size() < capacity)
+            out.resize(std::min(capacity, std::max(at, out.size() * 2)));
         for (int c = code; c >= 0; c = t.prefix[c]) {
             --at;
-            if (at < capacity)
+            if (at < out.size())
                 out[at] = t.suffix[c];
         }
         produced += length;
@@ -338,11 +344,13 @@ bool GifReader::ReadImage(bool &finished) {
             finished = true; // a second image for one frame: the decode ends here
             return true;
         }
+        // A frame keeps only the part of its image on the logical screen.
         frame->left = d.left;
         frame->top = d.top;
-        frame->width = d.width;
-        frame->height = d.height;
-        frame->pixels = new (std::nothrow) BYTE[static_cast<size_t>(d.width) * static_cast<size_t>(d.height) * 4]();
+        frame->width = std::max(0, std::min(d.width, m_picture->Width() - d.left));
+        frame->height = std::max(0, std::min(d.height, m_picture->Height() - d.top));
+        const size_t block = static_cast<size_t>(frame->width) * static_cast<size_t>(frame->height) * 4;
+        frame->pixels = new (std::nothrow) BYTE[block ? block : 4]();
         if (!frame->pixels) {
             finished = true;
             return true;
@@ -355,8 +363,8 @@ bool GifReader::ReadImage(bool &finished) {
 
     const size_t pixels = static_cast<size_t>(d.width) * static_cast<size_t>(d.height);
     CodeReader reader(m_data, m_size, m_cursor);
-    m_indices.resize(pixels);
-    long count = pixels ? DecodeLzw(reader, minimumCodeSize, m_indices.data(), pixels, *m_table) : 0;
+    m_indices.clear();
+    long count = pixels ? DecodeLzw(reader, minimumCodeSize, m_indices, pixels, *m_table) : 0;
     if (!reader.SkipToEnd())
         return false; // the image's data runs past the end
     m_cursor = reader.Position();

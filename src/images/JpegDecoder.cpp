@@ -65,10 +65,11 @@ unsigned char *Decode(FILE *file, int *width, int *height) {
     jpeg_create_decompress(&info);
     jpeg_stdio_src(&info, file);
     jpeg_read_header(&info, TRUE);
+    // Refused before libjpeg allocates for it.
+    if (static_cast<size_t>(info.image_width) * info.image_height > static_cast<size_t>(Picture::kMostPixels))
+        ERREXIT(&info, JERR_OUT_OF_MEMORY);
     jpeg_start_decompress(&info);
     const size_t pixels = static_cast<size_t>(info.output_width) * info.output_height;
-    if (pixels > static_cast<size_t>(Picture::kMostPixels))
-        ERREXIT(&info, JERR_OUT_OF_MEMORY);
     buffer = static_cast<unsigned char *>(malloc(pixels * 3));
     if (!buffer)
         ERREXIT(&info, JERR_OUT_OF_MEMORY);

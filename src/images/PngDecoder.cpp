@@ -131,6 +131,21 @@ int PngDecoder(const char *path, Picture *picture, unsigned mode, const void *da
         return 1;
     if (operation != DecoderMode::kLoadFile)
         return 0;
+    // The size from the header comes first: a picture the system refuses
+    // (Create fails) is not decoded at all, so a small file cannot make
+    // libpng allocate gigabytes. The decoder succeeds with the picture
+    // empty, as when Create fails after decoding.
+    BYTE header[16] = {};
+    bool sized = inMemory ? size >= kSignatureSize + 16 && memcpy(header, memory.start + kSignatureSize, 16)
+                          : file.Read(header, 16, TRUE, nullptr);
+    if (sized && memcmp(header + 4, "IHDR", 4) == 0) {
+        const long long width = (static_cast<long long>(header[8]) << 24) | (header[9] << 16) | (header[10] << 8) | header[11];
+        const long long height = (static_cast<long long>(header[12]) << 24) | (header[13] << 16) | (header[14] << 8) | header[15];
+        if (width * height > Picture::kMostPixels) {
+            picture->Create(0, 0);
+            return 1;
+        }
+    }
     if (!inMemory)
         file.SeekToBegin(); // libpng reads the signature again itself
     return Decode(picture, inMemory ? nullptr : &file, inMemory ? &memory : nullptr);
