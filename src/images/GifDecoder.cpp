@@ -297,15 +297,22 @@ void GifReader::WriteIndices(const Descriptor &d, const ColourTable &table, cons
     const int height = frame ? frame->height : m_picture->Height();
     auto *target = reinterpret_cast<DWORD *>(frame ? frame->pixels : m_picture->Pixels());
     const int originX = frame ? 0 : d.left, originY = frame ? 0 : d.top;
+    DWORD palette[256];
+    for (int i = 0; i < table.entries && i < 256; ++i)
+        palette[i] = table.Pixel(i);
+    // Row by row, each row clipped to the target once.
+    const int visible = std::max(0, std::min(d.width, width - originX));
     m_picture->LockPixels();
-    for (size_t i = 0; i < count; ++i) {
-        const int row = rows[i / static_cast<size_t>(d.width)];
-        const int x = originX + static_cast<int>(i % static_cast<size_t>(d.width));
-        const int y = originY + row;
-        if (x >= width || y >= height)
+    for (size_t start = 0, r = 0; start < count; start += static_cast<size_t>(d.width), ++r) {
+        const int y = originY + rows[r];
+        if (y >= height)
             continue;
-        target[static_cast<size_t>(height - 1 - y) * static_cast<size_t>(width) + static_cast<size_t>(x)] =
-            table.Pixel(indices[i]);
+        DWORD *line = target + static_cast<size_t>(height - 1 - y) * static_cast<size_t>(width) +
+                      static_cast<size_t>(originX);
+        const BYTE *source = indices + start;
+        const int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(visible), count - start));
+        for (int x = 0; x < n; ++x)
+            line[x] = palette[source[x]];
     }
     m_picture->UnlockPixels();
 }
@@ -369,8 +376,12 @@ bool GifReader::ReadImage(bool &finished) {
         return false; // the image's data runs past the end
     m_cursor = reader.Position();
     bool valid = count >= 0 && table.colours;
-    for (long i = 0; valid && i < count; ++i)
-        valid = m_indices[static_cast<size_t>(i)] < table.entries;
+    if (valid && table.entries < 256) {
+        BYTE highest = 0;
+        for (long i = 0; i < count; ++i)
+            highest = std::max(highest, m_indices[static_cast<size_t>(i)]);
+        valid = highest < table.entries;
+    }
     if (valid && count > 0)
         WriteIndices(d, table, m_indices.data(), static_cast<size_t>(count), frame);
     return true;
