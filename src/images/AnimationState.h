@@ -1,6 +1,7 @@
 // AnimationState: what the animation of a picture needs beside its frames.
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 #include "WorkerThread.h"
@@ -12,11 +13,14 @@ struct AnimationState {
     std::unique_ptr<WorkerThread> thread; // null until the GIF decoder starts it
     DWORD background = 0;                 // the pixel the picture was filled with
     int needsSaveBuffer = 0;              // a frame has disposal 3
-    int playing = 0;                      // frames are drawn (never set in this system)
-    int frameDue = 0;                     // the current frame must be drawn
+    std::atomic<int> playing{0};          // frames are drawn (never set in this system)
+    std::atomic<int> frameDue{0};         // the current frame must be drawn
     void (*afterFrame)(Picture *) = nullptr;
 
     void Reset() {
+        // The thread is stopped before anything it reads changes.
+        if (thread)
+            thread->Stop();
         thread.reset();
         background = 0;
         needsSaveBuffer = playing = frameDue = 0;

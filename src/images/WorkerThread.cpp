@@ -21,7 +21,7 @@ BOOL WorkerThread::Start(LPTHREAD_START_ROUTINE function, LPVOID argument) {
     EnterCriticalSection(&m_lock);
     if (m_hThread)
         CloseHandle(m_hThread);
-    __atomic_store_n(&m_stop, 0, __ATOMIC_RELEASE);
+    m_stop = 0;
     m_hThread = CreateThread(nullptr, 0, function, argument, 0, nullptr);
     BOOL ok = m_hThread != nullptr;
     LeaveCriticalSection(&m_lock);
@@ -35,7 +35,7 @@ DWORD WorkerThread::Resume() { return m_hThread ? ResumeThread(m_hThread) : stat
 void WorkerThread::Stop() {
     EnterCriticalSection(&m_lock);
     if (m_hThread) {
-        __atomic_store_n(&m_stop, 1, __ATOMIC_RELEASE);
+        m_stop = 1;
         // Waits in 200 ms steps; past the time-out the thread is terminated.
         DWORD steps = 0, code = STILL_ACTIVE;
         while (GetExitCodeThread(m_hThread, &code) && code == STILL_ACTIVE) {
@@ -51,6 +51,6 @@ void WorkerThread::Stop() {
         CloseHandle(m_hThread);
         m_hThread = nullptr;
     }
-    __atomic_store_n(&m_stop, 0, __ATOMIC_RELEASE);
+    m_stop = 0;
     LeaveCriticalSection(&m_lock);
 }

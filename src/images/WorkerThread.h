@@ -2,6 +2,8 @@
 // thread to end and waits for it, up to a time-out.
 #pragma once
 
+#include <atomic>
+
 #include "platform/win32.h"
 
 class WorkerThread {
@@ -18,12 +20,12 @@ public:
     DWORD Suspend();
     DWORD Resume();
     void Stop();
-    bool StopRequested() const { return __atomic_load_n(&m_stop, __ATOMIC_ACQUIRE) != 0; }
+    bool StopRequested() const { return m_stop.load() != 0; }
     bool Running();
 
 private:
     HANDLE m_hThread = nullptr;
-    int m_stop = 0;
+    std::atomic<int> m_stop{0};
     DWORD m_timeoutSeconds = kStopTimeoutSeconds;
     CRITICAL_SECTION m_lock;
 };
