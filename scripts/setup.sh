@@ -9,7 +9,7 @@ packages=(
   libffi-dev libmujs-dev libcairo2-dev libfontconfig-dev libcups2-dev
   fonts-arphic-uming fonts-wqy-zenhei poppler-utils
   cups cups-ipp-utils cups-client dbus
-  clang libclang-rt-14-dev libgif-dev
+  clang libclang-rt-14-dev libgif-dev libzxing-dev
 )
 
 missing=()

@@ -4,6 +4,8 @@
 #pragma once
 
 #include "GdiFont.h"
+#include "barcode/Code128Bitmap.h"
+#include "barcode/Ean13Bitmap.h"
 #include "PrinterSetup.h"
 #include "images/Picture.h"
 #include "platform/win32.h"
@@ -104,6 +106,10 @@ private:
     void ReadPageSetup();
     // Makes the picture (registering the decoders first) on first need.
     bool EnsurePicture();
+    // Renders the symbol for nDimension into the picture; false when there
+    // is none (unknown symbology, refused text, failed load). Gives the
+    // symbol's natural size.
+    bool LoadBarcode(int nDimension, const AnsiStr &code, int &width, int &height);
     // Builds m_font for the open job at m_nFontSize points of the printer's
     // resolution and selects it, remembering what the first selection
     // displaced.
@@ -132,6 +138,8 @@ private:
     COLORREF m_nPenColor = 0;
     int m_nFontStyle = 0;
     BSTR m_bstrResult = nullptr;
+    Ean13Bitmap m_barcode1;
+    Code128Bitmap m_barcode3;
     MessageCollector m_messages;
     AnsiStr m_strHeader;
     AnsiStr m_strFooter;

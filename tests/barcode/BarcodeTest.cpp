@@ -1,0 +1,141 @@
+#define ZX_USE_UTF8 1
+#include <ZXing/ReadBarcode.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "barcode/Code128Bitmap.h"
+#include "barcode/Ean13Bitmap.h"
+#include "barcode/JpegWriter.h"
+#include "images/JpegDecoder.h"
+#include "testing/TestSupport.h"
+
+namespace {
+
+// The rendered bitmap as a picture.
+bool ToPicture(HBITMAP bitmap, Picture &picture) { return bitmap && picture.LoadFromBitmap(bitmap); }
+
+bool Dark(const Picture &picture, int x, int y) {
+    const auto *pixels = reinterpret_cast<const DWORD *>(picture.Pixels());
+    return (pixels[picture.IndexOf(x, y)] & 0xFF) < 128;
+}
+
+// Reads a symbol back with an independent decoder (zxing), from grey pixels
+// scaled up by `scale`, framed by a white margin.
+std::string Scan(const std::vector<unsigned char> &grey, int width, int height, int scale = 3) {
+    const int margin = 20 * scale;
+    const int w = width * scale + 2 * margin, h = height * scale + 2 * margin;
+    std::vector<unsigned char> big(static_cast<size_t>(w * h), 255);
+    for (int y = 0; y < height * scale; ++y)
+        for (int x = 0; x < width * scale; ++x)
+            big[static_cast<size_t>((y + margin) * w + x + margin)] =
+                grey[static_cast<size_t>((y / scale) * width + x / scale)];
+    ZXing::DecodeHints hints;
+    hints.setTryHarder(true);
+    auto result = ZXing::ReadBarcode({big.data(), w, h, ZXing::ImageFormat::Lum}, hints);
+    return result.isValid() ? result.text() : "(unreadable)";
+}
+
+std::string ScanPicture(const Picture &picture) {
+    std::vector<unsigned char> grey(static_cast<size_t>(picture.Width() * picture.Height()));
+    const auto *pixels = reinterpret_cast<const DWORD *>(picture.Pixels());
+    for (int y = 0; y < picture.Height(); ++y)
+        for (int x = 0; x < picture.Width(); ++x)
+            grey[static_cast<size_t>(y * picture.Width() + x)] =
+                static_cast<unsigned char>((pixels[picture.IndexOf(x, y)] >> 8) & 0xFF);
+    return Scan(grey, picture.Width(), picture.Height());
+}
+
+} // namespace
+
+TEST(Ean13, DrawsThirteenDigitsAt123By40) {
+    Ean13Bitmap renderer;
+    Picture picture;
+    ASSERT_TRUE(ToPicture(renderer.Render("6901234567892"), picture));
+    EXPECT_EQ(picture.Width(), 123);
+    EXPECT_EQ(picture.Height(), 40);
+    EXPECT_GT(renderer.CaptionHeight(), 8);
+    // Guards at 14 and 16, 60 and 62, 106 and 108; quiet zones around.
+    for (int x : {14, 16, 60, 62, 106, 108})
+        EXPECT_TRUE(Dark(picture, x, 10)) << x;
+    for (int x : {13, 15, 61, 107, 109})
+        EXPECT_FALSE(Dark(picture, x, 10)) << x;
+    EXPECT_FALSE(Dark(picture, 14, 3)); // bars start at y = 4
+    EXPECT_EQ(ScanPicture(picture), "6901234567892");
+}
+
+TEST(Ean13, IgnoresWhatFollowsAndRefusesShortOrNonDigitTexts) {
+    Ean13Bitmap renderer;
+    Picture first, second;
+    ASSERT_TRUE(ToPicture(renderer.Render("6901234567892"), first));
+    ASSERT_TRUE(ToPicture(renderer.Render("6901234567892abc"), second));
+    EXPECT_EQ(memcmp(first.Pixels(), second.Pixels(), 123 * 40 * 4), 0);
+    EXPECT_EQ(renderer.Render("690123456789"), nullptr);
+    EXPECT_EQ(renderer.Render("69012345A7892"), nullptr);
+    EXPECT_EQ(renderer.Render(""), nullptr);
+    EXPECT_EQ(renderer.Render(nullptr), nullptr);
+}
+
+TEST(Ean13, RenderingAgainReplacesTheBitmap) {
+    Ean13Bitmap renderer;
+    HBITMAP first = renderer.Render("6901234567892");
+    HBITMAP second = renderer.Render("4006381333931");
+    EXPECT_NE(second, nullptr);
+    EXPECT_EQ(GetObjectType(second), static_cast<DWORD>(OBJ_BITMAP));
+    (void)first;
+}
+
+TEST(Code128, PairsOfDigitsInSetC) {
+    Code128Bitmap renderer;
+    Picture picture;
+    ASSERT_TRUE(ToPicture(renderer.Render("1234"), picture));
+    EXPECT_EQ(picture.Width(), 114); // 2 x (11 x 2 + 35)
+    EXPECT_EQ(picture.Height(), 100);
+    EXPECT_TRUE(Dark(picture, 0, 10)); // Start C's first bar: x 1 with a 2-pixel pen
+    EXPECT_TRUE(Dark(picture, 1, 10));
+    EXPECT_EQ(ScanPicture(picture), "1234"); // the check value (82) agrees
+    ASSERT_TRUE(ToPicture(renderer.Render("69012345678901"), picture));
+    EXPECT_EQ(ScanPicture(picture), "69012345678901");
+}
+
+TEST(Code128, AnOddLastDigitGoesOutInSetB) {
+    Code128Bitmap renderer;
+    Picture picture;
+    ASSERT_TRUE(ToPicture(renderer.Render("123"), picture));
+    EXPECT_EQ(picture.Width(), 114 + 22); // one symbol character more
+    EXPECT_EQ(ScanPicture(picture), "123"); // not "1203"
+    ASSERT_TRUE(ToPicture(renderer.Render("7"), picture));
+    EXPECT_EQ(ScanPicture(picture), "7");
+}
+
+TEST(Code128, RefusesEmptyAndNonDigitTexts) {
+    Code128Bitmap renderer;
+    EXPECT_EQ(renderer.Render(""), nullptr);
+    EXPECT_EQ(renderer.Render("AB"), nullptr);
+    EXPECT_EQ(renderer.Render("-1"), nullptr);
+    EXPECT_EQ(renderer.Render("12 34"), nullptr);
+}
+
+TEST(JpegWriter, WritesABaselineFileOfThePicture) {
+    Code128Bitmap renderer;
+    Picture picture;
+    ASSERT_TRUE(ToPicture(renderer.Render("2026"), picture));
+    std::string dir = testing_support::MakeTempDir("jpeg-");
+    std::string path = dir + "/code.jpg";
+    ASSERT_EQ(SaveBarcodeJpeg(path.c_str(), &picture, 80), 1);
+    int width = 0, height = 0;
+    unsigned char *rgb = ReadJpegFile(path.c_str(), &width, &height);
+    ASSERT_NE(rgb, nullptr);
+    EXPECT_EQ(width, picture.Width());
+    EXPECT_EQ(height, 100);
+    std::vector<unsigned char> grey(static_cast<size_t>(width * height));
+    for (size_t i = 0; i < grey.size(); ++i)
+        grey[i] = rgb[i * 3 + 1];
+    free(rgb);
+    EXPECT_EQ(Scan(grey, width, height), "2026");
+    EXPECT_EQ(SaveBarcodeJpeg("", &picture, 80), 0);
+    EXPECT_EQ(SaveBarcodeJpeg(path.c_str(), nullptr, 80), 0);
+    EXPECT_EQ(WriteJpegFile(path.c_str(), nullptr, 1, 1, 80), 0);
+    EXPECT_EQ(WriteJpegFile((dir + "/no/such/dir.jpg").c_str(), grey.data(), 1, 1, 80), 0);
+    testing_support::RemoveTree(dir);
+}
