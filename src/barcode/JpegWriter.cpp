@@ -7,28 +7,15 @@
 
 #include <jpeglib.h>
 
-namespace {
-
-struct ErrorManager {
-    jpeg_error_mgr base;
-    jmp_buf jump;
-};
-
-void ErrorExit(j_common_ptr info) {
-    char message[JMSG_LENGTH_MAX];
-    (*info->err->format_message)(info, message); // formatted, not shown
-    longjmp(reinterpret_cast<ErrorManager *>(info->err)->jump, 1);
-}
-
-} // namespace
+#include "images/JpegErrors.h"
 
 int WriteJpegFile(const char *path, const unsigned char *rgb, int width, int height, int quality) {
     if (!rgb || width <= 0 || height <= 0 || !path)
         return 0;
     jpeg_compress_struct info;
-    ErrorManager errors;
+    JpegErrorManager errors;
     info.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = ErrorExit;
+    errors.base.error_exit = JpegErrorExit;
     FILE *volatile file = nullptr;
     if (setjmp(errors.jump)) {
         jpeg_destroy_compress(&info);

@@ -15,18 +15,9 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include "JpegErrors.h"
+
 namespace {
-
-struct ErrorManager {
-    jpeg_error_mgr base;
-    jmp_buf jump;
-};
-
-void ErrorExit(j_common_ptr info) {
-    char message[JMSG_LENGTH_MAX];
-    (*info->err->format_message)(info, message); // formatted, then let go
-    longjmp(reinterpret_cast<ErrorManager *>(info->err)->jump, 1);
-}
 
 void CopyRow(const jpeg_decompress_struct &info, const JSAMPLE *row, unsigned char *out) {
     const JDIMENSION width = info.output_width;
@@ -53,9 +44,9 @@ void CopyRow(const jpeg_decompress_struct &info, const JSAMPLE *row, unsigned ch
 
 unsigned char *Decode(FILE *file, int *width, int *height) {
     jpeg_decompress_struct info;
-    ErrorManager errors;
+    JpegErrorManager errors;
     info.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = ErrorExit;
+    errors.base.error_exit = JpegErrorExit;
     unsigned char *volatile buffer = nullptr;
     if (setjmp(errors.jump)) {
         jpeg_destroy_decompress(&info);
