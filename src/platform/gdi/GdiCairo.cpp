@@ -96,6 +96,29 @@ void DrawTextAt(DeviceContext *dc, double x, double y, const std::string &utf8) 
     }
 }
 
+// Sets a rectangle of a memory context's bitmap straight in its pixels,
+// clipped to the bitmap: the pixels cairo would fill for it, without cairo.
+void FillPixels(DeviceContext *dc, int left, int top, int w, int h, COLORREF color) {
+    cairo_surface_t *surface = dc->bitmap->surface;
+    const int width = cairo_image_surface_get_width(surface);
+    const int height = cairo_image_surface_get_height(surface);
+    const int x0 = std::max(0, left), y0 = std::max(0, top);
+    const int x1 = std::min(width, left + w), y1 = std::min(height, top + h);
+    if (x0 >= x1 || y0 >= y1)
+        return;
+    cairo_surface_flush(surface);
+    unsigned char *data = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    const uint32_t pixel = (static_cast<uint32_t>(GetRValue(color)) << 16) |
+                           (static_cast<uint32_t>(GetGValue(color)) << 8) | GetBValue(color);
+    for (int y = y0; y < y1; ++y) {
+        auto *row = reinterpret_cast<uint32_t *>(data + static_cast<size_t>(y) * static_cast<size_t>(stride));
+        for (int x = x0; x < x1; ++x)
+            row[x] = pixel;
+    }
+    cairo_surface_mark_dirty_rectangle(surface, x0, y0, x1 - x0, y1 - y0);
+}
+
 } // namespace
 
 Bitmap::Bitmap(int w, int h) : Object(OBJ_BITMAP), width(w), height(h) {
@@ -276,6 +299,11 @@ extern "C" BOOL WINAPI LineTo(HDC hdc, int x, int y) {
             left = x - before;
             w = width;
         }
+        if (dc->kind == DeviceContext::Memory) {
+            FillPixels(dc, static_cast<int>(left), static_cast<int>(top), static_cast<int>(w),
+                       static_cast<int>(h), pen->logical.lopnColor);
+            return TRUE;
+        }
         cairo_rectangle(cr, left, top, w, h);
         cairo_fill(cr);
         return TRUE;
@@ -355,6 +383,11 @@ extern "C" int WINAPI FillRect(HDC hDC, const RECT *lprc, HBRUSH hbr) {
         return 0;
     if (!dc->cr || brush->hollow)
         return 1;
+    if (dc->kind == DeviceContext::Memory) {
+        FillPixels(dc, lprc->left, lprc->top, lprc->right - lprc->left, lprc->bottom - lprc->top,
+                   brush->color);
+        return 1;
+    }
     SetColor(dc->cr, brush->color);
     cairo_rectangle(dc->cr, lprc->left, lprc->top, lprc->right - lprc->left, lprc->bottom - lprc->top);
     cairo_fill(dc->cr);
