@@ -111,8 +111,15 @@ void FillPixels(DeviceContext *dc, int left, int top, int w, int h, COLORREF col
     const int stride = cairo_image_surface_get_stride(surface);
     const uint32_t pixel = (static_cast<uint32_t>(GetRValue(color)) << 16) |
                            (static_cast<uint32_t>(GetGValue(color)) << 8) | GetBValue(color);
+    // Black and white (the barcodes' colours) are one byte repeated: the
+    // unused fourth byte takes it too, so a row is one memset.
+    const bool uniform = pixel == 0 || pixel == 0xFFFFFF;
     for (int y = y0; y < y1; ++y) {
         auto *row = reinterpret_cast<uint32_t *>(data + static_cast<size_t>(y) * static_cast<size_t>(stride));
+        if (uniform) {
+            memset(row + x0, pixel ? 0xFF : 0, static_cast<size_t>(x1 - x0) * 4);
+            continue;
+        }
         for (int x = x0; x < x1; ++x)
             row[x] = pixel;
     }
