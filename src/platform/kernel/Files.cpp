@@ -70,6 +70,21 @@ DWORD MissingError(const std::string &path) {
     return stat(directory.c_str(), &st) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
 }
 
+// Resolves a named file and reads its status. A missing or empty name and a
+// file that cannot be read set the last error as the platform reports them.
+bool StatNamedFile(LPCSTR name, std::string &path, struct stat &st) {
+    if (!name || !*name) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    path = ResolvePath(name);
+    if (stat(path.c_str(), &st) != 0) {
+        SetLastError(errno == ENOENT ? MissingError(path) : ErrorFromErrno(errno));
+        return false;
+    }
+    return true;
+}
+
 std::shared_ptr<FileObject> FileFromHandle(HANDLE handle) {
     auto file = LookupHandleAs<FileObject>(handle);
     if (!file)
@@ -382,16 +397,10 @@ extern "C" DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
 }
 
 extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
-    if (!lpFileName || !*lpFileName) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return INVALID_FILE_ATTRIBUTES;
-    }
-    std::string path = ResolvePath(lpFileName);
+    std::string path;
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
-        SetLastError(errno == ENOENT ? MissingError(path) : ErrorFromErrno(errno));
+    if (!StatNamedFile(lpFileName, path, st))
         return INVALID_FILE_ATTRIBUTES;
-    }
     return AttributesOf(path, st);
 }
 
@@ -401,12 +410,10 @@ extern "C" BOOL WINAPI GetFileAttributesExA(LPCSTR lpFileName, GET_FILEEX_INFO_L
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::string path = ResolvePath(lpFileName);
+    std::string path;
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
-        SetLastError(errno == ENOENT ? MissingError(path) : ErrorFromErrno(errno));
+    if (!StatNamedFile(lpFileName, path, st))
         return FALSE;
-    }
     auto fileTime = [](const timespec &t) {
         // 100-nanosecond intervals since 1 January 1601.
         ULONGLONG ticks = (static_cast<ULONGLONG>(t.tv_sec) + 11644473600ull) * 10000000ull +
@@ -425,16 +432,10 @@ extern "C" BOOL WINAPI GetFileAttributesExA(LPCSTR lpFileName, GET_FILEEX_INFO_L
 }
 
 extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
-    if (!lpFileName || !*lpFileName) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
-    std::string path = ResolvePath(lpFileName);
+    std::string path;
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
-        SetLastError(errno == ENOENT ? MissingError(path) : ErrorFromErrno(errno));
+    if (!StatNamedFile(lpFileName, path, st))
         return FALSE;
-    }
     mode_t mode = st.st_mode & 07777;
     if (dwFileAttributes & FILE_ATTRIBUTE_READONLY)
         mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
@@ -476,16 +477,10 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
 }
 
 extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
-    if (!lpFileName || !*lpFileName) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
-    std::string path = ResolvePath(lpFileName);
+    std::string path;
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
-        SetLastError(errno == ENOENT ? MissingError(path) : ErrorFromErrno(errno));
+    if (!StatNamedFile(lpFileName, path, st))
         return FALSE;
-    }
     if (S_ISDIR(st.st_mode) || (st.st_mode & S_IWUSR) == 0) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;

@@ -116,6 +116,26 @@ TEST_F(Files, AttributesAreKeptWithTheFile) {
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+TEST_F(Files, AttributeQueriesNameTheMissingPart) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    std::string path = Path("sized.bin");
+    WriteFile(path, std::string(5000, 'x'));
+    ASSERT_TRUE(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(data.nFileSizeLow, 5000u);
+    EXPECT_EQ(data.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+
+    EXPECT_FALSE(GetFileAttributesExA(Path("none.bin").c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(GetFileAttributesExA(Path("no/none.bin").c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    // An empty name is no file, not the current directory.
+    EXPECT_FALSE(GetFileAttributesExA("", GetFileExInfoStandard, &data));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(GetFileAttributesA(""), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(DeleteFileA(Path("none.bin").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 TEST_F(Files, DirectoriesAreMadeAndCannotBeOpenedAsFiles) {
     std::string dir = Path("sub");
     EXPECT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
