@@ -164,12 +164,8 @@ const std::map<std::string, std::string> kDifferences = {
 } // namespace
 
 TEST(GifSuite, StillImagesDecodeToTheExpectedPixels) {
-    std::ifstream list(Corpus("pygif-test-suite/TESTS"));
-    std::string name;
     int compared = 0;
-    while (std::getline(list, name)) {
-        if (name.empty() || name[0] == '#')
-            continue;
+    for (const std::string &name : GifSuiteTests()) {
         auto conf = ReadConf(Corpus("pygif-test-suite/" + name + ".conf"));
         const std::string frames = conf["config.frames"];
         if (frames.find(',') != std::string::npos)

@@ -55,12 +55,8 @@ bool GiflibPicture(const std::string &path, int &width, int &height, std::vector
 } // namespace
 
 TEST(GiflibReference, StillImagesMatchPixelForPixel) {
-    std::ifstream list(Corpus("pygif-test-suite/TESTS"));
-    std::string name;
     int compared = 0;
-    while (std::getline(list, name)) {
-        if (name.empty() || name[0] == '#')
-            continue;
+    for (const std::string &name : GifSuiteTests()) {
         const std::string path = Corpus("pygif-test-suite/" + name + ".gif");
         int width = 0, height = 0;
         std::vector<DWORD> expected;

@@ -1,6 +1,7 @@
 #include "ImageTestSupport.h"
 
 #include <cctype>
+#include <fstream>
 
 #include "images/DecoderRegistry.h"
 #include "images/GifDecoder.h"
@@ -10,6 +11,15 @@
 namespace image_testing {
 
 std::string Corpus(const std::string &relative) { return std::string(CORPORA_DIR) + "/" + relative; }
+
+std::vector<std::string> GifSuiteTests() {
+    std::ifstream list(Corpus("pygif-test-suite/TESTS"));
+    std::vector<std::string> names;
+    for (std::string name; std::getline(list, name);)
+        if (!name.empty() && name[0] != '#')
+            names.push_back(name);
+    return names;
+}
 
 DWORD RgbAt(const Picture &picture, int x, int y) {
     const auto *pixels = reinterpret_cast<const DWORD *>(picture.Pixels());

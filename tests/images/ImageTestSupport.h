@@ -11,6 +11,9 @@ namespace image_testing {
 // The folder of the public image suites.
 std::string Corpus(const std::string &relative);
 
+// The names the GIF suite's TESTS file lists, comments and blank lines left out.
+std::vector<std::string> GifSuiteTests();
+
 // The picture's pixel at (x, y), top-left origin, as 0x00RRGGBB.
 DWORD RgbAt(const Picture &picture, int x, int y);
 BYTE AlphaAt(const Picture &picture, int x, int y);
