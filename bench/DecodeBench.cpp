@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <cstring>
 #include <gif_lib.h>
-#include <jpeglib.h>
 #include <png.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
+#include "barcode/JpegWriter.h"
 #include "images/GifDecoder.h"
 #include "images/JpegDecoder.h"
 #include "images/PngDecoder.h"
@@ -195,27 +195,11 @@ BENCHMARK(LibpngBare)->Unit(benchmark::kMillisecond);
 
 std::string MakeJpeg() {
     const std::string path = TempPath("bench.jpg");
-    jpeg_compress_struct info;
-    jpeg_error_mgr errors;
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    FILE *file = fopen(path.c_str(), "wb");
-    jpeg_stdio_dest(&info, file);
-    info.image_width = info.image_height = kSide;
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_start_compress(&info, TRUE);
-    std::vector<JSAMPLE> row(kSide * 3);
-    for (int y = 0; y < kSide; ++y) {
+    std::vector<unsigned char> rgb(static_cast<size_t>(kSide) * kSide * 3);
+    for (int y = 0; y < kSide; ++y)
         for (int x = 0; x < kSide * 3; ++x)
-            row[static_cast<size_t>(x)] = Pattern(x, y);
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&info, rows, 1);
-    }
-    jpeg_finish_compress(&info);
-    fclose(file);
-    jpeg_destroy_compress(&info);
+            rgb[static_cast<size_t>(y) * kSide * 3 + static_cast<size_t>(x)] = Pattern(x, y);
+    WriteJpegFile(path.c_str(), rgb.data(), kSide, kSide, 75); // libjpeg's default quality
     return path;
 }
 
