@@ -21,12 +21,8 @@ bool LooksLikeBitmapFile(const char *path) {
 
 int BmpDecoder(const char *path, Picture *picture, unsigned mode, const void *data, unsigned) {
     const unsigned operation = mode & 0xFFFF;
-    if (operation == DecoderMode::kQueryExtension) {
-        if (!data)
-            return 0;
-        strcpy(static_cast<char *>(const_cast<void *>(data)), "bmp");
-        return 1;
-    }
+    if (operation == DecoderMode::kQueryExtension)
+        return DecoderMode::AnswerExtension(data, "bmp");
     if ((mode & DecoderMode::kMemory) || !path || !*path)
         return 0;
     if (operation == DecoderMode::kProbeFile)

@@ -461,12 +461,8 @@ int GifReader::Run(const BYTE *header) {
 
 int GifDecoder(const char *path, Picture *picture, unsigned mode, const void *data, unsigned size) {
     const unsigned operation = mode & 0xFFFF;
-    if (operation == DecoderMode::kQueryExtension) {
-        if (!data)
-            return 0;
-        strcpy(static_cast<char *>(const_cast<void *>(data)), "gif");
-        return 1;
-    }
+    if (operation == DecoderMode::kQueryExtension)
+        return DecoderMode::AnswerExtension(data, "gif");
     if (operation != DecoderMode::kLoadFile && operation != DecoderMode::kProbeFile)
         return 0;
     if (!picture->Animation())

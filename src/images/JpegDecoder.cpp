@@ -122,12 +122,8 @@ unsigned char *ReadJpegFile(const char *path, int *width, int *height) {
 
 int JpegDecoder(const char *path, Picture *picture, unsigned mode, const void *data, unsigned) {
     const unsigned operation = mode & 0xFFFF;
-    if (operation == DecoderMode::kQueryExtension) {
-        if (!data)
-            return 0;
-        strcpy(static_cast<char *>(const_cast<void *>(data)), "jpg");
-        return 1;
-    }
+    if (operation == DecoderMode::kQueryExtension)
+        return DecoderMode::AnswerExtension(data, "jpg");
     if ((mode & DecoderMode::kMemory) || !path || !*path)
         return 0;
     FILETIME written{};

@@ -5,6 +5,8 @@
 // thread steps through.
 #pragma once
 
+#include <cstring>
+
 #include "AnimationState.h"
 #include "PictureFrame.h"
 #include "platform/win32.h"
@@ -22,6 +24,15 @@ constexpr unsigned kQueryExtension = 2;
 constexpr unsigned kMemory = 0x10000000;
 constexpr unsigned kLoadMemory = kMemory | kLoadFile;
 constexpr unsigned kProbeMemory = kMemory | kProbeFile;
+
+// The answer to kQueryExtension: the decoder's extension copied into the
+// caller's buffer; 0 without a buffer.
+inline int AnswerExtension(const void *data, const char *extension) {
+    if (!data)
+        return 0;
+    strcpy(static_cast<char *>(const_cast<void *>(data)), extension);
+    return 1;
+}
 } // namespace DecoderMode
 
 class Picture {

@@ -106,12 +106,8 @@ int Decode(Picture *picture, DiskFile *file, MemorySource *memory) {
 
 int PngDecoder(const char *path, Picture *picture, unsigned mode, const void *data, unsigned size) {
     const unsigned operation = mode & 0xFFFF;
-    if (operation == DecoderMode::kQueryExtension) {
-        if (!data)
-            return 0;
-        strcpy(static_cast<char *>(const_cast<void *>(data)), "png");
-        return 1;
-    }
+    if (operation == DecoderMode::kQueryExtension)
+        return DecoderMode::AnswerExtension(data, "png");
     BYTE signature[kSignatureSize] = {};
     DiskFile file;
     MemorySource memory{static_cast<const BYTE *>(data), size, 0};
