@@ -1,5 +1,3 @@
-#define ZX_USE_UTF8 1
-#include <ZXing/ReadBarcode.h>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -8,6 +6,7 @@
 #include "barcode/Ean13Bitmap.h"
 #include "barcode/JpegWriter.h"
 #include "images/JpegDecoder.h"
+#include "testing/BarcodeScan.h"
 #include "testing/TestSupport.h"
 
 namespace {
@@ -20,22 +19,6 @@ bool Dark(const Picture &picture, int x, int y) {
     return (pixels[picture.IndexOf(x, y)] & 0xFF) < 128;
 }
 
-// Reads a symbol back with an independent decoder (zxing), from grey pixels
-// scaled up by `scale`, framed by a white margin.
-std::string Scan(const std::vector<unsigned char> &grey, int width, int height, int scale = 3) {
-    const int margin = 20 * scale;
-    const int w = width * scale + 2 * margin, h = height * scale + 2 * margin;
-    std::vector<unsigned char> big(static_cast<size_t>(w * h), 255);
-    for (int y = 0; y < height * scale; ++y)
-        for (int x = 0; x < width * scale; ++x)
-            big[static_cast<size_t>((y + margin) * w + x + margin)] =
-                grey[static_cast<size_t>((y / scale) * width + x / scale)];
-    ZXing::DecodeHints hints;
-    hints.setTryHarder(true);
-    auto result = ZXing::ReadBarcode({big.data(), w, h, ZXing::ImageFormat::Lum}, hints);
-    return result.isValid() ? result.text() : "(unreadable)";
-}
-
 std::string ScanPicture(const Picture &picture) {
     std::vector<unsigned char> grey(static_cast<size_t>(picture.Width() * picture.Height()));
     const auto *pixels = reinterpret_cast<const DWORD *>(picture.Pixels());
@@ -43,7 +26,7 @@ std::string ScanPicture(const Picture &picture) {
         for (int x = 0; x < picture.Width(); ++x)
             grey[static_cast<size_t>(y * picture.Width() + x)] =
                 static_cast<unsigned char>((pixels[picture.IndexOf(x, y)] >> 8) & 0xFF);
-    return Scan(grey, picture.Width(), picture.Height());
+    return testing_support::ScanGrey(grey, picture.Width(), picture.Height());
 }
 
 } // namespace
@@ -132,7 +115,7 @@ TEST(JpegWriter, WritesABaselineFileOfThePicture) {
     for (size_t i = 0; i < grey.size(); ++i)
         grey[i] = rgb[i * 3 + 1];
     free(rgb);
-    EXPECT_EQ(Scan(grey, width, height), "2026");
+    EXPECT_EQ(testing_support::ScanGrey(grey, width, height), "2026");
     EXPECT_EQ(SaveBarcodeJpeg("", &picture, 80), 0);
     EXPECT_EQ(SaveBarcodeJpeg(path.c_str(), nullptr, 80), 0);
     EXPECT_EQ(WriteJpegFile(path.c_str(), nullptr, 1, 1, 80), 0);
