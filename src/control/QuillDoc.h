@@ -6,6 +6,7 @@
 #include "GdiFont.h"
 #include "barcode/Code128Bitmap.h"
 #include "barcode/Ean13Bitmap.h"
+#include "barcode/Pdf417Image.h"
 #include "PrinterSetup.h"
 #include "images/Picture.h"
 #include "platform/win32.h"
@@ -140,6 +141,7 @@ private:
     BSTR m_bstrResult = nullptr;
     Ean13Bitmap m_barcode1;
     Code128Bitmap m_barcode3;
+    Pdf417Image m_pdf417;
     MessageCollector m_messages;
     AnsiStr m_strHeader;
     AnsiStr m_strFooter;

@@ -8,6 +8,14 @@ constexpr int kJpegQuality = 80;
 }
 
 bool QuillDoc::LoadBarcode(int nDimension, const AnsiStr &code, int &width, int &height) {
+    if (nDimension == 2) {
+        const DWORD *pixels = m_pdf417.EncodeText(code.c_str());
+        if (!pixels || !m_pPicture->LoadFromPixels(pixels, m_pdf417.Width(), m_pdf417.Height()))
+            return false;
+        width = m_pdf417.Width();
+        height = m_pdf417.Height();
+        return true;
+    }
     BarcodeBitmap *renderer = nDimension == 1 ? static_cast<BarcodeBitmap *>(&m_barcode1)
                               : nDimension == 3 ? static_cast<BarcodeBitmap *>(&m_barcode3)
                                                 : nullptr;
@@ -23,8 +31,6 @@ bool QuillDoc::LoadBarcode(int nDimension, const AnsiStr &code, int &width, int 
 
 HRESULT STDMETHODCALLTYPE QuillDoc::PrintBarCode(int nDimension, BSTR bsCode, int x, int y, int nOffX,
                                                  int nOffy, int width, int height) {
-    if (nDimension == 2)
-        return E_NOTIMPL; // PDF417 comes with its encoder
     if (!EnsurePicture())
         return S_FALSE;
     AnsiStr code;
@@ -55,8 +61,6 @@ HRESULT STDMETHODCALLTYPE QuillDoc::PrintBarCode(int nDimension, BSTR bsCode, in
 }
 
 HRESULT STDMETHODCALLTYPE QuillDoc::GetBarCodeImg(int nDimension, BSTR bsCode, BSTR *bsUrl) {
-    if (nDimension == 2)
-        return E_NOTIMPL; // PDF417 comes with its encoder
     AnsiStr none;
     if (!EnsurePicture()) {
         SetResult(none, bsUrl);

@@ -4,6 +4,9 @@
 
 #include "QuillDoc.h"
 #include "QuillDocFixture.h"
+#include "images/JpegDecoder.h"
+#include "testing/BarcodeScan.h"
+#include "testing/PdfPage.h"
 #include "testing/TestSupport.h"
 
 namespace {
@@ -23,8 +26,26 @@ protected:
     }
     const Picture *Shown() { return static_cast<QuillDoc *>(m_doc)->PictureObject(); }
 
+    // Reads the symbol of an image file back, every pixel repeated
+    // scaleX x scaleY times.
+    static std::string ScanFile(const std::u16string &url, int scaleX, int scaleY) {
+        const std::string path = platform::WideToUtf8(url.c_str() + 7); // after "file://"
+        int width = 0, height = 0;
+        unsigned char *rgb = ReadJpegFile(path.c_str(), &width, &height);
+        if (!rgb)
+            return "(no file)";
+        std::vector<unsigned char> grey(static_cast<size_t>(width * height));
+        for (size_t i = 0; i < grey.size(); ++i)
+            grey[i] = rgb[i * 3 + 1];
+        free(rgb);
+        return testing_support::ScanGrey(grey, width, height, scaleX, scaleY);
+    }
+
     IQuillDoc *m_doc = nullptr;
 };
+
+// The built-in printer's unprintable margin at 600 dpi, in dots.
+constexpr int kOffset = 99;
 
 } // namespace
 
@@ -64,4 +85,52 @@ TEST_F(Barcodes, PlacementFollowsTheScale) {
     EXPECT_EQ(m_doc->PrintBarCode(3, Arg(u"1234"), 0, 0, 0, 0, 0, 0), S_OK);
     EXPECT_EQ(Shown()->DestRect().right, static_cast<int>(114 * 600 * 0.03937007874015748));
     m_doc->SetPrinter(Arg(u"0"), &n);
+}
+
+TEST_F(Barcodes, ImageFilesReadBack) {
+    EXPECT_EQ(ScanFile(Image(1, u"6901234567892", S_OK), 3, 3), "6901234567892");
+    EXPECT_EQ(ScanFile(Image(3, u"20261208", S_OK), 3, 3), "20261208");
+    EXPECT_EQ(ScanFile(Image(3, u"123", S_OK), 3, 3), "123");
+    // PDF417: one pixel per module and per row; the reader wants taller rows.
+    const std::u16string first = Image(2, u"quillbay", S_OK);
+    const std::u16string second = Image(2, u"PDF417 标签 No. 2026-12-08", S_OK);
+    EXPECT_EQ(first, second); // one file per kind, overwritten
+    EXPECT_EQ(ScanFile(second, 4, 12), testing_support::Ansi("PDF417 标签 No. 2026-12-08"));
+    EXPECT_EQ(Image(2, u"", S_FALSE), u"(null)"); // an empty text makes no symbol
+    EXPECT_EQ(m_doc->PrintBarCode(2, nullptr, 10, 10, 0, 0, 0, 0), S_FALSE);
+}
+
+TEST_F(Barcodes, PrintedSymbolsReadBackFromThePage) {
+    const std::string dir = testing_support::MakeTempDir("barcodes-");
+    setenv("QUILLBAY_PRINT_DIR", dir.c_str(), 1);
+    m_doc->SetPaperSize(2100, 2970);
+    int n = 0;
+    m_doc->SetPrinter(Arg(u"1"), &n);
+    struct Placed {
+        RECT dest;
+        std::string text;
+    };
+    std::vector<Placed> placed;
+    auto print = [&](int kind, const std::string &code, int y, int width, int height) {
+        EXPECT_EQ(m_doc->PrintBarCode(kind, Arg(Wide(code)), 20, y, 0, 0, width, height), S_OK);
+        placed.push_back({Shown()->DestRect(), testing_support::Ansi(code)});
+    };
+    print(1, "6901234567892", 10, 50, 0);
+    print(3, "2026120812345", 50, 80, 25);
+    print(2, "Quillbay 条码 PDF417: 1234567890123456, ok?", 90, 120, 60);
+    m_doc->SetPrinter(Arg(u"0"), &n);
+    const std::string listing = testing_support::Run({"/bin/ls", dir}).output;
+    testing_support::PdfPage page(dir + "/" + listing.substr(0, listing.find('\n')), 600);
+    ASSERT_TRUE(page.Ok());
+    for (const Placed &p : placed) {
+        const int margin = 60;
+        const int x0 = kOffset + p.dest.left - margin, y0 = kOffset + p.dest.top - margin;
+        const int x1 = kOffset + p.dest.right + margin, y1 = kOffset + p.dest.bottom + margin;
+        EXPECT_EQ(testing_support::ScanGrey(page.Region(x0, y0, x1, y1), x1 - x0 + 1, y1 - y0 + 1, 1, 1), p.text);
+    }
+    // Both sizes 0: a W x r symbol becomes W x r millimetres.
+    EXPECT_EQ(m_doc->PrintBarCode(2, Arg(u"ABC"), 0, 0, 0, 0, 0, 0), S_OK);
+    EXPECT_EQ(Shown()->DestRect().right - Shown()->DestRect().left, static_cast<int>(86 * 600 * 0.03937007874015748));
+    EXPECT_EQ(Shown()->DestRect().bottom - Shown()->DestRect().top, static_cast<int>(11 * 600 * 0.03937007874015748));
+    testing_support::RemoveTree(dir);
 }

@@ -38,6 +38,17 @@ bool PdfPage::Dark(int x, int y) const {
     return m_grey[static_cast<size_t>(y) * static_cast<size_t>(m_width) + static_cast<size_t>(x)] < 128;
 }
 
+std::vector<unsigned char> PdfPage::Region(int x0, int y0, int x1, int y1) const {
+    std::vector<unsigned char> out;
+    out.reserve(static_cast<size_t>((x1 - x0 + 1) * (y1 - y0 + 1)));
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x)
+            out.push_back(x < 0 || y < 0 || x >= m_width || y >= m_height
+                              ? 255
+                              : m_grey[static_cast<size_t>(y) * static_cast<size_t>(m_width) + static_cast<size_t>(x)]);
+    return out;
+}
+
 bool PdfPage::DarkBox(int x0, int y0, int x1, int y1, int &left, int &top, int &right,
                       int &bottom) const {
     left = top = 1 << 30;

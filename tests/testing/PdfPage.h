@@ -19,6 +19,8 @@ public:
     bool Dark(int x, int y) const;
     // The dark pixels' bounding box within a region (inclusive); false if none.
     bool DarkBox(int x0, int y0, int x1, int y1, int &left, int &top, int &right, int &bottom) const;
+    // The grey pixels of a region (inclusive), rows top first; white beyond the page.
+    std::vector<unsigned char> Region(int x0, int y0, int x1, int y1) const;
 
 private:
     int m_width = 0, m_height = 0;
