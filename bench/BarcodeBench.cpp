@@ -1,10 +1,13 @@
-// Rendering linear barcodes, captions included: the system's renderers
-// against zint's library (encode and raster buffer) for the same texts.
+// Barcodes against zint's library for the same texts: linear symbols
+// rendered with their captions (encode and raster buffer), and PDF417
+// symbols encoded to modules and to pixels.
 #include <benchmark/benchmark.h>
+#include <string>
 #include <zint.h>
 
 #include "barcode/Code128Bitmap.h"
 #include "barcode/Ean13Bitmap.h"
+#include "barcode/Pdf417Image.h"
 
 namespace {
 
@@ -46,6 +49,83 @@ void ZintCode128(benchmark::State &state) {
     }
 }
 BENCHMARK(ZintCode128);
+
+// A label line repeated to the length asked.
+std::string Ascii(size_t length) {
+    const std::string line = "SHIP TO: Quillbay Ltd, 12 Harbour Rd, Unit 4B; Order #2026-1208/77, qty 12 x $3.50. ";
+    std::string text;
+    while (text.size() < length)
+        text += line;
+    return text.substr(0, length);
+}
+
+// GBK Chinese, two bytes a character.
+std::string Gbk(size_t length) {
+    const std::string chars = "\xC9\xEA\xC7\xEB\xB5\xA5\xBA\xC5\xCA\xD5\xBB\xF5\xC8\xCB\xB5\xD8\xD6\xB7"
+                              "\xC9\xCC\xC6\xB7\xCA\xFD\xC1\xBF\xBD\xF0\xB6\xEE";
+    std::string text;
+    while (text.size() < length)
+        text += chars;
+    return text.substr(0, length);
+}
+
+const std::string &Text(int which) {
+    static const std::string texts[] = {Ascii(100), Ascii(1000), Gbk(300)};
+    return texts[which];
+}
+
+void Pdf417Label(benchmark::State &state, int which) {
+    state.SetLabel(which == 0 ? "100 bytes" : which == 1 ? "1000 bytes" : "300 bytes GBK");
+}
+
+void Pdf417Modules(benchmark::State &state) {
+    const std::string &text = Text(static_cast<int>(state.range(0)));
+    Pdf417Encoder encoder;
+    for (auto _ : state) {
+        encoder.Reset();
+        encoder.SetText(text.c_str());
+        encoder.Encode();
+        benchmark::DoNotOptimize(encoder.Bitmap());
+    }
+    Pdf417Label(state, static_cast<int>(state.range(0)));
+}
+BENCHMARK(Pdf417Modules)->DenseRange(0, 2);
+
+void ZintPdf417Modules(benchmark::State &state) {
+    const std::string &text = Text(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        zint_symbol *symbol = ZBarcode_Create();
+        symbol->symbology = BARCODE_PDF417;
+        ZBarcode_Encode(symbol, reinterpret_cast<const unsigned char *>(text.data()), static_cast<int>(text.size()));
+        benchmark::DoNotOptimize(symbol->encoded_data);
+        ZBarcode_Delete(symbol);
+    }
+    Pdf417Label(state, static_cast<int>(state.range(0)));
+}
+BENCHMARK(ZintPdf417Modules)->DenseRange(0, 2);
+
+void Pdf417Pixels(benchmark::State &state) {
+    const std::string &text = Text(static_cast<int>(state.range(0)));
+    Pdf417Image image;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(image.EncodeText(text.c_str()));
+    Pdf417Label(state, static_cast<int>(state.range(0)));
+}
+BENCHMARK(Pdf417Pixels)->DenseRange(0, 2);
+
+void ZintPdf417Pixels(benchmark::State &state) {
+    const std::string &text = Text(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        zint_symbol *symbol = ZBarcode_Create();
+        symbol->symbology = BARCODE_PDF417;
+        ZBarcode_Encode_and_Buffer(symbol, reinterpret_cast<const unsigned char *>(text.data()),
+                                   static_cast<int>(text.size()), 0);
+        benchmark::DoNotOptimize(symbol->bitmap);
+        ZBarcode_Delete(symbol);
+    }
+    Pdf417Label(state, static_cast<int>(state.range(0)));
+}
+BENCHMARK(ZintPdf417Pixels)->DenseRange(0, 2);
 
 } // namespace
 

@@ -100,11 +100,12 @@ void Pdf417Layout::AddErrorCorrection(Pdf417Encoder &e, int k) {
     const int *coefficient = &pdf417::kErrorCoefficients[pdf417::CoefficientOffset(e.m_nErrorLevel)];
     int remainder[513] = {};
     const int n = e.m_nCodewords;
+    // 929 squared keeps each step's difference positive with one reduction.
+    constexpr int kBias = pdf417::kModulus * pdf417::kModulus;
     for (int i = 0; i < n; ++i) {
         const int t1 = (e.m_codewords[i] + remainder[0]) % pdf417::kModulus;
         for (int j = 0; j < k; ++j)
-            remainder[j] = (remainder[j + 1] + pdf417::kModulus - t1 * coefficient[k - 1 - j] % pdf417::kModulus) %
-                           pdf417::kModulus;
+            remainder[j] = (remainder[j + 1] + kBias - t1 * coefficient[k - 1 - j]) % pdf417::kModulus;
     }
     for (int j = 0; j < k; ++j)
         e.m_codewords[n + j] = (pdf417::kModulus - remainder[j]) % pdf417::kModulus;
