@@ -16,23 +16,24 @@ inline constexpr int kCoefficientCount = 1022;
 constexpr int ErrorCodewords(int level) { return 2 << level; }
 constexpr int CoefficientOffset(int level) { return ErrorCodewords(level) - 2; }
 
+// The levels' generators nest: level L's is level L - 1's times its next
+// factors, so one product up to degree 512 gives them all on the way.
 constexpr std::array<int, kCoefficientCount> MakeCoefficients() {
     std::array<int, kCoefficientCount> table{};
-    for (int level = 0; level <= kMaxErrorLevel; ++level) {
-        const int k = ErrorCodewords(level);
-        std::array<int, 513> poly{}; // poly[i] is the coefficient of x^i
-        poly[0] = 1;
-        int root = 1;
-        for (int degree = 1; degree <= k; ++degree) {
-            root = root * 3 % kModulus;
-            // Multiply by (x - root).
-            for (int i = degree; i >= 0; --i) {
-                const int shifted = i > 0 ? poly[i - 1] : 0;
-                poly[i] = (shifted + (kModulus - root) * poly[i]) % kModulus;
-            }
+    int poly[513] = {1}; // poly[i] is the coefficient of x^i
+    int root = 1, level = 0;
+    for (int degree = 1; degree <= ErrorCodewords(kMaxErrorLevel); ++degree) {
+        root = root * 3 % kModulus;
+        // Multiply by (x - root).
+        const int minus = kModulus - root;
+        for (int i = degree; i > 0; --i)
+            poly[i] = (poly[i - 1] + minus * poly[i]) % kModulus;
+        poly[0] = minus * poly[0] % kModulus;
+        if (degree == ErrorCodewords(level)) {
+            for (int i = 0; i < degree; ++i)
+                table[static_cast<size_t>(CoefficientOffset(level) + i)] = poly[i];
+            ++level;
         }
-        for (int i = 0; i < k; ++i)
-            table[CoefficientOffset(level) + i] = poly[i];
     }
     return table;
 }
