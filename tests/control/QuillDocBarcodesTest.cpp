@@ -4,6 +4,7 @@
 
 #include "QuillDoc.h"
 #include "QuillDocFixture.h"
+#include "barcode/Pdf417Image.h"
 #include "images/JpegDecoder.h"
 #include "testing/BarcodeScan.h"
 #include "testing/PdfPage.h"
@@ -43,6 +44,22 @@ protected:
 
     IQuillDoc *m_doc = nullptr;
 };
+
+// Texts for PDF417 that a page can pass: letters of both cases, digit runs
+// around the numeric threshold, every punctuation mark, Chinese, and long.
+std::vector<std::string> PdfTexts() {
+    std::vector<std::string> texts = {
+        "PDF417 标签 No. 2026-12-08",
+        "aBcD eFGH ij;<>@[\\]_`~!,:-.$/\"|*()?{}' #&+%=^ xyZ",
+        "收货人：张三 电话：13800000000 地址：北京市海淀区中关村大街 1 号",
+        "Order 123456789012 / 1234567890123 / 12345678901234",
+    };
+    std::string longText;
+    while (longText.size() < 900)
+        longText += "SO-2026-12-0815|打印纸 A4 70g|10|箱; ";
+    texts.push_back(longText);
+    return texts;
+}
 
 // The built-in printer's unprintable margin at 600 dpi, in dots.
 constexpr int kOffset = 99;
@@ -92,10 +109,13 @@ TEST_F(Barcodes, ImageFilesReadBack) {
     EXPECT_EQ(ScanFile(Image(3, u"20261208", S_OK), 3, 3), "20261208");
     EXPECT_EQ(ScanFile(Image(3, u"123", S_OK), 3, 3), "123");
     // PDF417: one pixel per module and per row; the reader wants taller rows.
+    // Each call overwrites the one file of its kind.
     const std::u16string first = Image(2, u"quillbay", S_OK);
-    const std::u16string second = Image(2, u"PDF417 标签 No. 2026-12-08", S_OK);
-    EXPECT_EQ(first, second); // one file per kind, overwritten
-    EXPECT_EQ(ScanFile(second, 4, 12), testing_support::Ansi("PDF417 标签 No. 2026-12-08"));
+    for (const std::string &text : PdfTexts()) {
+        const std::u16string url = Image(2, Wide(text), S_OK);
+        EXPECT_EQ(url, first);
+        EXPECT_EQ(ScanFile(url, 4, 12), testing_support::Ansi(text)) << text.substr(0, 40);
+    }
     EXPECT_EQ(Image(2, u"", S_FALSE), u"(null)"); // an empty text makes no symbol
     EXPECT_EQ(m_doc->PrintBarCode(2, nullptr, 10, 10, 0, 0, 0, 0), S_FALSE);
 }
@@ -105,29 +125,33 @@ TEST_F(Barcodes, PrintedSymbolsReadBackFromThePage) {
     setenv("QUILLBAY_PRINT_DIR", dir.c_str(), 1);
     m_doc->SetPaperSize(2100, 2970);
     int n = 0;
-    m_doc->SetPrinter(Arg(u"1"), &n);
-    struct Placed {
-        RECT dest;
-        std::string text;
-    };
-    std::vector<Placed> placed;
-    auto print = [&](int kind, const std::string &code, int y, int width, int height) {
-        EXPECT_EQ(m_doc->PrintBarCode(kind, Arg(Wide(code)), 20, y, 0, 0, width, height), S_OK);
-        placed.push_back({Shown()->DestRect(), testing_support::Ansi(code)});
-    };
-    print(1, "6901234567892", 10, 50, 0);
-    print(3, "2026120812345", 50, 80, 25);
-    print(2, "Quillbay 条码 PDF417: 1234567890123456, ok?", 90, 120, 60);
-    m_doc->SetPrinter(Arg(u"0"), &n);
-    const std::string listing = testing_support::Run({"/bin/ls", dir}).output;
-    testing_support::PdfPage page(dir + "/" + listing.substr(0, listing.find('\n')), 600);
-    ASSERT_TRUE(page.Ok());
-    for (const Placed &p : placed) {
+    // One symbol on a page of its own, read back from the page rasterised
+    // at the printer's 600 dpi.
+    auto printed = [&](int kind, const std::string &code, int width, int height) {
+        m_doc->SetPrinter(Arg(u"1"), &n);
+        EXPECT_EQ(m_doc->PrintBarCode(kind, Arg(Wide(code)), 20, 20, 0, 0, width, height), S_OK);
+        const RECT dest = Shown()->DestRect();
+        m_doc->SetPrinter(Arg(u"0"), &n);
+        const std::string listing = testing_support::Run({"/bin/ls", dir}).output;
+        const std::string pdf = dir + "/" + listing.substr(0, listing.find('\n'));
+        testing_support::PdfPage page(pdf, 600);
+        testing_support::RemoveTree(pdf);
         const int margin = 60;
-        const int x0 = kOffset + p.dest.left - margin, y0 = kOffset + p.dest.top - margin;
-        const int x1 = kOffset + p.dest.right + margin, y1 = kOffset + p.dest.bottom + margin;
-        EXPECT_EQ(testing_support::ScanGrey(page.Region(x0, y0, x1, y1), x1 - x0 + 1, y1 - y0 + 1, 1, 1), p.text);
+        const int x0 = kOffset + dest.left - margin, y0 = kOffset + dest.top - margin;
+        const int x1 = kOffset + dest.right + margin, y1 = kOffset + dest.bottom + margin;
+        return testing_support::ScanGrey(page.Region(x0, y0, x1, y1), x1 - x0 + 1, y1 - y0 + 1, 1, 1);
+    };
+    EXPECT_EQ(printed(1, "6901234567892", 50, 0), "6901234567892");
+    EXPECT_EQ(printed(3, "2026120812345", 80, 25), "2026120812345");
+    // PDF417 170 mm wide, rows three modules tall.
+    for (const std::string &text : PdfTexts()) {
+        Pdf417Image symbol;
+        const std::string ansi = testing_support::Ansi(text);
+        ASSERT_NE(symbol.EncodeText(ansi.c_str()), nullptr);
+        const int height = 170 * 3 * symbol.Height() / symbol.Width();
+        EXPECT_EQ(printed(2, text, 170, height), ansi) << text.substr(0, 40);
     }
+    m_doc->SetPrinter(Arg(u"1"), &n);
     // Both sizes 0: a W x r symbol becomes W x r millimetres.
     EXPECT_EQ(m_doc->PrintBarCode(2, Arg(u"ABC"), 0, 0, 0, 0, 0, 0), S_OK);
     EXPECT_EQ(Shown()->DestRect().right - Shown()->DestRect().left, static_cast<int>(86 * 600 * 0.03937007874015748));
