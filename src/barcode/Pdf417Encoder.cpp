@@ -135,31 +135,21 @@ bool Pdf417Encoder::MergeLoneBytes() {
 
 // A text of 5 or more takes in a text or a lone byte on either side.
 bool Pdf417Encoder::MergeIntoLongText() {
-    auto joins = [](const Pdf417Segment &s) { return s.kind == 'T' || (s.kind == 'B' && s.Length() == 1); };
-    for (size_t i = 0; i < m_segments.size(); ++i) {
-        if (m_segments[i].kind != 'T' || m_segments[i].Length() < kLongText)
-            continue;
-        const bool after = i + 1 < m_segments.size() && joins(m_segments[i + 1]);
-        const bool before = i > 0 && joins(m_segments[i - 1]);
-        if (after) {
-            m_segments[i].end = m_segments[i + 1].end;
-            Remove(i + 1);
-        }
-        if (before) {
-            m_segments[i].start = m_segments[i - 1].start;
-            Remove(i - 1);
-        }
-        if (before || after)
-            return true;
-    }
-    return false;
+    return Absorb([](const Pdf417Segment &s) { return s.kind == 'T' && s.Length() >= kLongText; },
+                  [](const Pdf417Segment &s) { return s.kind == 'T' || (s.kind == 'B' && s.Length() == 1); });
 }
 
 // Bytes take in bytes and short texts on either side.
 bool Pdf417Encoder::MergeIntoBytes() {
-    auto joins = [](const Pdf417Segment &s) { return s.kind == 'B' || (s.kind == 'T' && s.Length() < kLongText); };
+    return Absorb([](const Pdf417Segment &s) { return s.kind == 'B'; },
+                  [](const Pdf417Segment &s) { return s.kind == 'B' || (s.kind == 'T' && s.Length() < kLongText); });
+}
+
+// The first segment that `takes` absorbs its neighbours that `joins`, each
+// side judged on its own; true when one did.
+bool Pdf417Encoder::Absorb(bool (*takes)(const Pdf417Segment &), bool (*joins)(const Pdf417Segment &)) {
     for (size_t i = 0; i < m_segments.size(); ++i) {
-        if (m_segments[i].kind != 'B')
+        if (!takes(m_segments[i]))
             continue;
         const bool after = i + 1 < m_segments.size() && joins(m_segments[i + 1]);
         const bool before = i > 0 && joins(m_segments[i - 1]);

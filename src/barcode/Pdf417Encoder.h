@@ -50,6 +50,7 @@ private:
     bool MergeLoneBytes();
     bool MergeIntoLongText();
     bool MergeIntoBytes();
+    bool Absorb(bool (*takes)(const Pdf417Segment &), bool (*joins)(const Pdf417Segment &));
     void Remove(size_t index) { m_segments.erase(m_segments.begin() + static_cast<long>(index)); }
     bool Assemble();
     bool Fits(int more) const { return more + m_nCodewords <= kMaxDataCodewords; }
