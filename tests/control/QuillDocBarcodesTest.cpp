@@ -46,7 +46,8 @@ protected:
 };
 
 // Texts for PDF417 that a page can pass: letters of both cases, digit runs
-// around the numeric threshold, every punctuation mark, Chinese, and long.
+// around the numeric threshold, every punctuation mark, Chinese, long ones
+// and ones at the capacity limit.
 std::vector<std::string> PdfTexts() {
     std::vector<std::string> texts = {
         "PDF417 标签 No. 2026-12-08",
@@ -58,6 +59,13 @@ std::vector<std::string> PdfTexts() {
     while (longText.size() < 900)
         longText += "SO-2026-12-0815|打印纸 A4 70g|10|箱; ";
     texts.push_back(longText);
+    // At the capacity limit: 2710 digits, and 554 Chinese characters (1108
+    // GBK bytes, the longest byte run that fits).
+    texts.push_back(std::string(2710, '7'));
+    std::string chinese;
+    for (int i = 0; i < 554; ++i)
+        chinese += i % 2 ? "码" : "条";
+    texts.push_back(chinese);
     return texts;
 }
 
@@ -134,12 +142,12 @@ TEST_F(Barcodes, PrintedSymbolsReadBackFromThePage) {
         m_doc->SetPrinter(Arg(u"0"), &n);
         const std::string listing = testing_support::Run({"/bin/ls", dir}).output;
         const std::string pdf = dir + "/" + listing.substr(0, listing.find('\n'));
-        testing_support::PdfPage page(pdf, 600);
-        testing_support::RemoveTree(pdf);
         const int margin = 60;
-        const int x0 = kOffset + dest.left - margin, y0 = kOffset + dest.top - margin;
-        const int x1 = kOffset + dest.right + margin, y1 = kOffset + dest.bottom + margin;
-        return testing_support::ScanGrey(page.Region(x0, y0, x1, y1), x1 - x0 + 1, y1 - y0 + 1, 1, 1);
+        const int x = kOffset + dest.left - margin, y = kOffset + dest.top - margin;
+        const int width = dest.right - dest.left + 2 * margin, height = dest.bottom - dest.top + 2 * margin;
+        testing_support::PdfPage area(pdf, 600, x, y, width, height);
+        testing_support::RemoveTree(pdf);
+        return testing_support::ScanGrey(area.Region(0, 0, width - 1, height - 1), width, height, 1, 1);
     };
     EXPECT_EQ(printed(1, "6901234567892", 50, 0), "6901234567892");
     EXPECT_EQ(printed(3, "2026120812345", 80, 25), "2026120812345");

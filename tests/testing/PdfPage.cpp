@@ -9,9 +9,16 @@
 
 namespace testing_support {
 
-PdfPage::PdfPage(const std::string &pdf, int dpi) {
+PdfPage::PdfPage(const std::string &pdf, int dpi) : PdfPage(pdf, dpi, 0, 0, 0, 0) {}
+
+PdfPage::PdfPage(const std::string &pdf, int dpi, int x, int y, int width, int height) {
     std::string base = MakeTempDir("raster-") + "/page";
-    Run({"/usr/bin/pdftoppm", "-r", std::to_string(dpi), "-gray", "-singlefile", pdf, base});
+    std::vector<std::string> argv = {"/usr/bin/pdftoppm", "-r", std::to_string(dpi), "-gray", "-singlefile"};
+    if (width > 0 && height > 0)
+        argv.insert(argv.end(), {"-x", std::to_string(x), "-y", std::to_string(y), "-W", std::to_string(width),
+                                 "-H", std::to_string(height)});
+    argv.insert(argv.end(), {pdf, base});
+    Run(argv);
     std::string bytes = ReadFile(base + ".pgm");
     RemoveTree(base.substr(0, base.find_last_of('/')));
     // A binary PGM: "P5", width, height, maximum, then the samples.

@@ -11,6 +11,9 @@ class PdfPage {
 public:
     // Rasterises the first page at dpi (pdftoppm, greyscale).
     PdfPage(const std::string &pdf, int dpi);
+    // Only the area of width x height pixels from (x, y) on; pixel (0, 0) is
+    // then the area's corner.
+    PdfPage(const std::string &pdf, int dpi, int x, int y, int width, int height);
 
     bool Ok() const { return m_width > 0; }
     int Width() const { return m_width; }
