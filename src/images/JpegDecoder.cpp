@@ -7,6 +7,7 @@
 #include "JpegDecoder.h"
 
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,11 +20,10 @@
 
 namespace {
 
+// A grey or CMYK row as R G B.
 void CopyRow(const jpeg_decompress_struct &info, const JSAMPLE *row, unsigned char *out) {
     const JDIMENSION width = info.output_width;
-    if (info.output_components == 3) {
-        memcpy(out, row, width * 3);
-    } else if (info.output_components == 1) {
+    if (info.output_components == 1) {
         for (JDIMENSION x = 0; x < width; ++x)
             out[x * 3] = out[x * 3 + 1] = out[x * 3 + 2] = row[x];
     } else if (info.output_components == 4) {
@@ -66,15 +66,39 @@ unsigned char *Decode(FILE *file, int *width, int *height) {
         ERREXIT(&info, JERR_OUT_OF_MEMORY);
     *width = static_cast<int>(info.output_width);
     *height = static_cast<int>(info.output_height);
-    JSAMPARRAY row = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
-                                               info.output_width * info.output_components, 1);
-    while (info.output_scanline < info.output_height) {
-        jpeg_read_scanlines(&info, row, 1);
-        CopyRow(info, row[0], buffer + static_cast<size_t>(info.output_scanline - 1) * info.output_width * 3);
+    const size_t stride = static_cast<size_t>(info.output_width) * 3;
+    if (info.output_components == 3) {
+        // RGB rows go straight into the buffer.
+        while (info.output_scanline < info.output_height) {
+            JSAMPROW out = buffer + info.output_scanline * stride;
+            jpeg_read_scanlines(&info, &out, 1);
+        }
+    } else {
+        JSAMPARRAY row = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
+                                                   info.output_width * info.output_components, 1);
+        while (info.output_scanline < info.output_height) {
+            jpeg_read_scanlines(&info, row, 1);
+            CopyRow(info, row[0], buffer + (info.output_scanline - 1) * stride);
+        }
     }
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
     return buffer;
+}
+
+// R G B bytes to the picture's 0x00RRGGBB pixels. Four bytes are read at a
+// time (R G B and the next pixel's R, little-endian) and byte-swapped, which
+// puts R, G, B in place above the stray byte shifted out; the buffer's very
+// last pixel has no byte after it and is read byte by byte.
+void RgbToPixels(const unsigned char *row, DWORD *line, int width, bool lastRow) {
+    const int whole = lastRow ? width - 1 : width;
+    for (int x = 0; x < whole; ++x) {
+        std::uint32_t v;
+        memcpy(&v, row + x * 3, sizeof v);
+        line[x] = __builtin_bswap32(v) >> 8;
+    }
+    for (int x = whole; x < width; ++x)
+        line[x] = (static_cast<DWORD>(row[x * 3]) << 16) | (row[x * 3 + 1] << 8) | row[x * 3 + 2];
 }
 
 // The probe's decode, kept for the load that follows it.
@@ -164,12 +188,9 @@ int JpegDecoder(const char *path, Picture *picture, unsigned mode, const void *d
     }
     auto *pixels = reinterpret_cast<DWORD *>(picture->Pixels());
     picture->LockPixels();
-    for (int y = 0; y < height; ++y) {
-        const unsigned char *row = rgb + static_cast<size_t>(y) * static_cast<size_t>(width) * 3;
-        DWORD *line = pixels + picture->IndexOf(0, y);
-        for (int x = 0; x < width; ++x)
-            line[x] = (static_cast<DWORD>(row[x * 3]) << 16) | (row[x * 3 + 1] << 8) | row[x * 3 + 2];
-    }
+    for (int y = 0; y < height; ++y)
+        RgbToPixels(rgb + static_cast<size_t>(y) * static_cast<size_t>(width) * 3, pixels + picture->IndexOf(0, y),
+                    width, y == height - 1);
     picture->UnlockPixels();
     free(rgb);
     return 1;
