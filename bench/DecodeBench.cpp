@@ -169,14 +169,20 @@ std::string MakePng() {
     return path;
 }
 
-void PngLoad(benchmark::State &state) {
-    static const std::string path = MakePng();
-    Picture picture; // kept and reused, as the object keeps its picture
+// A file as pictures load it: the probe, then the load (a JPEG load takes
+// the probe's decode), into a picture kept and reused as the object keeps it.
+void LoadFile(benchmark::State &state, PictureDecoder decoder, const std::string &path) {
+    Picture picture;
     for (auto _ : state) {
-        PngDecoder(path.c_str(), &picture, DecoderMode::kProbeFile, nullptr, 0);
-        PngDecoder(path.c_str(), &picture, DecoderMode::kLoadFile, nullptr, 0);
+        decoder(path.c_str(), &picture, DecoderMode::kProbeFile, nullptr, 0);
+        decoder(path.c_str(), &picture, DecoderMode::kLoadFile, nullptr, 0);
         benchmark::DoNotOptimize(picture.Pixels());
     }
+}
+
+void PngLoad(benchmark::State &state) {
+    static const std::string path = MakePng();
+    LoadFile(state, PngDecoder, path);
 }
 BENCHMARK(PngLoad)->Unit(benchmark::kMillisecond);
 
@@ -207,13 +213,7 @@ std::string MakeJpeg() {
 
 void JpegLoad(benchmark::State &state) {
     static const std::string path = MakeJpeg();
-    Picture picture; // kept and reused, as the object keeps its picture
-    for (auto _ : state) {
-        // As pictures load: the probe, then the load (which takes the probe's decode).
-        JpegDecoder(path.c_str(), &picture, DecoderMode::kProbeFile, nullptr, 0);
-        JpegDecoder(path.c_str(), &picture, DecoderMode::kLoadFile, nullptr, 0);
-        benchmark::DoNotOptimize(picture.Pixels());
-    }
+    LoadFile(state, JpegDecoder, path);
 }
 BENCHMARK(JpegLoad)->Unit(benchmark::kMillisecond);
 
