@@ -87,8 +87,7 @@ bool CallAndPush(js_State *J, MethodRef *ref, char (&message)[256]) {
     HRESULT failure = S_OK;
     HRESULT hr = CallMember(ref->dispatch, ref->id, args, result, failure);
     if (FAILED(hr)) {
-        snprintf(message, sizeof message, "%s failed: HRESULT 0x%08X", ref->name,
-                 static_cast<unsigned>(failure));
+        snprintf(message, sizeof message, "%s", CallFailureText(ref->name, failure).c_str());
         return false;
     }
     PushValue(J, result);
@@ -127,8 +126,7 @@ bool CreateByProgId(const char *progId, IDispatch **dispatch, char (&message)[25
     std::string error;
     HRESULT hr = CreateScriptableObject(progId, dispatch, error);
     if (FAILED(hr))
-        snprintf(message, sizeof message, "Automation server can't create object %s: %s (HRESULT 0x%08X)",
-                 progId, error.c_str(), static_cast<unsigned>(hr));
+        snprintf(message, sizeof message, "%s", CreateFailureText(progId, error, hr).c_str());
     return SUCCEEDED(hr);
 }
 
