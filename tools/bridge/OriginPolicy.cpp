@@ -9,7 +9,10 @@
 namespace bridge {
 namespace {
 
-constexpr auto kStoredFor = std::chrono::seconds(2);
+constexpr auto kStoredFor = std::chrono::seconds(1);
+// A question nobody answered (closed, no display) is not asked again for a
+// while: a page that keeps trying does not flood the user.
+constexpr auto kUnansweredFor = std::chrono::seconds(5);
 
 // The answers, in the order the question offers them.
 enum Answer { kAllowOnce = 0, kAllowAlways = 1, kBlock = 2 };
@@ -50,6 +53,12 @@ OriginPolicy::Verdict OriginPolicy::Check(const std::string &raw) {
     auto answered = m_answered.find(origin);
     if (answered != m_answered.end())
         return answered->second ? Verdict::Allowed : Verdict::Refused;
+    auto unanswered = m_unanswered.find(origin);
+    if (unanswered != m_unanswered.end()) {
+        if (now < unanswered->second)
+            return Verdict::Refused;
+        m_unanswered.erase(unanswered);
+    }
     return Verdict::Ask;
 }
 
@@ -71,23 +80,28 @@ void OriginPolicy::Ask(const std::string &raw, std::function<void(bool)> done) {
             "the databases and servers you set up. Allow it?";
         int answer = platform::UiHost::Current().Choose(
             question, {"Allow this time", "Allow always", "Block"}, -1);
-        if (answer == kAllowAlways || answer == kBlock)
-            StoreVerdict(origin, answer == kAllowAlways);
+        const bool stored = (answer == kAllowAlways || answer == kBlock) &&
+                            StoreVerdict(origin, answer == kAllowAlways);
         std::lock_guard<std::mutex> guard(outlet->lock);
         if (OriginPolicy *policy = outlet->policy)
-            boost::asio::post(policy->m_io,
-                              [policy, origin, answer] { policy->Answered(origin, answer); });
+            boost::asio::post(policy->m_io, [policy, origin, answer, stored] {
+                policy->Answered(origin, answer, stored);
+            });
     });
 }
 
-void OriginPolicy::Answered(const std::string &origin, int answer) {
+void OriginPolicy::Answered(const std::string &origin, int answer, bool stored) {
+    // The registry holds the answers stored; "allow this time" and an answer
+    // that could not be stored hold for the bridge's run; no answer refuses
+    // for a few seconds.
     const bool allowed = answer == kAllowOnce || answer == kAllowAlways;
-    // Not answered (closed, no display): refused until the bridge restarts
-    // or the user allows the origin (quillbay-bridge --allow).
-    m_answered[origin] = allowed;
+    if (answer < 0)
+        m_unanswered[origin] = std::chrono::steady_clock::now() + kUnansweredFor;
+    else if (!stored)
+        m_answered[origin] = allowed;
     m_stored.erase(origin);
     Log(LogLevel::Info, origin + (allowed ? " allowed" : " refused") +
-                            (answer == kAllowAlways || answer == kBlock ? " always" : ""));
+                            (stored ? " always" : answer < 0 ? " (no answer)" : " this time"));
     std::vector<std::function<void(bool)>> waiting;
     waiting.swap(m_waiting[origin]);
     m_waiting.erase(origin);

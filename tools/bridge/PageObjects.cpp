@@ -165,7 +165,12 @@ json PageObjects::FromScriptValue(ScriptValue &value, std::string &error) {
     case ScriptValue::Boolean:
         return value.boolean;
     case ScriptValue::Number:
-        return std::isfinite(value.number) ? json(value.number) : SpecialNumber(value.number);
+        if (!std::isfinite(value.number))
+            return SpecialNumber(value.number);
+        // Whole numbers go as integers ("3", not "3.0").
+        if (std::trunc(value.number) == value.number && std::fabs(value.number) <= 9007199254740992.0)
+            return static_cast<int64_t>(value.number);
+        return value.number;
     case ScriptValue::String:
         return value.text;
     case ScriptValue::Object:
