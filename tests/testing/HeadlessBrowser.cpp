@@ -183,7 +183,7 @@ bool HeadlessBrowser::WaitForEvent(const std::string &method, const std::string 
 }
 
 HeadlessBrowser::Page HeadlessBrowser::Open(const std::string &url,
-                                            std::chrono::milliseconds timeout) {
+                                            std::chrono::milliseconds timeout, bool wait) {
     const auto deadline = Clock::now() + timeout;
     Page page;
     json created = Command("Target.createTarget", {{"url", "about:blank"}}, "", timeout);
@@ -198,7 +198,7 @@ HeadlessBrowser::Page HeadlessBrowser::Open(const std::string &url,
     Command("Page.enable", json::object(), page.session, timeout);
     Command("Runtime.enable", json::object(), page.session, timeout);
     Command("Page.navigate", {{"url", url}}, page.session, timeout);
-    if (!WaitForEvent("Page.loadEventFired", page.session, deadline))
+    if (wait && !WaitForEvent("Page.loadEventFired", page.session, deadline))
         m_console.push_back("no load event for " + url);
     return page;
 }

@@ -27,9 +27,11 @@ public:
         std::string target;  // the tab's target ID
         std::string session; // the DevTools session attached to it
     };
-    // Opens a tab on `url` and waits up to `timeout` for its load event;
-    // the page's console and errors are kept (Console()).
-    Page Open(const std::string &url, std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    // Opens a tab on `url` and waits up to `timeout` for its load event
+    // (unless `wait` is false); the page's console and errors are kept
+    // (Console()).
+    Page Open(const std::string &url, std::chrono::milliseconds timeout = std::chrono::seconds(30),
+              bool wait = true);
     // Evaluates an expression in the page; a Promise is awaited. Gives the
     // value, or {"exception": text} when it threw, or {"timeout": true}.
     nlohmann::json Evaluate(const Page &page, const std::string &expression,

@@ -301,6 +301,8 @@
         var failure = null;
 
         function request(message) {
+            if (!failure && socket.readyState !== WebSocket.OPEN)
+                failure = QuillbayError("closed", "the connection to quillbay-bridge is closed");
             if (failure)
                 return Promise.reject(failure);
             message.id = next++;
