@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -50,15 +51,26 @@ int Unanswered(const std::vector<MessageBoxButton> &buttons) {
     return buttons.front().id;
 }
 
-std::string ReadAll(int fd) {
-    std::string text;
-    char buffer[512];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<size_t>(n));
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    return text;
+// Reads what zenity prints on its two outputs until it closes them.
+void ReadOutputs(int out, int err, std::string &output, std::string &errors) {
+    pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+    int open = 2;
+    while (open > 0 && poll(fds, 2, -1) > 0) {
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            char buffer[512];
+            ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                (i == 0 ? output : errors).append(buffer, static_cast<size_t>(n));
+            } else {
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    while (!output.empty() && (output.back() == '\n' || output.back() == '\r'))
+        output.pop_back();
 }
 
 } // namespace
@@ -89,32 +101,41 @@ DesktopUiHost::Outcome DesktopUiHost::Run(std::vector<std::string> args) const {
     for (std::string &a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    int pipes[2];
-    if (pipe2(pipes, O_CLOEXEC) != 0)
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0)
         return {false, -1, {}};
+    if (pipe2(err, O_CLOEXEC) != 0) {
+        close(out[0]);
+        close(out[1]);
+        return {false, -1, {}};
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipes[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    // GTK's chatter stays out of the host's log.
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
     int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    close(pipes[1]);
+    close(out[1]);
+    close(err[1]);
     Outcome outcome{false, -1, {}};
     if (rc == 0) {
-        outcome.output = ReadAll(pipes[0]);
+        std::string errors; // GTK's chatter stays out of the host's log
+        ReadOutputs(out[0], err[0], outcome.output, errors);
         int status = 0;
         while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
         outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        // 0, 1 and 5 are answers; anything else (no display, bad option,
-        // killed) means the user saw nothing.
-        outcome.shown = outcome.exitCode == 0 || outcome.exitCode == 1 ||
-                        outcome.exitCode == kZenityTimedOut;
+        // 0, 1 and 5 are answers; anything else (a bad option, killed), or
+        // a display that could not be opened (also exit 1), means the user
+        // saw nothing.
+        outcome.shown = (outcome.exitCode == 0 || outcome.exitCode == 1 ||
+                         outcome.exitCode == kZenityTimedOut) &&
+                        errors.find("cannot open display") == std::string::npos;
     }
-    close(pipes[0]);
+    close(out[0]);
+    close(err[0]);
     return outcome;
 }
 
