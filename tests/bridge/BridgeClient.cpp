@@ -143,6 +143,12 @@ json BridgeSocket::Call(int object, const std::string &member, const json &args)
     return reply.contains("value") ? reply["value"] : reply;
 }
 
+size_t BridgeSocket::Available() {
+    beast::error_code ec;
+    size_t bytes = beast::get_lowest_layer(m_socket).socket().available(ec);
+    return ec ? 0 : bytes;
+}
+
 void BridgeSocket::Close() {
     if (!m_open)
         return;

@@ -51,6 +51,8 @@ public:
     void SendText(const std::string &text);
     nlohmann::json Next();
     const std::vector<nlohmann::json> &Events() const { return m_events; }
+    // Bytes the bridge has sent that were not read yet.
+    size_t Available();
     void Close();
 
 private:
