@@ -88,6 +88,7 @@ BridgeSocket::BridgeSocket(unsigned short port, const Headers &headers) : m_sock
     beast::get_lowest_layer(m_socket).connect(Loopback(port), ec);
     if (ec)
         return;
+    beast::get_lowest_layer(m_socket).socket().set_option(tcp::no_delay(true), ec);
     m_socket.set_option(websocket::stream_base::decorator([headers](websocket::request_type &r) {
         for (const auto &[name, value] : headers)
             r.set(name, value);

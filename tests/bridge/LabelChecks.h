@@ -14,10 +14,11 @@ std::string LabelPage(const std::string &bridge, int labelNumber);
 
 // The PDF files in a folder, oldest first.
 std::vector<std::string> PdfFiles(const std::string &dir);
-// The label's serial ("000042") is in its text and its Code 128 symbol;
-// with `pdf417`, the PDF417 symbol is read back too. Empty when right,
-// else what is wrong.
-std::string CheckLabel(const std::string &pdf, int labelNumber, bool pdf417);
+// How much of a label to check: its text (the serial "000042" and the
+// fixed lines), then its Code 128 symbol, then its PDF417 symbol.
+enum class LabelCheck { Text, Code128, Pdf417 };
+// Empty when the label is right, else what is wrong.
+std::string CheckLabel(const std::string &pdf, int labelNumber, LabelCheck depth = LabelCheck::Pdf417);
 // Whether two PDFs show the same pixels (rasterised at 100 dpi).
 bool SamePixels(const std::string &a, const std::string &b);
 

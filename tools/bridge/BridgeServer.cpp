@@ -96,6 +96,9 @@ void BridgeServer::Accept(tcp::acceptor &acceptor) {
             return;
         }
         if (*m_connections < m_options.maxConnections) {
+            // Requests and replies are small and answered at once: no Nagle.
+            boost::system::error_code ignored;
+            socket.set_option(tcp::no_delay(true), ignored);
             ConnectionContext context{m_options, m_router, m_sessions};
             std::make_shared<HttpConnection>(std::move(socket), context,
                                              ConnectionTicket(m_connections))

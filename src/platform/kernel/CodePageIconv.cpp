@@ -57,15 +57,27 @@ const CodePage *Resolve(UINT number) {
     return FindCodePage(number);
 }
 
+// A thread's descriptors, closed when the thread ends (a process that
+// starts a thread per task, as the bridge does, would leak them otherwise).
+struct DescriptorCache {
+    std::map<std::pair<UINT, bool>, iconv_t> descriptors;
+    ~DescriptorCache() {
+        for (auto &[key, cd] : descriptors) {
+            if (cd != reinterpret_cast<iconv_t>(-1))
+                iconv_close(cd);
+        }
+    }
+};
+
 // One iconv descriptor per direction and code page, per thread.
 iconv_t Descriptor(const CodePage *page, bool toWide) {
-    thread_local std::map<std::pair<UINT, bool>, iconv_t> cache;
+    thread_local DescriptorCache cache;
     auto key = std::make_pair(page->number, toWide);
-    auto it = cache.find(key);
-    if (it == cache.end()) {
+    auto it = cache.descriptors.find(key);
+    if (it == cache.descriptors.end()) {
         iconv_t cd = toWide ? iconv_open("UTF-16LE", page->iconvName)
                             : iconv_open(page->iconvName, "UTF-16LE");
-        it = cache.emplace(key, cd).first;
+        it = cache.descriptors.emplace(key, cd).first;
     }
     if (it->second != reinterpret_cast<iconv_t>(-1))
         iconv(it->second, nullptr, nullptr, nullptr, nullptr);
