@@ -132,6 +132,13 @@ void Router::Call(const Request &request, const Caller &caller, Respond respond)
     if (!ParseMessage(request.body(), message, error))
         return respond(JsonResponse(to, Error(code::kBadRequest, error)));
     const std::string token = message.value("session", "");
+    if (token.empty() && message.value("op", "") == "create") {
+        // A page's first object opens its session in the same round trip.
+        json opened = OpenSession(caller);
+        if (IsError(opened))
+            return respond(JsonResponse(to, opened));
+        return Submit(m_sessions.Find(opened["session"]), std::move(message), to, respond, true);
+    }
     auto session = m_sessions.Find(token);
     if (!session)
         return respond(JsonResponse(to, Error(code::kNoSession, "no such session (it ended, "
@@ -143,24 +150,28 @@ void Router::Call(const Request &request, const Caller &caller, Respond respond)
         m_sessions.Close(token);
         return respond(JsonResponse(to, {{"value", {{"$", "undefined"}}}}));
     }
+    Submit(session, std::move(message), to, respond, false);
+}
+
+void Router::Submit(const std::shared_ptr<PageSession> &session, json message, const ReplyTo &to,
+                    Respond respond, bool opened) {
     json id = message.contains("id") ? message["id"] : json();
-    session->Submit(std::move(message), [to, respond, id = std::move(id)](json answer) {
+    json extra = opened ? json{{"session", session->Token()}, {"idleTimeout", m_options.idleSeconds}}
+                        : json();
+    session->Submit(std::move(message), [to, respond, id = std::move(id), extra](json answer) {
         if (!id.is_null())
             answer["id"] = id;
+        if (!extra.is_null())
+            answer.update(extra);
         respond(JsonResponse(to, answer));
     });
 }
 
 json Router::VersionInfo() {
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= m_classesUntil) {
-        m_classes = DescribeClasses(); // classes registered later show up
-        m_classesUntil = now + std::chrono::seconds(5);
-    }
     return {{"name", "quillbay-bridge"},
             {"version", Version()},
             {"protocol", kProtocol},
-            {"classes", m_classes}};
+            {"classes", m_classes.Classes()}};
 }
 
 json Router::Status() const {

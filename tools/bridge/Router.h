@@ -6,7 +6,8 @@
 //   GET  /quillbay.js, /quillbay.d.ts, /IQuillDoc.d.ts   the client
 //   GET  /version   {"name","version","protocol","classes":[...]}
 //   POST /session   opens an HTTP session: {"session":TOKEN,"idleTimeout":S,...}
-//   POST /call      {"session":TOKEN,"op":...} carried out in that session
+//   POST /call      {"session":TOKEN,"op":...} carried out in that session; a
+//                   "create" without a session opens one (its token comes back)
 //   POST /echo      the body back (a plain round trip, for comparison)
 //   GET  /status    sessions, objects, calls in flight, memory
 //   GET  /session   with "Upgrade: websocket": a session on a WebSocket
@@ -18,6 +19,7 @@
 #include <string>
 
 #include "BridgeOptions.h"
+#include "ClassCatalog.h"
 #include "HttpReplies.h"
 #include "OriginPolicy.h"
 #include "SessionTable.h"
@@ -47,6 +49,8 @@ public:
 private:
     void Route(const Request &request, const Caller &caller, Respond respond);
     void Call(const Request &request, const Caller &caller, Respond respond);
+    void Submit(const std::shared_ptr<PageSession> &session, nlohmann::json message,
+                const ReplyTo &to, Respond respond, bool opened);
     nlohmann::json OpenSession(const Caller &caller);
 
     const BridgeOptions &m_options;
@@ -54,8 +58,7 @@ private:
     OriginPolicy &m_policy;
     std::string m_token;
     unsigned short m_port = 0;
-    nlohmann::json m_classes;
-    std::chrono::steady_clock::time_point m_classesUntil;
+    ClassCatalog m_classes;
 };
 
 } // namespace bridge

@@ -146,7 +146,8 @@
 
     var legacy = { token: null, objects: new Map(), keepAlive: 0 };
 
-    function readReply(status, text) {
+    // The reply of a request; `seen` looks at it before an error is thrown.
+    function readReply(status, text, seen) {
         var reply = null;
         try {
             reply = JSON.parse(text);
@@ -155,13 +156,15 @@
         }
         if (status === 0 || !reply || typeof reply !== "object")
             throw unreachable(status ? "HTTP " + status : "");
+        if (seen)
+            seen(reply);
         dispatchEvents(reply.events);
         if (reply.error)
             throw errorOf(reply);
         return reply;
     }
 
-    function postSync(path, message) {
+    function postSync(path, message, seen) {
         var request = new XMLHttpRequest();
         try {
             request.open("POST", bridge + path, false);
@@ -169,26 +172,29 @@
         } catch (e) {
             throw unreachable(e.message);
         }
-        return readReply(request.status, request.responseText);
+        return readReply(request.status, request.responseText, seen);
     }
 
-    function legacySession() {
-        if (!legacy.token) {
-            var reply = postSync("/session", {});
-            legacy.token = reply.session;
-            // Kept open while the page is: a page may wait long between calls.
-            var every = Math.max(5, Math.min(60, reply.idleTimeout / 3)) * 1000;
-            legacy.keepAlive = window.setInterval(function () {
-                if (legacy.token)
-                    postAsync("/call", { session: legacy.token, op: "ping" }).catch(function () {});
-            }, every);
-        }
-        return legacy.token;
+    // The page's session, opened by its first object (in the same round
+    // trip) and kept open while the page is: a page may wait long between
+    // calls.
+    function adoptSession(reply) {
+        if (legacy.token || !reply.session)
+            return;
+        legacy.token = reply.session;
+        var every = Math.max(5, Math.min(60, reply.idleTimeout / 3)) * 1000;
+        legacy.keepAlive = window.setInterval(function () {
+            if (legacy.token)
+                postAsync("/call", { session: legacy.token, op: "ping" }).catch(function () {});
+        }, every);
     }
 
     function callLegacy(message) {
-        message.session = legacySession();
-        return postSync("/call", message);
+        if (!legacy.token && message.op !== "create")
+            adoptSession(postSync("/session", {}));
+        if (legacy.token)
+            message.session = legacy.token;
+        return postSync("/call", message, adoptSession);
     }
 
     function makeLegacyObject(description) {
