@@ -124,10 +124,9 @@ std::string Replace(std::string text, const std::string &from, const std::string
 
 void RoundTrips(HeadlessBrowser &browser, testing_support::PageServer &pages,
                 const std::string &bridge, int calls) {
-    pages.Put("/roundtrips.html", "<html><head><script src=\"" + bridge +
-                                      "/quillbay.js\"></script><script>" +
-                                      Replace(kRoundTrips, "CALLS", std::to_string(calls)) +
-                                      "</script></head></html>");
+    pages.Put("/roundtrips.html",
+              "<html><head><script src=\"" + bridge + "/quillbay.js\"></script><script>" +
+                  Replace(kRoundTrips, "CALLS", std::to_string(calls)) + "</script></head></html>");
     auto page = browser.Open(pages.Url("/roundtrips.html"));
     json r = browser.Evaluate(page, "measured", std::chrono::seconds(300));
     browser.Close(page);
@@ -135,7 +134,8 @@ void RoundTrips(HeadlessBrowser &browser, testing_support::PageServer &pages,
         printf("round trips failed: %s\n", r.dump().c_str());
         return;
     }
-    printf("call round trip, %d calls in 10 batches, the median batch's mean, microseconds:\n", calls);
+    printf("call round trip, %d calls in 10 batches, the median batch's mean, microseconds:\n",
+           calls);
     printf("  synchronous XHR   echo %8.0f   call (ActiveXObject) %8.0f   %.2fx\n",
            r["syncEcho"].get<double>(), r["syncCall"].get<double>(),
            r["syncCall"].get<double>() / r["syncEcho"].get<double>());
@@ -147,8 +147,8 @@ void RoundTrips(HeadlessBrowser &browser, testing_support::PageServer &pages,
            r["promiseCall"].get<double>() / r["socketEcho"].get<double>());
 }
 
-void Labels(HeadlessBrowser &browser, testing_support::PageServer &pages,
-            const std::string &bridge, const std::string &dir, int labels) {
+void Labels(HeadlessBrowser &browser, testing_support::PageServer &pages, const std::string &bridge,
+            const std::string &dir, int labels) {
     const std::string label = testing_support::ReadFile(LABEL_SCRIPT);
     pages.Put("/label.js", label, "text/javascript; charset=utf-8");
     pages.Put("/label.html", "<html><head><script src=\"" + bridge +
@@ -178,9 +178,9 @@ void Labels(HeadlessBrowser &browser, testing_support::PageServer &pages,
     for (int i = 0; i < labels; ++i) {
         auto start = std::chrono::steady_clock::now();
         testing_support::Run({SCRIPT_HOST_PATH, dir + "/label.js"});
-        script.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                                   start)
-                             .count());
+        script.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
     }
     printf("a whole label (session, object, calls, PDF written), median of %d, milliseconds:\n",
            labels);

@@ -183,10 +183,11 @@ TEST_F(BridgeBrowser, ARefusedPageGetsAClearErrorAndAnAllowedOneWorks) {
     // The first new origin is blocked by the user, the second allowed.
     Start({}, "2,0");
     PageServer other;
-    const std::string page = "<html><head><script src=\"" + m_bridge->Address() +
-                             "/quillbay.js\"></script><script>var outcome;"
-                             "try { outcome = new ActiveXObject('Quillbay.QuillDoc').EncryptChar('AB'); }"
-                             "catch (e) { outcome = e.code + ': ' + e.message; }</script></head></html>";
+    const std::string page =
+        "<html><head><script src=\"" + m_bridge->Address() +
+        "/quillbay.js\"></script><script>var outcome;"
+        "try { outcome = new ActiveXObject('Quillbay.QuillDoc').EncryptChar('AB'); }"
+        "catch (e) { outcome = e.code + ': ' + e.message; }</script></head></html>";
     s_pages->Put("/consent.html", page);
     other.Put("/consent.html", page);
     const std::string refusedOrigin = s_pages->Url("", "localhost");
@@ -204,15 +205,16 @@ TEST_F(BridgeBrowser, APageLosingTheBridgeGetsAnErrorAndARestartedBridgeServesTh
     Start();
     const unsigned short port = Port();
     const std::string address = m_bridge->Address();
-    s_pages->Put("/loop.html",
-                 "<html><head><script src=\"" + m_bridge->Address() +
-                     "/quillbay.js\"></script><script>var outcome = 'finished', printed = 0;"
-                     "try { var d = new ActiveXObject('Quillbay.QuillDoc');"
-                     "  for (var i = 0; i < 500; i++) { d.SetPaperSize(1000, 1500); d.SetPrinter('1');"
-                     "    d.PrintText(5, 5, 'Loop ' + i, 0, 0, 12); d.SetPrinter('0'); printed++; } }"
-                     "catch (e) { outcome = e.code + ': ' + e.message; }</script></head></html>");
-    HeadlessBrowser::Page page = s_browser->Open(s_pages->Url("/loop.html"),
-                                                 std::chrono::seconds(30), false);
+    s_pages->Put(
+        "/loop.html",
+        "<html><head><script src=\"" + m_bridge->Address() +
+            "/quillbay.js\"></script><script>var outcome = 'finished', printed = 0;"
+            "try { var d = new ActiveXObject('Quillbay.QuillDoc');"
+            "  for (var i = 0; i < 500; i++) { d.SetPaperSize(1000, 1500); d.SetPrinter('1');"
+            "    d.PrintText(5, 5, 'Loop ' + i, 0, 0, 12); d.SetPrinter('0'); printed++; } }"
+            "catch (e) { outcome = e.code + ': ' + e.message; }</script></head></html>");
+    HeadlessBrowser::Page page =
+        s_browser->Open(s_pages->Url("/loop.html"), std::chrono::seconds(30), false);
     for (int i = 0; i < 300 && PdfFiles(m_dir + "/prints").empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_FALSE(PdfFiles(m_dir + "/prints").empty()) << m_bridge->Log();

@@ -81,7 +81,9 @@ HttpReply PostJson(unsigned short port, const std::string &target, const json &m
     return SendHttp(port, http::verb::post, target, message.dump(), TokenHeader(token));
 }
 
-Headers TokenHeader(const std::string &token) { return {{"Authorization", "Bearer " + token}}; }
+Headers TokenHeader(const std::string &token) {
+    return {{"Authorization", "Bearer " + token}};
+}
 
 BridgeSocket::BridgeSocket(unsigned short port, const Headers &headers) : m_socket(m_io) {
     beast::error_code ec;
@@ -105,7 +107,9 @@ BridgeSocket::BridgeSocket(unsigned short port, const Headers &headers) : m_sock
     m_greeting = Next();
 }
 
-BridgeSocket::~BridgeSocket() { Close(); }
+BridgeSocket::~BridgeSocket() {
+    Close();
+}
 
 json BridgeSocket::Next() {
     beast::flat_buffer buffer;

@@ -17,7 +17,7 @@ namespace bridge_test {
 using Headers = std::vector<std::pair<std::string, std::string>>;
 
 struct HttpReply {
-    int status = 0; // 0: no answer
+    int status = 0;                             // 0: no answer
     std::map<std::string, std::string> headers; // names in lower case
     std::string body;
 

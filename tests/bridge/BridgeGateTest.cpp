@@ -25,10 +25,12 @@ protected:
     }
     // Opens an HTTP session for an origin and creates an object in it.
     std::string SessionWithObject(const std::string &origin) {
-        std::string token = PostFrom(origin, "/session", json::object()).Json().value("session", "");
-        json created = PostFrom(origin, "/call",
-                                {{"session", token}, {"op", "create"}, {"progId", "Quillbay.QuillDoc"}})
-                           .Json();
+        std::string token =
+            PostFrom(origin, "/session", json::object()).Json().value("session", "");
+        json created =
+            PostFrom(origin, "/call",
+                     {{"session", token}, {"op", "create"}, {"progId", "Quillbay.QuillDoc"}})
+                .Json();
         EXPECT_EQ(created["value"]["id"], 1) << created;
         return token;
     }
@@ -180,7 +182,10 @@ TEST_F(BridgeGate, SessionsBelongToTheOriginThatOpenedThem) {
     Allow(second);
     Start();
     std::string token = SessionWithObject(first);
-    json call = {{"session", token}, {"op", "call"}, {"object", 1}, {"member", "EncryptChar"},
+    json call = {{"session", token},
+                 {"op", "call"},
+                 {"object", 1},
+                 {"member", "EncryptChar"},
                  {"args", {"AB"}}};
     EXPECT_EQ(PostFrom(first, "/call", call).Json()["value"], "8283");
     HttpReply stolen = PostFrom(second, "/call", call);
@@ -202,7 +207,10 @@ TEST_F(BridgeGate, RefusesOversizedRequestsAndKeepsServing) {
     Allow(page);
     Start({"--max-request", "4096"});
     std::string token = SessionWithObject(page);
-    json big = {{"session", token}, {"op", "call"}, {"object", 1}, {"member", "EncryptChar"},
+    json big = {{"session", token},
+                {"op", "call"},
+                {"object", 1},
+                {"member", "EncryptChar"},
                 {"args", {std::string(10000, 'A')}}};
     HttpReply refused = PostFrom(page, "/call", big);
     EXPECT_EQ(refused.status, 413);
@@ -232,12 +240,13 @@ TEST_F(BridgeGate, LimitsSessionsObjectsAndCallsInFlight) {
     EXPECT_EQ(second.Request(create)["value"]["id"], 1);
     const std::string symbol(1500, 'Q');
     for (int id = 100; id < 120; ++id)
-        second.SendText(json{{"id", id},
-                             {"op", "call"},
-                             {"object", 1},
-                             {"member", "GetBarCodeImg"},
-                             {"args", {2, symbol}}}
-                            .dump());
+        second.SendText(json{
+            {"id", id},
+            {"op", "call"},
+            {"object", 1},
+            {"member", "GetBarCodeImg"},
+            {"args",
+             {2, symbol}}}.dump());
     int replies = 0, refused = 0;
     while (replies < 20) {
         json reply = second.Next();
@@ -279,14 +288,16 @@ TEST_F(BridgeGate, MalformedMessagesGetErrorsAndNothingElse) {
     EXPECT_EQ(socket.Request({{"op", "create"}})["error"]["code"], "bad-request");
     EXPECT_EQ(socket.Request({{"op", "create"}, {"progId", "No.Such.Object"}})["error"]["code"],
               "create-failed");
-    EXPECT_EQ(socket.Request({{"op", "create"}, {"progId", "Quillbay.QuillDoc"}})["value"]["id"], 1);
+    EXPECT_EQ(socket.Request({{"op", "create"}, {"progId", "Quillbay.QuillDoc"}})["value"]["id"],
+              1);
     EXPECT_EQ(socket.Call(1, "NoSuchMethod", json::array())["error"]["code"], "no-member");
     EXPECT_EQ(socket.Call(7, "EncryptChar", {"AB"})["error"]["code"], "no-object");
     EXPECT_EQ(socket.Call(1, "GetCode", {{{"$", "object"}, {"id", 9}}, 1})["error"]["code"],
               "bad-request");
-    EXPECT_EQ(socket.Request({{"op", "call"}, {"object", 1}, {"member", "GetCode"}, {"args", 5}})
-                  ["error"]["code"],
-              "bad-request");
+    EXPECT_EQ(
+        socket.Request(
+            {{"op", "call"}, {"object", 1}, {"member", "GetCode"}, {"args", 5}})["error"]["code"],
+        "bad-request");
     EXPECT_EQ(Get("/nowhere", Local()).status, 404);
     EXPECT_EQ(socket.Call(1, "BeginCharOf", {"5", 3, "0"}), "005");
 }

@@ -36,7 +36,8 @@ std::string PrintLabel(BridgeSocket &socket, int number, std::string &error) {
     socket.Call(id, "SetFont", {"宋体", 0});
     socket.Call(id, "PrintText", {5, 20, "收货人：张三  电话：13800000000", 0, 0, 10});
     socket.Call(id, "PrintBarCode", {3, "2026" + serial, 5, 30, 0, 0, 60, 18});
-    socket.Call(id, "PrintBarCode", {2, "SO-" + serial + "|张三|北京市海淀区", 5, 60, 0, 0, 70, 30});
+    socket.Call(id, "PrintBarCode",
+                {2, "SO-" + serial + "|张三|北京市海淀区", 5, 60, 0, 0, 70, 30});
     socket.Call(id, "DrawLine", {5, 100, 95, 100, 0, 0, 1, 0x808080});
     socket.Call(id, "GetBarCodeImg", {1, "6901234567892"});
     json closed = socket.Call(id, "SetPrinter", {"0"});
@@ -120,9 +121,11 @@ TEST_F(BridgeLoad, FiftySessionsAtOnceBesideBrowserPages) {
     }
     // Pages print while the load client does.
     for (int number = 101; number <= 103; ++number) {
-        pages.Put("/page" + std::to_string(number) + ".html", LabelPage(m_bridge->Address(), number));
+        pages.Put("/page" + std::to_string(number) + ".html",
+                  LabelPage(m_bridge->Address(), number));
         auto page = browser.Open(pages.Url("/page" + std::to_string(number) + ".html"));
-        EXPECT_EQ(browser.Evaluate(page, "results[1]"), "serial 000" + std::to_string(number) + " true");
+        EXPECT_EQ(browser.Evaluate(page, "results[1]"),
+                  "serial 000" + std::to_string(number) + " true");
         browser.Close(page);
     }
     for (auto &client : clients)
@@ -166,9 +169,10 @@ TEST_F(BridgeLoad, AThousandSessionsInARowLeaveNothingBehind) {
         }
     }
     const auto took = std::chrono::steady_clock::now() - started;
-    RecordProperty("MillisecondsPerSession",
-                   std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(took).count() /
-                                  1000.0 / sessions));
+    RecordProperty(
+        "MillisecondsPerSession",
+        std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(took).count() /
+                       1000.0 / sessions));
     json status = Settled();
     EXPECT_EQ(status["objects"], 0);
     EXPECT_EQ(status["sessions"], 0);

@@ -43,13 +43,14 @@ TEST_F(BridgeSession, OffersTheMethodsOfTheTypeLibrary) {
     EXPECT_EQ(quillDoc["classId"], "clsid:AE9D5D26-B784-4C47-8830-86B5D0CA1F7C");
     ITypeLib *library = nullptr;
     ITypeInfo *info = nullptr;
-    ASSERT_EQ(LoadRegTypeLib({0x56684029, 0x7FF2, 0x497E, {0x8D, 0x90, 0xAB, 0xB5, 0xC9, 0x31, 0x2A, 0xEA}},
-                             1, 0, 0x409, &library),
+    ASSERT_EQ(LoadRegTypeLib(
+                  {0x56684029, 0x7FF2, 0x497E, {0x8D, 0x90, 0xAB, 0xB5, 0xC9, 0x31, 0x2A, 0xEA}}, 1,
+                  0, 0x409, &library),
               S_OK);
-    ASSERT_EQ(library->GetTypeInfoOfGuid({0x794F1254, 0x49EA, 0x4B42,
-                                          {0x81, 0xBF, 0x18, 0x03, 0xA1, 0x98, 0xE3, 0x79}},
-                                         &info),
-              S_OK);
+    ASSERT_EQ(
+        library->GetTypeInfoOfGuid(
+            {0x794F1254, 0x49EA, 0x4B42, {0x81, 0xBF, 0x18, 0x03, 0xA1, 0x98, 0xE3, 0x79}}, &info),
+        S_OK);
     TYPEATTR *attr = nullptr;
     ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
     EXPECT_EQ(quillDoc["methods"].size(), attr->cFuncs);
@@ -58,8 +59,9 @@ TEST_F(BridgeSession, OffersTheMethodsOfTheTypeLibrary) {
         EXPECT_EQ(DispidOf(info, method["name"]), method["dispid"]) << method;
     info->Release();
     library->Release();
-    EXPECT_EQ(quillDoc["methods"][1],
-              json({{"name", "SetPrinter"}, {"dispid", 2}, {"params", {"szFlag"}}, {"returns", true}}));
+    EXPECT_EQ(
+        quillDoc["methods"][1],
+        json({{"name", "SetPrinter"}, {"dispid", 2}, {"params", {"szFlag"}}, {"returns", true}}));
     EXPECT_EQ(quillDoc["methods"][0]["returns"], false);
     // A created object describes itself the same way.
     BridgeSocket socket(Port(), Local());
@@ -74,7 +76,8 @@ TEST_F(BridgeSession, CarriesValuesAndFailuresAsTheScriptHostDoes) {
         {"BeginCharOf(null, 3, '0')", {"BeginCharOf", {nullptr, 3, "0"}}},
         {"BeginCharOf(12.5, 6, true)", {"BeginCharOf", {12.5, 6, true}}},
         {"BeginCharOf('x', 2.5, '0')", {"BeginCharOf", {"x", 2.5, "0"}}},
-        {"BeginCharOf('x', NaN, '0')", {"BeginCharOf", {"x", {{"$", "number"}, {"value", "NaN"}}, "0"}}},
+        {"BeginCharOf('x', NaN, '0')",
+         {"BeginCharOf", {"x", {{"$", "number"}, {"value", "NaN"}}, "0"}}},
         {"BeginCharOf('x', 1e10, '0')", {"BeginCharOf", {"x", 1e10, "0"}}},
         {"EncryptChar('中文 ok')", {"EncryptChar", {"中文 ok"}}},
         {"SetPrinter('0')", {"SetPrinter", {"0"}}},
@@ -84,7 +87,8 @@ TEST_F(BridgeSession, CarriesValuesAndFailuresAsTheScriptHostDoes) {
     };
     std::string script = "var d = new ActiveXObject('Quillbay.QuillDoc');\n";
     for (const auto &[text, call] : calls)
-        script += "try { var v = d." + text + "; print(typeof v + ' ' + v); } catch (e) { print('threw ' + e.message); }\n";
+        script += "try { var v = d." + text +
+                  "; print(typeof v + ' ' + v); } catch (e) { print('threw ' + e.message); }\n";
     testing_support::WriteFile(m_dir + "/values.js", script);
     auto host = testing_support::Run({SCRIPT_HOST_PATH, m_dir + "/values.js"});
     BridgeSocket socket(Port(), Local());
@@ -130,13 +134,16 @@ TEST_F(BridgeSession, PrintJobsReportTheirProgress) {
     std::string token = PostJson(Port(), "/session", json::object(), Token()).Json()["session"];
     auto call = [&](const std::string &member, json args) {
         return PostJson(Port(), "/call",
-                        {{"session", token}, {"op", "call"}, {"object", 1}, {"member", member},
+                        {{"session", token},
+                         {"op", "call"},
+                         {"object", 1},
+                         {"member", member},
                          {"args", args}},
                         Token())
             .Json();
     };
-    PostJson(Port(), "/call", {{"session", token}, {"op", "create"}, {"progId", "Quillbay.QuillDoc"}},
-             Token());
+    PostJson(Port(), "/call",
+             {{"session", token}, {"op", "create"}, {"progId", "Quillbay.QuillDoc"}}, Token());
     call("SetPaperSize", {1000, 1500});
     EXPECT_EQ(call("SetPrinter", {"1"})["events"][0]["stage"], "started");
     json ended = call("SetPrinter", {"0"});
@@ -182,9 +189,9 @@ TEST_F(BridgeSession, ASlowCallOfOnePageDoesNotHoldUpAnother) {
     BridgeSocket slow(Port(), Local()), quick(Port(), Local());
     Create(slow);
     Create(quick);
-    slow.SendText(json{{"id", 1}, {"op", "call"}, {"object", 1}, {"member", "SetPrinter"},
-                       {"args", {"3"}}}
-                      .dump());
+    slow.SendText(
+        json{{"id", 1}, {"op", "call"}, {"object", 1}, {"member", "SetPrinter"}, {"args", {"3"}}}
+            .dump());
     for (int i = 0; i < 20; ++i)
         ASSERT_EQ(quick.Call(1, "EncryptChar", {"AB"}), "8283");
     EXPECT_EQ(slow.Available(), 0u) << "the dialog ended before the other page's calls";

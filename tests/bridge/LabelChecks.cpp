@@ -14,7 +14,9 @@ namespace {
 
 constexpr int kDpi = 300;
 
-int Dots(double millimetres) { return static_cast<int>(millimetres / 25.4 * kDpi); }
+int Dots(double millimetres) {
+    return static_cast<int>(millimetres / 25.4 * kDpi);
+}
 
 // The symbol in a band of the label (millimetres from the paper's top).
 std::string Scan(const std::string &pdf, double top, double bottom) {
@@ -27,7 +29,9 @@ std::string Scan(const std::string &pdf, double top, double bottom) {
 
 } // namespace
 
-std::string LabelScript() { return testing_support::ReadFile(FIXTURES_DIR "/label.js"); }
+std::string LabelScript() {
+    return testing_support::ReadFile(FIXTURES_DIR "/label.js");
+}
 
 std::string LabelPage(const std::string &bridge, int labelNumber) {
     return "<html><head><meta charset=\"utf-8\">\n<script src=\"" + bridge +

@@ -18,7 +18,8 @@ std::vector<std::string> PdfFiles(const std::string &dir);
 // fixed lines), then its Code 128 symbol, then its PDF417 symbol.
 enum class LabelCheck { Text, Code128, Pdf417 };
 // Empty when the label is right, else what is wrong.
-std::string CheckLabel(const std::string &pdf, int labelNumber, LabelCheck depth = LabelCheck::Pdf417);
+std::string CheckLabel(const std::string &pdf, int labelNumber,
+                       LabelCheck depth = LabelCheck::Pdf417);
 // Whether two PDFs show the same pixels (rasterised at 100 dpi).
 bool SamePixels(const std::string &a, const std::string &b);
 

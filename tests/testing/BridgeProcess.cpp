@@ -84,7 +84,9 @@ std::string BridgeProcess::Token() const {
     return token;
 }
 
-std::string BridgeProcess::Log() const { return ReadFile(m_logPath); }
+std::string BridgeProcess::Log() const {
+    return ReadFile(m_logPath);
+}
 
 int BridgeProcess::Stop() {
     if (m_pid <= 0)

@@ -46,11 +46,19 @@ HeadlessBrowser::HeadlessBrowser(const std::vector<std::string> &flags) {
     m_profile = MakeTempDir("chromium-");
     if (chromium.empty() || m_profile.empty())
         return;
-    std::vector<std::string> argv = {
-        chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-        "--no-first-run", "--disable-background-networking", "--disable-component-update",
-        "--disable-sync", "--disable-dev-shm-usage", "--no-default-browser-check",
-        "--remote-debugging-pipe", "--user-data-dir=" + m_profile};
+    std::vector<std::string> argv = {chromium,
+                                     "--headless",
+                                     "--no-sandbox",
+                                     "--disable-gpu",
+                                     "--disable-quic",
+                                     "--no-first-run",
+                                     "--disable-background-networking",
+                                     "--disable-component-update",
+                                     "--disable-sync",
+                                     "--disable-dev-shm-usage",
+                                     "--no-default-browser-check",
+                                     "--remote-debugging-pipe",
+                                     "--user-data-dir=" + m_profile};
     argv.insert(argv.end(), flags.begin(), flags.end());
     argv.push_back("about:blank");
     std::vector<char *> args;
@@ -75,8 +83,8 @@ HeadlessBrowser::HeadlessBrowser(const std::vector<std::string> &flags) {
     m_toBrowser = in[1];
     m_fromBrowser = out[0];
     // Up once it answers a command.
-    if (m_pid > 0 && Command("Browser.getVersion", json::object(), "", std::chrono::seconds(30))
-                         .is_null()) {
+    if (m_pid > 0 &&
+        Command("Browser.getVersion", json::object(), "", std::chrono::seconds(30)).is_null()) {
         EndProcess(m_pid, std::chrono::milliseconds(100));
         m_pid = -1;
     }
@@ -102,7 +110,8 @@ bool HeadlessBrowser::Receive(json &message, Clock::time_point deadline) {
             m_pending.erase(0, end + 1);
             return true;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         pollfd fd{m_fromBrowser, POLLIN, 0};
         if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0)
             return false;
@@ -153,7 +162,8 @@ json HeadlessBrowser::Command(const std::string &method, const json &params,
     json message;
     while (Receive(message, deadline)) {
         if (message.value("id", 0) == id)
-            return message.contains("result") ? message["result"] : json{{"error", message["error"]}};
+            return message.contains("result") ? message["result"]
+                                              : json{{"error", message["error"]}};
         if (message.contains("method"))
             Note(message);
     }

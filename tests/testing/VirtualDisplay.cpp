@@ -19,7 +19,7 @@ VirtualDisplay::VirtualDisplay() {
     if (pipe2(numbers, O_CLOEXEC) != 0)
         return;
     // Xvfb picks a free display number and writes it on descriptor 3.
-    const char *argv[] = {"/usr/bin/Xvfb", "-displayfd", "3", "-nolisten", "tcp",
+    const char *argv[] = {"/usr/bin/Xvfb", "-displayfd", "3",           "-nolisten", "tcp",
                           "-screen",       "0",          "1024x768x24", nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

@@ -18,9 +18,13 @@ std::string BridgeDirectory() {
     return stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? dir : std::string();
 }
 
-std::string TokenPath() { return BridgeDirectory() + "/token"; }
+std::string TokenPath() {
+    return BridgeDirectory() + "/token";
+}
 
-std::string LogPath() { return BridgeDirectory() + "/bridge.log"; }
+std::string LogPath() {
+    return BridgeDirectory() + "/bridge.log";
+}
 
 bool TakeInstanceLock() {
     std::string path = BridgeDirectory() + "/lock";
@@ -64,6 +68,8 @@ bool WriteTokenFile(const std::string &token) {
     return ok && rename(part.c_str(), path.c_str()) == 0;
 }
 
-void RemoveTokenFile() { unlink(TokenPath().c_str()); }
+void RemoveTokenFile() {
+    unlink(TokenPath().c_str());
+}
 
 } // namespace bridge

@@ -90,8 +90,8 @@ int Serve(const BridgeOptions &options) {
         }
         printf("quillbay-bridge %s listening on http://127.0.0.1:%u\n", Version(), server.Port());
         fflush(stdout);
-        Log(LogLevel::Info, "listening on port " + std::to_string(server.Port()) + ", token in " +
-                                TokenPath());
+        Log(LogLevel::Info,
+            "listening on port " + std::to_string(server.Port()) + ", token in " + TokenPath());
         if (!options.foreground && !Detach(server))
             Log(LogLevel::Warning, "cannot detach; serving in the foreground");
         clean = server.Run();

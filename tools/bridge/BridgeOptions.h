@@ -16,12 +16,12 @@ struct BridgeOptions {
 
     unsigned short port = kDefaultPort; // 0: any free port
     bool foreground = false;
-    int idleSeconds = 300;               // an HTTP session without calls ends after this
-    size_t maxRequest = 1024 * 1024;     // bytes of one request or message
-    size_t maxSessions = 100;            // open at once
-    size_t maxObjects = 32;              // per session
-    size_t maxCallsInFlight = 16;        // per session
-    size_t maxConnections = 512;         // open at once
+    int idleSeconds = 300;           // an HTTP session without calls ends after this
+    size_t maxRequest = 1024 * 1024; // bytes of one request or message
+    size_t maxSessions = 100;        // open at once
+    size_t maxObjects = 32;          // per session
+    size_t maxCallsInFlight = 16;    // per session
+    size_t maxConnections = 512;     // open at once
 };
 
 // False with `error` set when the command line is wrong.

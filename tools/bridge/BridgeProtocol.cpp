@@ -9,7 +9,9 @@
 
 namespace bridge {
 
-const char *Version() { return QUILLBAY_BRIDGE_VERSION; }
+const char *Version() {
+    return QUILLBAY_BRIDGE_VERSION;
+}
 
 nlohmann::json Error(std::string_view code, const std::string &message) {
     return {{"error", {{"code", code}, {"message", message}}}};
@@ -24,7 +26,9 @@ nlohmann::json Error(std::string_view code, const std::string &message, HRESULT 
     return reply;
 }
 
-bool IsError(const nlohmann::json &reply) { return reply.is_object() && reply.contains("error"); }
+bool IsError(const nlohmann::json &reply) {
+    return reply.is_object() && reply.contains("error");
+}
 
 int HttpStatusOf(const nlohmann::json &reply) {
     if (!IsError(reply))
@@ -34,9 +38,9 @@ int HttpStatusOf(const nlohmann::json &reply) {
         int status;
     };
     static constexpr Status kStatuses[] = {
-        {code::kBadRequest, 400},   {code::kNotFound, 404},    {code::kHostRefused, 403},
+        {code::kBadRequest, 400},    {code::kNotFound, 404},      {code::kHostRefused, 403},
         {code::kOriginRefused, 403}, {code::kTokenRequired, 401}, {code::kTooLarge, 413},
-        {code::kLimit, 429},        {code::kNoSession, 404},   {code::kWrongSession, 403},
+        {code::kLimit, 429},         {code::kNoSession, 404},     {code::kWrongSession, 403},
         {code::kShuttingDown, 503},
     };
     const std::string code = reply["error"].value("code", "");

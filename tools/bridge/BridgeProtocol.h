@@ -19,19 +19,21 @@ const char *Version();
 
 // The codes of error replies.
 namespace code {
-inline constexpr const char *kBadRequest = "bad-request";   // not a message of the protocol
-inline constexpr const char *kNotFound = "not-found";       // no such endpoint
-inline constexpr const char *kHostRefused = "host-refused"; // Host is not this bridge's loopback address
-inline constexpr const char *kOriginRefused = "origin-refused"; // the user has not allowed the page's origin
+inline constexpr const char *kBadRequest = "bad-request"; // not a message of the protocol
+inline constexpr const char *kNotFound = "not-found";     // no such endpoint
+inline constexpr const char *kHostRefused =
+    "host-refused"; // Host is not this bridge's loopback address
+inline constexpr const char *kOriginRefused =
+    "origin-refused"; // the user has not allowed the page's origin
 inline constexpr const char *kTokenRequired = "token-required"; // no Origin and no valid token
-inline constexpr const char *kTooLarge = "too-large";           // the request exceeds the size limit
-inline constexpr const char *kLimit = "limit";                  // sessions, objects or calls in flight
-inline constexpr const char *kNoSession = "no-session";         // unknown, closed or expired session
-inline constexpr const char *kWrongSession = "wrong-session";   // a session of another origin
-inline constexpr const char *kNoObject = "no-object";           // not an object of this session
-inline constexpr const char *kNoMember = "no-member";           // the object has no such member
-inline constexpr const char *kCreateFailed = "create-failed";   // the object could not be created
-inline constexpr const char *kCallFailed = "call-failed";       // the member returned a failure HRESULT
+inline constexpr const char *kTooLarge = "too-large";   // the request exceeds the size limit
+inline constexpr const char *kLimit = "limit";          // sessions, objects or calls in flight
+inline constexpr const char *kNoSession = "no-session"; // unknown, closed or expired session
+inline constexpr const char *kWrongSession = "wrong-session"; // a session of another origin
+inline constexpr const char *kNoObject = "no-object";         // not an object of this session
+inline constexpr const char *kNoMember = "no-member";         // the object has no such member
+inline constexpr const char *kCreateFailed = "create-failed"; // the object could not be created
+inline constexpr const char *kCallFailed = "call-failed"; // the member returned a failure HRESULT
 inline constexpr const char *kShuttingDown = "shutting-down";
 } // namespace code
 

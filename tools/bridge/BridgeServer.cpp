@@ -17,7 +17,9 @@ BridgeServer::BridgeServer(const BridgeOptions &options, std::string token)
       m_signals(m_io, SIGINT, SIGTERM), m_timer(m_io), m_policy(m_io), m_sessions(m_io, options),
       m_router(options, m_sessions, m_policy, std::move(token)) {}
 
-BridgeServer::~BridgeServer() { m_sessions.CloseAll(5); }
+BridgeServer::~BridgeServer() {
+    m_sessions.CloseAll(5);
+}
 
 bool BridgeServer::Listen(std::string &error) {
     // With port 0 the system picks one for 127.0.0.1; [::1] must get the
@@ -61,9 +63,13 @@ bool BridgeServer::Bind(unsigned short port, std::string &error) {
     return true;
 }
 
-void BridgeServer::PrepareFork() { m_io.notify_fork(asio::io_context::fork_prepare); }
+void BridgeServer::PrepareFork() {
+    m_io.notify_fork(asio::io_context::fork_prepare);
+}
 
-void BridgeServer::ForkedChild() { m_io.notify_fork(asio::io_context::fork_child); }
+void BridgeServer::ForkedChild() {
+    m_io.notify_fork(asio::io_context::fork_child);
+}
 
 bool BridgeServer::Run() {
     for (auto &acceptor : m_acceptors)

@@ -30,10 +30,9 @@ void HttpConnection::ReadHeader() {
     m_parser->body_limit(m_context.options.maxRequest);
     // A kept-alive connection closes after a minute without a request.
     m_stream.expires_after(60s);
-    http::async_read_header(m_stream, m_buffer, *m_parser,
-                            [self = shared_from_this()](beast::error_code ec, size_t) {
-                                self->OnHeader(ec);
-                            });
+    http::async_read_header(
+        m_stream, m_buffer, *m_parser,
+        [self = shared_from_this()](beast::error_code ec, size_t) { self->OnHeader(ec); });
 }
 
 void HttpConnection::OnHeader(beast::error_code ec) {
@@ -45,10 +44,9 @@ void HttpConnection::OnHeader(beast::error_code ec) {
     if (length && *length > m_context.options.maxRequest)
         return RefuseTooLarge();
     m_stream.expires_after(30s);
-    http::async_read(m_stream, m_buffer, *m_parser,
-                     [self = shared_from_this()](beast::error_code ec, size_t) {
-                         self->OnRequest(ec);
-                     });
+    http::async_read(
+        m_stream, m_buffer, *m_parser,
+        [self = shared_from_this()](beast::error_code ec, size_t) { self->OnRequest(ec); });
 }
 
 void HttpConnection::OnRequest(beast::error_code ec) {
@@ -72,7 +70,8 @@ void HttpConnection::Upgrade(Request request) {
     auto refused = [self](Response response) { self->Send(std::move(response)); };
     if (shared->target() != "/session") {
         ReplyTo to = ReplyToOf(*shared, "");
-        return refused(JsonResponse(to, Error(code::kNotFound, "WebSocket sessions are at /session")));
+        return refused(
+            JsonResponse(to, Error(code::kNotFound, "WebSocket sessions are at /session")));
     }
     m_context.router.Admit(
         *shared,
@@ -110,17 +109,16 @@ void HttpConnection::RefuseTooLarge() {
                                        std::to_string(m_context.options.maxRequest) + " bytes"));
     auto shared = std::make_shared<Response>(std::move(response));
     m_stream.expires_after(10s);
-    http::async_write(m_stream, *shared,
-                      [self = shared_from_this(), shared](beast::error_code ec, size_t) {
-                          if (ec)
-                              return;
-                          // The rest of the body is read and dropped until the
-                          // client stops, so it sees the answer, not a reset.
-                          beast::error_code ignored;
-                          self->m_stream.socket().shutdown(
-                              boost::asio::ip::tcp::socket::shutdown_send, ignored);
-                          self->Drain();
-                      });
+    http::async_write(
+        m_stream, *shared, [self = shared_from_this(), shared](beast::error_code ec, size_t) {
+            if (ec)
+                return;
+            // The rest of the body is read and dropped until the
+            // client stops, so it sees the answer, not a reset.
+            beast::error_code ignored;
+            self->m_stream.socket().shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
+            self->Drain();
+        });
 }
 
 void HttpConnection::Drain() {

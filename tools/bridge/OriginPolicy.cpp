@@ -101,7 +101,9 @@ void OriginPolicy::Answered(const std::string &origin, int answer, bool stored) 
         m_answered[origin] = allowed;
     m_stored.erase(origin);
     Log(LogLevel::Info, origin + (allowed ? " allowed" : " refused") +
-                            (stored ? " always" : answer < 0 ? " (no answer)" : " this time"));
+                            (stored       ? " always"
+                             : answer < 0 ? " (no answer)"
+                                          : " this time"));
     std::vector<std::function<void(bool)>> waiting;
     waiting.swap(m_waiting[origin]);
     m_waiting.erase(origin);

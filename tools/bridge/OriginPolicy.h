@@ -48,8 +48,8 @@ private:
 
     boost::asio::io_context &m_io;
     std::shared_ptr<Outlet> m_outlet;
-    std::map<std::string, Stored> m_stored;  // the registry's decisions, read again after 1 s
-    std::map<std::string, bool> m_answered;  // answers for the bridge's run
+    std::map<std::string, Stored> m_stored; // the registry's decisions, read again after 1 s
+    std::map<std::string, bool> m_answered; // answers for the bridge's run
     std::map<std::string, std::chrono::steady_clock::time_point> m_unanswered;
     std::map<std::string, std::vector<std::function<void(bool)>>> m_waiting;
     std::unique_ptr<TaskThread> m_dialogs;

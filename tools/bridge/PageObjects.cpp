@@ -14,9 +14,10 @@ std::atomic<long> PageObjects::s_live{0};
 namespace {
 
 json SpecialNumber(double number) {
-    return {{"$", "number"}, {"value", std::isnan(number) ? "NaN"
-                                       : number > 0       ? "Infinity"
-                                                          : "-Infinity"}};
+    return {{"$", "number"},
+            {"value", std::isnan(number) ? "NaN"
+                      : number > 0       ? "Infinity"
+                                         : "-Infinity"}};
 }
 
 bool ReadSpecialNumber(const json &value, double &number) {
@@ -36,7 +37,9 @@ bool ReadSpecialNumber(const json &value, double &number) {
 
 PageObjects::PageObjects(size_t maxObjects) : m_max(maxObjects) {}
 
-PageObjects::~PageObjects() { ReleaseAll(); }
+PageObjects::~PageObjects() {
+    ReleaseAll();
+}
 
 void PageObjects::ReleaseAll() {
     for (auto &[id, dispatch] : m_objects) {
@@ -168,7 +171,8 @@ json PageObjects::FromScriptValue(ScriptValue &value, std::string &error) {
         if (!std::isfinite(value.number))
             return SpecialNumber(value.number);
         // Whole numbers go as integers ("3", not "3.0").
-        if (std::trunc(value.number) == value.number && std::fabs(value.number) <= 9007199254740992.0)
+        if (std::trunc(value.number) == value.number &&
+            std::fabs(value.number) <= 9007199254740992.0)
             return static_cast<int64_t>(value.number);
         return value.number;
     case ScriptValue::String:

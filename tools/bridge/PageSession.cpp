@@ -15,12 +15,9 @@ namespace {
 constexpr size_t kHeldEvents = 64; // per HTTP session, until its next reply
 
 json EventOf(const platform::print::JobEvent &e) {
-    json event = {{"event", "job"},
-                  {"stage", platform::print::JobStageName(e.stage)},
-                  {"job", e.jobId},
-                  {"title", e.title},
-                  {"printer", e.printer},
-                  {"pages", e.pages}};
+    json event = {{"event", "job"},       {"stage", platform::print::JobStageName(e.stage)},
+                  {"job", e.jobId},       {"title", e.title},
+                  {"printer", e.printer}, {"pages", e.pages}};
     if (!e.where.empty())
         event["where"] = e.where;
     return event;
@@ -71,12 +68,13 @@ void PageSession::Submit(json request, Reply reply) {
     auto task = [&io = m_io, weak = weak_from_this(), objects = m_objects,
                  request = std::move(request), reply]() mutable {
         json answer = objects->Handle(request);
-        boost::asio::post(io, [weak, answer = std::move(answer), reply = std::move(reply)]() mutable {
-            if (auto session = weak.lock())
-                session->Finish(answer, reply);
-            else
-                reply(std::move(answer));
-        });
+        boost::asio::post(io,
+                          [weak, answer = std::move(answer), reply = std::move(reply)]() mutable {
+                              if (auto session = weak.lock())
+                                  session->Finish(answer, reply);
+                              else
+                                  reply(std::move(answer));
+                          });
     };
     if (!m_apartment->Post(std::move(task))) {
         --m_inFlight;

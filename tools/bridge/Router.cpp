@@ -20,9 +20,9 @@ std::string PathOf(const Request &request) {
 }
 
 Response HostRefusal(const Request &request) {
-    return JsonResponse(ReplyToOf(request, ""),
-                        Error(code::kHostRefused,
-                              "the Host header is not this bridge's loopback address"));
+    return JsonResponse(
+        ReplyToOf(request, ""),
+        Error(code::kHostRefused, "the Host header is not this bridge's loopback address"));
 }
 
 long ResidentBytes() {
@@ -49,13 +49,14 @@ void Router::Handle(Request &&request, Respond respond) {
     if (request.method() == http::verb::get && FindClientFile(path, file)) {
         // Public; readable by scripts of allowed origins only.
         const std::string origin = HeaderOf(request, "Origin");
-        const bool allowed = !origin.empty() && m_policy.Check(origin) == OriginPolicy::Verdict::Allowed;
+        const bool allowed =
+            !origin.empty() && m_policy.Check(origin) == OriginPolicy::Verdict::Allowed;
         return respond(TextResponse(ReplyToOf(request, allowed ? origin : ""), 200, file.body,
                                     file.contentType));
     }
     if (request.method() == http::verb::options)
-        return respond(PreflightResponse(
-            request, m_policy.Check(HeaderOf(request, "Origin")) != OriginPolicy::Verdict::Refused));
+        return respond(PreflightResponse(request, m_policy.Check(HeaderOf(request, "Origin")) !=
+                                                      OriginPolicy::Verdict::Refused));
     auto shared = std::make_shared<Request>(std::move(request));
     Admit(
         *shared, [this, shared, respond](const Caller &caller) { Route(*shared, caller, respond); },
@@ -71,18 +72,18 @@ void Router::Admit(const Request &request, std::function<void(const Caller &)> a
     if (origin.empty()) {
         if (TokenMatches(HeaderOf(request, "Authorization"), m_token))
             return accepted(Caller{"local", ""});
-        return refused(JsonResponse(
-            to, Error(code::kTokenRequired, "a request without an Origin needs the bridge's "
-                                            "token (Authorization: Bearer TOKEN)")));
+        return refused(JsonResponse(to, Error(code::kTokenRequired,
+                                              "a request without an Origin needs the bridge's "
+                                              "token (Authorization: Bearer TOKEN)")));
     }
     // A refusal is readable by the page, so its script can say why.
     to.allowOrigin = origin;
     std::string owner;
     NormalizeOrigin(origin, owner);
     auto refuse = [refused, to, origin] {
-        refused(JsonResponse(to, Error(code::kOriginRefused,
-                                       "quillbay-bridge: the user has not allowed " + origin +
-                                           " to use the print object")));
+        refused(JsonResponse(
+            to, Error(code::kOriginRefused, "quillbay-bridge: the user has not allowed " + origin +
+                                                " to use the print object")));
     };
     switch (m_policy.Check(origin)) {
     case OriginPolicy::Verdict::Allowed:
@@ -110,15 +111,16 @@ void Router::Route(const Request &request, const Caller &caller, Respond respond
         return respond(JsonResponse(to, OpenSession(caller)));
     if (path == "/status" && method == http::verb::get)
         return respond(JsonResponse(to, Status()));
-    respond(JsonResponse(to, Error(code::kNotFound, "no endpoint " + std::string(request.method_string()) +
-                                                        " " + path)));
+    respond(JsonResponse(
+        to, Error(code::kNotFound,
+                  "no endpoint " + std::string(request.method_string()) + " " + path)));
 }
 
 json Router::OpenSession(const Caller &caller) {
     auto session = m_sessions.Open(caller.owner, false);
     if (!session)
-        return Error(code::kLimit, "the bridge has " + std::to_string(m_options.maxSessions) +
-                                       " sessions open");
+        return Error(code::kLimit,
+                     "the bridge has " + std::to_string(m_options.maxSessions) + " sessions open");
     return {{"session", session->Token()},
             {"idleTimeout", m_options.idleSeconds},
             {"version", Version()},
@@ -144,8 +146,8 @@ void Router::Call(const Request &request, const Caller &caller, Respond respond)
         return respond(JsonResponse(to, Error(code::kNoSession, "no such session (it ended, "
                                                                 "or the bridge restarted)")));
     if (session->Owner() != caller.owner)
-        return respond(JsonResponse(
-            to, Error(code::kWrongSession, "the session belongs to another page")));
+        return respond(
+            JsonResponse(to, Error(code::kWrongSession, "the session belongs to another page")));
     if (message.value("op", "") == "close") {
         m_sessions.Close(token);
         return respond(JsonResponse(to, {{"value", {{"$", "undefined"}}}}));
@@ -156,8 +158,9 @@ void Router::Call(const Request &request, const Caller &caller, Respond respond)
 void Router::Submit(const std::shared_ptr<PageSession> &session, json message, const ReplyTo &to,
                     Respond respond, bool opened) {
     json id = message.contains("id") ? message["id"] : json();
-    json extra = opened ? json{{"session", session->Token()}, {"idleTimeout", m_options.idleSeconds}}
-                        : json();
+    json extra = opened
+                     ? json{{"session", session->Token()}, {"idleTimeout", m_options.idleSeconds}}
+                     : json();
     session->Submit(std::move(message), [to, respond, id = std::move(id), extra](json answer) {
         if (!id.is_null())
             answer["id"] = id;

@@ -11,7 +11,9 @@ namespace bridge {
 SessionTable::SessionTable(boost::asio::io_context &io, const BridgeOptions &options)
     : m_io(io), m_options(options) {}
 
-SessionTable::~SessionTable() { CloseAll(5); }
+SessionTable::~SessionTable() {
+    CloseAll(5);
+}
 
 std::shared_ptr<PageSession> SessionTable::Open(const std::string &owner, bool socket) {
     if (m_sessions.size() >= m_options.maxSessions)

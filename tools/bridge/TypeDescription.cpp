@@ -9,7 +9,9 @@ namespace {
 
 using nlohmann::json;
 
-std::string Utf8Of(BSTR text) { return platform::WideToUtf8(text, SysStringLen(text)); }
+std::string Utf8Of(BSTR text) {
+    return platform::WideToUtf8(text, SysStringLen(text));
+}
 
 json DescribeFunction(ITypeInfo *info, const FUNCDESC &desc) {
     BSTR names[64] = {};
@@ -52,8 +54,8 @@ bool ReadDefault(HKEY root, const std::string &key, std::string &value) {
         return false;
     char buffer[512];
     DWORD size = sizeof buffer - 1, type = 0;
-    LSTATUS status = RegQueryValueExA(handle, nullptr, nullptr, &type,
-                                      reinterpret_cast<BYTE *>(buffer), &size);
+    LSTATUS status =
+        RegQueryValueExA(handle, nullptr, nullptr, &type, reinterpret_cast<BYTE *>(buffer), &size);
     RegCloseKey(handle);
     if (status != ERROR_SUCCESS || type != REG_SZ)
         return false;
@@ -106,8 +108,8 @@ json DescribeClass(const std::string &classKey) {
         return nullptr;
     json methods = DescribeMembers(info);
     info->Release();
-    return {{"progId", progId}, {"classId", "clsid:" + classKey.substr(1, 36)},
-            {"methods", methods}};
+    return {
+        {"progId", progId}, {"classId", "clsid:" + classKey.substr(1, 36)}, {"methods", methods}};
 }
 
 } // namespace

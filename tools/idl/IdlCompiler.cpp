@@ -509,7 +509,9 @@ Library CompileFile(const std::string &path) {
     return Compile(scanner, interfaces);
 }
 
-std::string FileName(const std::string &path) { return path.substr(path.find_last_of('/') + 1); }
+std::string FileName(const std::string &path) {
+    return path.substr(path.find_last_of('/') + 1);
+}
 
 } // namespace
 

@@ -7,7 +7,9 @@ thread_local JobObserver t_observer;
 
 } // namespace
 
-void ObserveJobsOnThisThread(JobObserver observer) { t_observer = std::move(observer); }
+void ObserveJobsOnThisThread(JobObserver observer) {
+    t_observer = std::move(observer);
+}
 
 void ReportJob(const JobEvent &event) {
     if (t_observer)

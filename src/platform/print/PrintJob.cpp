@@ -67,7 +67,8 @@ PrinterState *PrinterOf(HDC hdc) {
     return dc && dc->kind == DeviceContext::Printer ? dc->printer.get() : nullptr;
 }
 
-void Report(const PrinterState &state, print::JobEvent::Stage stage, const std::string &where = {}) {
+void Report(const PrinterState &state, print::JobEvent::Stage stage,
+            const std::string &where = {}) {
     print::ReportJob(print::JobEvent{stage, state.jobId, state.title, state.printer.name,
                                      state.pagesDone, where});
 }

@@ -167,8 +167,8 @@ int DesktopUiHost::MessageBox(HWND owner, const std::string &text, const std::st
 int DesktopUiHost::Choose(const std::string &title, const std::vector<std::string> &options,
                           int preset) {
     // A radio list with a hidden column of indices, so equal texts stay apart.
-    std::vector<std::string> args = {"--list", "--radiolist", "--title=" + title,
-                                     "--text=" + title, "--column= ", "--column=#",
+    std::vector<std::string> args = {"--list",          "--radiolist",     "--title=" + title,
+                                     "--text=" + title, "--column= ",      "--column=#",
                                      "--column=Choice", "--hide-column=2", "--print-column=2",
                                      "--hide-header"};
     for (size_t i = 0; i < options.size(); ++i)

@@ -14,7 +14,8 @@ public:
     int MessageBox(HWND, const std::string &text, const std::string &caption,
                    UINT type) override {
         std::vector<MessageBoxButton> buttons = MessageBoxButtons(type);
-        fprintf(stderr, "\n== %s (%s) ==\n%s\n", caption.c_str(), MessageBoxIcon(type), text.c_str());
+        fprintf(stderr, "\n== %s (%s) ==\n%s\n", caption.c_str(), MessageBoxIcon(type),
+                text.c_str());
         for (;;) {
             for (const MessageBoxButton &b : buttons)
                 fprintf(stderr, "  [%c] %s", b.key, b.label);
@@ -105,7 +106,9 @@ std::vector<MessageBoxButton> MessageBoxButtons(UINT type) {
     }
 }
 
-int DefaultButton(UINT type) { return MessageBoxButtons(type).front().id; }
+int DefaultButton(UINT type) {
+    return MessageBoxButtons(type).front().id;
+}
 
 int HeadlessUiHost::MessageBox(HWND, const std::string &text, const std::string &caption,
                                UINT type) {

@@ -33,7 +33,8 @@ TEST_F(DesktopDialogs, UnansweredDialogsOnTheDisplayAreClosedOrCancelled) {
     setenv("DISPLAY", display.Name().c_str(), 1);
     DesktopUiHost host(m_zenity);
     // Shown, then closed unanswered: Cancel where the box has it.
-    EXPECT_EQ(host.MessageBox(nullptr, "保存成功？", "错误", MB_OKCANCEL | MB_ICONWARNING), IDCANCEL);
+    EXPECT_EQ(host.MessageBox(nullptr, "保存成功？", "错误", MB_OKCANCEL | MB_ICONWARNING),
+              IDCANCEL);
     EXPECT_EQ(host.MessageBox(nullptr, "<b>not markup</b>", "x", MB_YESNOCANCEL), IDCANCEL);
     // A choice nobody made is cancelled, whatever its preset.
     EXPECT_EQ(host.Choose("Print Setup: printer", {"Quillbay PDF", "Office"}, 1), -1);
