@@ -10,7 +10,7 @@ packages=(
   fonts-arphic-uming fonts-wqy-zenhei poppler-utils
   cups cups-ipp-utils cups-client dbus
   clang libclang-rt-14-dev libgif-dev libzxing-dev
-  libboost1.74-dev nlohmann-json3-dev chromium zenity xvfb node-typescript
+  libboost1.74-dev nlohmann-json3-dev chromium zenity xvfb node-typescript libssl-dev openssl
 )
 
 missing=()

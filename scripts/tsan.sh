@@ -13,3 +13,19 @@ ninja -C "$build" test_images >/dev/null
 TSAN_OPTIONS="halt_on_error=1 exitcode=66" "$build/bin/test_images" --gtest_brief=1 \
   --gtest_filter='GifSuite.Animations*:GifDecoder.AFirstDelay*:Picture.*' | tail -2
 echo "ThreadSanitizer: picture and animation tests clean"
+
+# The bridge's sessions, each on a thread of its own, under load (fewer in a
+# row than the usual thousand); the bridge runs ThreadSanitized as the
+# tests start it, and its reports land in files.
+ninja -C "$build" test_bridge >/dev/null
+reports=$(mktemp -d)
+TSAN_OPTIONS="halt_on_error=1 exitcode=66 log_path=$reports/report" BRIDGE_LOAD_SESSIONS=100 \
+  "$build/bin/test_bridge" --gtest_brief=1 \
+  --gtest_filter='BridgeGate.*:BridgeSession.*:BridgeLoad.*' | tail -2
+if ls "$reports"/report* >/dev/null 2>&1; then
+  cat "$reports"/report*
+  rm -rf "$reports"
+  exit 1
+fi
+rm -rf "$reports"
+echo "ThreadSanitizer: the bridge's sessions and load clean"

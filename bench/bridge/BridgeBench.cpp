@@ -149,7 +149,7 @@ void RoundTrips(HeadlessBrowser &browser, testing_support::PageServer &pages,
 
 void Labels(HeadlessBrowser &browser, testing_support::PageServer &pages, const std::string &bridge,
             const std::string &dir, int labels) {
-    const std::string label = testing_support::ReadFile(LABEL_SCRIPT);
+    const std::string label = testing_support::ReadFile(BRIDGE_FIXTURES_DIR "/label.js");
     pages.Put("/label.js", label, "text/javascript; charset=utf-8");
     pages.Put("/label.html", "<html><head><script src=\"" + bridge +
                                  "/quillbay.js\"></script><script>var t0 = performance.now();"

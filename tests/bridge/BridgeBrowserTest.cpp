@@ -23,7 +23,8 @@ protected:
     static void SetUpTestSuite() {
         BridgeFixture::SetUpTestSuite();
         s_pages = new PageServer();
-        s_browser = new HeadlessBrowser();
+        // The HTTPS test's page server has a certificate of its own.
+        s_browser = new HeadlessBrowser({"--ignore-certificate-errors"});
         ASSERT_TRUE(s_browser->Ready()) << "headless Chromium did not start";
         s_pages->Put("/label.js", LabelScript(), "text/javascript; charset=utf-8");
         Allow(s_pages->Url(""));
@@ -160,6 +161,30 @@ TEST_F(BridgeBrowser, NewPagesUseTheAsynchronousApi) {
     ASSERT_EQ(pdfs.size(), 1u);
     EXPECT_EQ(CheckLabel(pdfs[0], 2), "");
     EXPECT_EQ(done["jobs"], json({"started", "page", "finished " + pdfs[0]}));
+}
+
+TEST_F(BridgeBrowser, PagesServedOverHttpsReachTheBridge) {
+    // Loopback is a secure context: an HTTPS page loads the client and calls
+    // the bridge over plain HTTP and WebSocket on 127.0.0.1.
+    const std::string cert = m_dir + "/cert.pem", key = m_dir + "/key.pem";
+    ASSERT_EQ(testing_support::Run({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                                    "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1", "-subj",
+                                    "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                                    "-keyout", key, "-out", cert})
+                  .exitCode,
+              0);
+    PageServer secure(cert, key);
+    ASSERT_TRUE(secure.Ready());
+    Allow(secure.Url(""));
+    Start();
+    secure.Put("/label.js", LabelScript(), "text/javascript; charset=utf-8");
+    secure.Put("/legacy.html", LabelPage(m_bridge->Address(), 7));
+    secure.Put("/async.html", Replace(kAsyncPage, "BRIDGE", m_bridge->Address()));
+    EXPECT_EQ(Run(secure.Url("/legacy.html"), "results[1]"), "serial 000007 true") << Console();
+    json done = Run(secure.Url("/async.html"), "done");
+    ASSERT_TRUE(done.is_object()) << done << Console();
+    EXPECT_EQ(done["results"][0], "open 1");
+    EXPECT_EQ(PdfFiles(m_dir + "/prints").size(), 2u);
 }
 
 TEST_F(BridgeBrowser, BindsObjectTagsAsThePageMeetsThem) {

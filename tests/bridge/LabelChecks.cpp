@@ -30,7 +30,7 @@ std::string Scan(const std::string &pdf, double top, double bottom) {
 } // namespace
 
 std::string LabelScript() {
-    return testing_support::ReadFile(FIXTURES_DIR "/label.js");
+    return testing_support::ReadFile(BRIDGE_FIXTURES_DIR "/label.js");
 }
 
 std::string LabelPage(const std::string &bridge, int labelNumber) {

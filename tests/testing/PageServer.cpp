@@ -2,39 +2,58 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 
 namespace testing_support {
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
+namespace ssl = asio::ssl;
 using asio::ip::tcp;
 
 struct PageServer::Context {
     asio::io_context io;
     tcp::acceptor acceptor{io};
+    ssl::context tls{ssl::context::tls_server};
 };
 
 namespace {
 
-// One kept-alive connection: a request, its answer, the next request.
-class PageConnection : public std::enable_shared_from_this<PageConnection> {
+// One kept-alive connection: a request, its answer, the next request; over
+// a plain or a TLS stream.
+template <class Stream>
+class PageConnection : public std::enable_shared_from_this<PageConnection<Stream>> {
 public:
-    PageConnection(tcp::socket socket, PageServer &server)
-        : m_stream(std::move(socket)), m_server(server) {}
+    template <class... Args>
+    PageConnection(PageServer &server, Args &&...args)
+        : m_stream(std::forward<Args>(args)...), m_server(server) {}
 
+    void Start() {
+        if constexpr (std::is_same_v<Stream, beast::tcp_stream>) {
+            Read();
+        } else {
+            m_stream.async_handshake(ssl::stream_base::server,
+                                     [self = this->shared_from_this()](beast::error_code ec) {
+                                         if (!ec)
+                                             self->Read();
+                                     });
+        }
+    }
+
+private:
     void Read() {
         m_request = {};
         http::async_read(m_stream, m_buffer, m_request,
-                         [self = shared_from_this()](beast::error_code ec, size_t) {
+                         [self = this->shared_from_this()](beast::error_code ec, size_t) {
                              if (!ec)
                                  self->Answer();
                          });
     }
 
-private:
     void Answer() {
         std::string target(m_request.target());
         PageServer::File file;
@@ -50,31 +69,51 @@ private:
             response->result(http::status::not_found);
         }
         response->prepare_payload();
-        http::async_write(m_stream, *response,
-                          [self = shared_from_this(), response](beast::error_code ec, size_t) {
-                              if (!ec && response->keep_alive())
-                                  self->Read();
-                          });
+        http::async_write(
+            m_stream, *response,
+            [self = this->shared_from_this(), response](beast::error_code ec, size_t) {
+                if (!ec && response->keep_alive())
+                    self->Read();
+            });
     }
 
-    beast::tcp_stream m_stream;
+    Stream m_stream;
     beast::flat_buffer m_buffer;
     http::request<http::string_body> m_request;
     PageServer &m_server;
 };
 
-void AcceptNext(tcp::acceptor &acceptor, PageServer &server) {
-    acceptor.async_accept([&acceptor, &server](beast::error_code ec, tcp::socket socket) {
+void AcceptNext(tcp::acceptor &acceptor, ssl::context *tls, PageServer &server) {
+    acceptor.async_accept([&acceptor, tls, &server](beast::error_code ec, tcp::socket socket) {
         if (ec)
             return;
-        std::make_shared<PageConnection>(std::move(socket), server)->Read();
-        AcceptNext(acceptor, server);
+        if (tls)
+            std::make_shared<PageConnection<beast::ssl_stream<beast::tcp_stream>>>(
+                server, std::move(socket), *tls)
+                ->Start();
+        else
+            std::make_shared<PageConnection<beast::tcp_stream>>(server, std::move(socket))->Start();
+        AcceptNext(acceptor, tls, server);
     });
 }
 
 } // namespace
 
 PageServer::PageServer() : m_context(std::make_unique<Context>()) {
+    Listen();
+}
+
+PageServer::PageServer(const std::string &certificate, const std::string &key)
+    : m_context(std::make_unique<Context>()), m_tls(true) {
+    beast::error_code ec;
+    m_context->tls.use_certificate_chain_file(certificate, ec);
+    if (!ec)
+        m_context->tls.use_private_key_file(key, ssl::context::pem, ec);
+    if (!ec)
+        Listen();
+}
+
+void PageServer::Listen() {
     beast::error_code ec;
     tcp::endpoint local(asio::ip::make_address("127.0.0.1"), 0);
     auto &acceptor = m_context->acceptor;
@@ -82,7 +121,7 @@ PageServer::PageServer() : m_context(std::make_unique<Context>()) {
         acceptor.listen(asio::socket_base::max_listen_connections, ec))
         return;
     m_port = acceptor.local_endpoint().port();
-    AcceptNext(acceptor, *this);
+    AcceptNext(acceptor, m_tls ? &m_context->tls : nullptr, *this);
     m_thread = std::thread([this] { m_context->io.run(); });
 }
 
@@ -108,7 +147,7 @@ bool PageServer::Find(const std::string &path, File &file) {
 }
 
 std::string PageServer::Url(const std::string &path, const std::string &host) const {
-    return "http://" + host + ":" + std::to_string(m_port) + path;
+    return std::string(m_tls ? "https://" : "http://") + host + ":" + std::to_string(m_port) + path;
 }
 
 } // namespace testing_support

@@ -1,6 +1,6 @@
 // A web server for test pages on a loopback port of its own (another origin
 // than the bridge's): it serves the files put into it, from memory, on a
-// thread of its own.
+// thread of its own; over HTTPS when given a certificate.
 #pragma once
 
 #include <map>
@@ -14,6 +14,8 @@ namespace testing_support {
 class PageServer {
 public:
     PageServer();
+    // HTTPS with the certificate chain and key in these PEM files.
+    PageServer(const std::string &certificate, const std::string &key);
     ~PageServer();
     PageServer(const PageServer &) = delete;
     PageServer &operator=(const PageServer &) = delete;
@@ -24,7 +26,8 @@ public:
     void Put(const std::string &path, const std::string &body,
              const std::string &contentType = "text/html; charset=utf-8");
     // The page's address on 127.0.0.1 ("http://127.0.0.1:P/page.html"), or
-    // on another host name of loopback, which is another origin.
+    // on another host name of loopback, which is another origin ("https:"
+    // for an HTTPS server).
     std::string Url(const std::string &path, const std::string &host = "127.0.0.1") const;
 
     struct File {
@@ -34,11 +37,14 @@ public:
     bool Find(const std::string &path, File &file);
 
 private:
+    void Listen();
+
     struct Context;
     std::unique_ptr<Context> m_context;
     std::mutex m_lock;
     std::map<std::string, File> m_files;
     unsigned short m_port = 0;
+    bool m_tls = false;
     std::thread m_thread;
 };
 

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/com/ComRegistry.h"
 #include "platform/kernel/TextConvert.h"
 
 namespace bridge {
@@ -36,6 +37,11 @@ json DescribeFunction(ITypeInfo *info, const FUNCDESC &desc) {
     return member;
 }
 
+// The default value of a key under HKEY_CLASSES_ROOT\\CLSID.
+bool ClassValue(const std::string &key, std::string &value) {
+    return platform::ReadRegString(HKEY_CLASSES_ROOT, "CLSID\\" + key, nullptr, value);
+}
+
 // The class's default interface, from the library that describes it.
 ITypeInfo *DefaultInterface(ITypeLib *library, REFCLSID clsid) {
     ITypeInfo *coclass = nullptr, *iface = nullptr;
@@ -46,21 +52,6 @@ ITypeInfo *DefaultInterface(ITypeLib *library, REFCLSID clsid) {
         coclass->GetRefTypeInfo(ref, &iface);
     coclass->Release();
     return iface;
-}
-
-bool ReadDefault(HKEY root, const std::string &key, std::string &value) {
-    HKEY handle = nullptr;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
-        return false;
-    char buffer[512];
-    DWORD size = sizeof buffer - 1, type = 0;
-    LSTATUS status =
-        RegQueryValueExA(handle, nullptr, nullptr, &type, reinterpret_cast<BYTE *>(buffer), &size);
-    RegCloseKey(handle);
-    if (status != ERROR_SUCCESS || type != REG_SZ)
-        return false;
-    value.assign(buffer, size && buffer[size - 1] == 0 ? size - 1 : size);
-    return true;
 }
 
 // The keys under HKEY_CLASSES_ROOT\\CLSID of classes meant for scripts
@@ -93,9 +84,8 @@ json DescribeClass(const std::string &classKey) {
     CLSID clsid;
     GUID libid;
     std::u16string wideClass = platform::Utf8ToWide(classKey);
-    if (!ReadDefault(HKEY_CLASSES_ROOT, "CLSID\\" + classKey + "\\VersionIndependentProgID",
-                     progId) ||
-        !ReadDefault(HKEY_CLASSES_ROOT, "CLSID\\" + classKey + "\\TypeLib", libText) ||
+    if (!ClassValue(classKey + "\\VersionIndependentProgID", progId) ||
+        !ClassValue(classKey + "\\TypeLib", libText) ||
         CLSIDFromString(wideClass.c_str(), &clsid) != S_OK ||
         CLSIDFromString(platform::Utf8ToWide(libText).c_str(), &libid) != S_OK)
         return nullptr;
@@ -158,7 +148,7 @@ json DescribeClasses() {
 bool ClassServersIdle() {
     for (const std::string &key : ScriptableClassKeys()) {
         std::string path;
-        if (!ReadDefault(HKEY_CLASSES_ROOT, "CLSID\\" + key + "\\InprocServer32", path))
+        if (!ClassValue(key + "\\InprocServer32", path))
             continue;
         HMODULE server = GetModuleHandleA(path.c_str());
         auto canUnload = server ? reinterpret_cast<LPFNCANUNLOADNOW>(reinterpret_cast<void *>(
