@@ -19,7 +19,8 @@ echo "ThreadSanitizer: picture and animation tests clean"
 # tests start it, and its reports land in files.
 ninja -C "$build" test_bridge >/dev/null
 reports=$(mktemp -d)
-TSAN_OPTIONS="halt_on_error=1 exitcode=66 log_path=$reports/report" BRIDGE_LOAD_SESSIONS=100 \
+TSAN_OPTIONS="halt_on_error=1 exitcode=66 log_path=$reports/report suppressions=$PWD/scripts/tsan.supp" \
+  BRIDGE_LOAD_SESSIONS=100 \
   "$build/bin/test_bridge" --gtest_brief=1 \
   --gtest_filter='BridgeGate.*:BridgeSession.*:BridgeLoad.*' | tail -2
 if ls "$reports"/report* >/dev/null 2>&1; then

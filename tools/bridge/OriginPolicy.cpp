@@ -1,6 +1,7 @@
 #include "OriginPolicy.h"
 
 #include <boost/asio/post.hpp>
+#include <thread>
 
 #include "BridgeLog.h"
 #include "OriginList.h"
@@ -32,10 +33,13 @@ OriginPolicy::~OriginPolicy() {
     if (!m_dialogs)
         return;
     m_dialogs->Close();
+    // A question still open (the user away) is left to the process's end.
+    for (int i = 0; i < 100 && !m_dialogs->Finished(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (m_dialogs->Finished())
         m_dialogs->Join();
     else
-        (void)m_dialogs.release(); // a dialog still open: left to the process's end
+        (void)m_dialogs.release();
 }
 
 OriginPolicy::Verdict OriginPolicy::Check(const std::string &raw) {
