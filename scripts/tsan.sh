@@ -22,7 +22,7 @@ reports=$(mktemp -d)
 TSAN_OPTIONS="halt_on_error=1 exitcode=66 log_path=$reports/report suppressions=$PWD/scripts/tsan.supp" \
   BRIDGE_LOAD_SESSIONS=100 \
   "$build/bin/test_bridge" --gtest_brief=1 \
-  --gtest_filter='BridgeGate.*:BridgeSession.*:BridgeLoad.*' | tail -2
+  --gtest_filter='BridgeGate.*:BridgeSession.*:BridgeLoad.*' 2>&1 | tail -2
 if ls "$reports"/report* >/dev/null 2>&1; then
   cat "$reports"/report*
   rm -rf "$reports"

@@ -18,8 +18,8 @@ using nlohmann::json;
 
 namespace {
 
-tcp::endpoint Loopback(unsigned short port) {
-    return tcp::endpoint(asio::ip::make_address("127.0.0.1"), port);
+tcp::endpoint Loopback(unsigned short port, const std::string &address = "127.0.0.1") {
+    return tcp::endpoint(asio::ip::make_address(address), port);
 }
 
 bool HasHeader(const Headers &headers, const char *name) {
@@ -43,13 +43,13 @@ std::string HttpReply::ErrorCode() const {
 }
 
 HttpReply SendHttp(unsigned short port, http::verb method, const std::string &target,
-                   const std::string &body, const Headers &headers) {
+                   const std::string &body, const Headers &headers, const std::string &address) {
     HttpReply reply;
     asio::io_context io;
     beast::tcp_stream stream(io);
     beast::error_code ec;
     stream.expires_after(std::chrono::seconds(60));
-    stream.connect(Loopback(port), ec);
+    stream.connect(Loopback(port, address), ec);
     if (ec)
         return reply;
     http::request<http::string_body> request{method, target, 11};

@@ -26,10 +26,11 @@ struct HttpReply {
     std::string ErrorCode() const;
 };
 
-// One request on a connection of its own. The Host header is the bridge's
-// own unless `headers` carry one.
+// One request on a connection of its own to `address` (127.0.0.1 unless
+// given). The Host header is the bridge's own unless `headers` carry one.
 HttpReply SendHttp(unsigned short port, boost::beast::http::verb method, const std::string &target,
-                   const std::string &body = "", const Headers &headers = {});
+                   const std::string &body = "", const Headers &headers = {},
+                   const std::string &address = "127.0.0.1");
 // A POST of a JSON message with the bridge's token.
 HttpReply PostJson(unsigned short port, const std::string &target, const nlohmann::json &message,
                    const std::string &token);

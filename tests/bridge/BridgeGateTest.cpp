@@ -81,6 +81,17 @@ TEST_F(BridgeGate, RefusesAHostHeaderThatIsNotItsLoopbackAddress) {
     EXPECT_EQ(Get("/version", named).status, 200);
 }
 
+TEST_F(BridgeGate, ListensOnBothLoopbackAddresses) {
+    Start();
+    EXPECT_EQ(SendHttp(Port(), verb::get, "/version", "", Local(), "127.0.0.1").status, 200);
+    Headers named = Local();
+    named.push_back({"Host", "[::1]:" + std::to_string(Port())});
+    HttpReply six = SendHttp(Port(), verb::get, "/version", "", named, "::1");
+    if (six.status == 0 && m_bridge->Log().find("no IPv6 loopback") != std::string::npos)
+        GTEST_SKIP() << "this machine has no IPv6 loopback";
+    EXPECT_EQ(six.status, 200);
+}
+
 TEST_F(BridgeGate, ProgramsWithoutAnOriginNeedTheToken) {
     Start();
     EXPECT_EQ(Get("/version", {}).ErrorCode(), "token-required");

@@ -180,8 +180,11 @@ TEST_F(BridgeLoad, AThousandSessionsInARowLeaveNothingBehind) {
     const long grown = status["residentBytes"].get<long>() - warm;
     RecordProperty("ResidentAfter100", std::to_string(warm));
     RecordProperty("GrowthAfter1000", std::to_string(grown));
+#if !defined(__SANITIZE_ADDRESS__)
+    // (AddressSanitizer holds freed memory back for a while: not there.)
     EXPECT_LT(grown, 8L << 20) << "resident " << warm << " after 100 sessions, "
                                << status["residentBytes"] << " after 1000";
+#endif
     EXPECT_EQ(PdfFiles(m_dir + "/prints").size(), static_cast<size_t>(sessions));
     EXPECT_EQ(CheckAll(labels, 10, 100), "");
 }
