@@ -89,6 +89,11 @@ BOOL QuillDoc::LoadDownloadedPicture(const AnsiStr &address) {
     // Written, decoded and deleted under the guard every control shares, so
     // two of them never use the same file at once.
     m_pGuard->Lock();
+    // Note: the path's state is looked at again under the guard. Examined
+    // when the path was set, it may say "a file is there" for the file of
+    // another control that deleted it since, and Create would then truncate
+    // a file that no longer exists and fail.
+    file.RefreshState();
     file.Create(DiskFile::kOverwrite, FILE_ATTRIBUTE_NORMAL);
     DWORD written = 0;
     file.Write(m_pImageHttp->Body().Data(), static_cast<DWORD>(n), TRUE, &written);

@@ -121,7 +121,7 @@ def serve(conn, number):
             elif path == "/nothing":
                 return
             else:
-                respond(conn, 404, b"no such path")
+                respond(conn, 404, b"no such path: " + head.split(b"\r\n", 1)[0])
     except (OSError, ssl.SSLError):
         pass
     finally:
