@@ -15,7 +15,9 @@ namespace testing_support {
 namespace {
 
 bool Openssl(const std::vector<std::string> &arguments) {
-    std::vector<std::string> argv{"/usr/bin/openssl"};
+    // Quietly: openssl reports every step on its error stream.
+    std::vector<std::string> argv{"/bin/sh", "-c", "exec /usr/bin/openssl \"$@\" 2>/dev/null",
+                                  "openssl"};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     return Run(argv).exitCode == 0;
 }
@@ -153,7 +155,7 @@ Nginx::Nginx() {
     WriteFile(m_dir + "/nginx.conf",
               "master_process off;\ndaemon off;\nerror_log " + m_dir + "/error.log;\npid " + m_dir +
                   "/nginx.pid;\nevents { worker_connections 256; }\nhttp {\n  access_log off;\n"
-                  "  default_type application/octet-stream;\n  keepalive_requests 100000;\n"
+                  "  default_type application/octet-stream;\n  keepalive_requests 100000;\n  sendfile on;\n"
                   "  client_body_temp_path " +
                   temp + "/body;\n  proxy_temp_path " + temp + "/proxy;\n  fastcgi_temp_path " +
                   temp + "/fastcgi;\n  uwsgi_temp_path " + temp + "/uwsgi;\n  scgi_temp_path " +

@@ -86,6 +86,7 @@ DWORD TlsError(unsigned problems, DWORD securityFlags) {
 // ---- Transfers ----------------------------------------------------------------
 
 constexpr long kReceiveBuffer = 256 * 1024;
+constexpr size_t kIdleHandles = 4;
 
 class Worker;
 
@@ -155,6 +156,7 @@ private:
     // (curl tells the socket itself only for new connections).
     std::unordered_map<std::string, Transfer *> m_endpoints;
     std::vector<std::shared_ptr<HttpRequest>> m_touched;
+    std::vector<CURL *> m_idle; // easy handles kept for the next transfers
 };
 
 void Worker::Post(Command command) {
@@ -213,6 +215,9 @@ void Worker::Run() {
         Release(*entry.second);
     m_transfers.clear();
     m_touched.clear();
+    for (CURL *easy : m_idle)
+        curl_easy_cleanup(easy);
+    m_idle.clear();
     std::lock_guard<std::mutex> guard(m_lock);
     m_commands.clear();
     curl_multi_cleanup(m_multi); // closes the kept connections
@@ -263,10 +268,12 @@ void Worker::Handle(Command &command) {
 }
 
 bool Worker::Arm(Transfer &t) {
-    if (t.easy)
-        curl_easy_reset(t.easy);
-    else
+    if (!t.easy && !m_idle.empty()) {
+        t.easy = m_idle.back();
+        m_idle.pop_back();
+    } else if (!t.easy) {
         t.easy = curl_easy_init();
+    }
     if (!t.easy)
         return false;
     curl_slist_free_all(t.headers);
@@ -291,11 +298,14 @@ void Worker::Configure(Transfer &t) {
     curl_easy_setopt(e, CURLOPT_PROXY, x.proxy.c_str());
     curl_easy_setopt(e, CURLOPT_NOPROXY, "");
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    if (x.method == "GET" && !x.hasBody) {
-        curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
-    } else if (x.method == "HEAD") {
+    // Every option is set on every use: an easy handle serves one request
+    // after another (it keeps its buffers), and nothing of the last may stay.
+    curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, nullptr);
+    curl_easy_setopt(e, CURLOPT_NOBODY, 0L);
+    curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+    if (x.method == "HEAD") {
         curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
-    } else {
+    } else if (x.method != "GET" || x.hasBody) {
         if (x.method != "POST")
             curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, x.method.c_str());
         if (x.hasBody) {
@@ -307,8 +317,7 @@ void Worker::Configure(Transfer &t) {
     for (const std::string &line : x.headers)
         t.headers = curl_slist_append(t.headers, line.c_str());
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headers);
-    if (!x.agent.empty())
-        curl_easy_setopt(e, CURLOPT_USERAGENT, x.agent.c_str());
+    curl_easy_setopt(e, CURLOPT_USERAGENT, x.agent.empty() ? nullptr : x.agent.c_str());
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(x.timeouts.connect));
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L); // redirects are the request's (HttpRequest)
@@ -503,7 +512,10 @@ void Worker::Release(Transfer &t) {
     if (t.easy) {
         if (t.inMulti)
             curl_multi_remove_handle(m_multi, t.easy);
-        curl_easy_cleanup(t.easy);
+        if (m_idle.size() < kIdleHandles)
+            m_idle.push_back(t.easy);
+        else
+            curl_easy_cleanup(t.easy);
         t.easy = nullptr;
     }
     t.inMulti = false;
