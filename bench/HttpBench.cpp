@@ -52,7 +52,8 @@ void Download_HttpClient(benchmark::State &state) {
     const std::string url = Loopback().base + "/big.bin";
     HttpClient client; // kept, as PrintLogo keeps its client
     for (auto _ : state) {
-        int n = client.Download(url.c_str(), 80, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE);
+        int n =
+            client.Download(url.c_str(), 80, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE);
         if (n != static_cast<int>(kFileSize))
             state.SkipWithError("download failed");
     }

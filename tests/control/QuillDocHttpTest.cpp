@@ -16,7 +16,9 @@ using testing_support::Nginx;
 
 namespace {
 
-std::string Corpus(const std::string &relative) { return std::string(CORPORA_DIR) + "/" + relative; }
+std::string Corpus(const std::string &relative) {
+    return std::string(CORPORA_DIR) + "/" + relative;
+}
 
 std::string Hex(const std::string &bytes) {
     static const char digits[] = "0123456789abcdef";
@@ -60,7 +62,8 @@ protected:
     void SetUp() override {
         std::string why;
         ASSERT_TRUE(s_nginx->Ready(why)) << why;
-        ASSERT_EQ(QuillDoc::Create(nullptr, IID_IQuillDoc, reinterpret_cast<void **>(&m_doc)), S_OK);
+        ASSERT_EQ(QuillDoc::Create(nullptr, IID_IQuillDoc, reinterpret_cast<void **>(&m_doc)),
+                  S_OK);
     }
     void TearDown() override { m_doc->Release(); }
 
@@ -175,10 +178,12 @@ protected:
         m_prints = testing_support::MakeTempDir("web-logo-");
         setenv("QUILLBAY_PRINT_DIR", m_prints.c_str(), 1);
         m_doc->SetPaperSize(2100, 2970);
-        testing_support::WriteFile(s_nginx->Root() + "/logo.png",
-                                   testing_support::ReadFile(Corpus("pngsuite-full/png/basn2c08.png")));
-        testing_support::WriteFile(s_nginx->Root() + "/logo.gif",
-                                   testing_support::ReadFile(Corpus("pygif-test-suite/all-reds.gif")));
+        testing_support::WriteFile(
+            s_nginx->Root() + "/logo.png",
+            testing_support::ReadFile(Corpus("pngsuite-full/png/basn2c08.png")));
+        testing_support::WriteFile(
+            s_nginx->Root() + "/logo.gif",
+            testing_support::ReadFile(Corpus("pygif-test-suite/all-reds.gif")));
     }
     void TearDown() override {
         HttpMethods::TearDown();
@@ -218,10 +223,10 @@ TEST_F(WebPictures, APictureFromTheWebPrintsAsTheSameFileWould) {
 }
 
 TEST_F(WebPictures, SecureAddressesAreDownloadedToo) {
-    EXPECT_EQ(m_doc->PrintLogo(Arg(Wide("https://localhost:" +
-                                        std::to_string(s_nginx->TlsPort(Nginx::kSelfSigned)) +
-                                        "/logo.gif")),
-                               Arg(u""), 0, 0, 0, 0, 0, 0),
+    EXPECT_EQ(m_doc->PrintLogo(
+                  Arg(Wide("https://localhost:" +
+                           std::to_string(s_nginx->TlsPort(Nginx::kSelfSigned)) + "/logo.gif")),
+                  Arg(u""), 0, 0, 0, 0, 0, 0),
               S_OK);
     EXPECT_EQ(static_cast<QuillDoc *>(m_doc)->PictureObject()->Width(), 16);
     // Capitals are a file path.
@@ -244,17 +249,18 @@ TEST_F(WebPictures, AFailedDownloadWarnsWithTheAddressAndCode) {
     ASSERT_EQ(Host().Shown().size(), 2u);
     EXPECT_EQ(Host().Shown()[1].text, "不能下载图象" + s_faults->Url("/empty") + "，错误代码：4");
     // A body that is no picture fails to load, without a message.
-    EXPECT_EQ(m_doc->PrintLogo(Arg(Wide(s_faults->Url("/status?code=404"))), Arg(u""), 0, 0, 0, 0,
-                               0, 0),
-              S_FALSE);
+    EXPECT_EQ(
+        m_doc->PrintLogo(Arg(Wide(s_faults->Url("/status?code=404"))), Arg(u""), 0, 0, 0, 0, 0, 0),
+        S_FALSE);
     EXPECT_EQ(Host().Shown().size(), 2u);
 }
 
 TEST_F(WebPictures, TwoProcessesWithTheSameThreeLetterNameEachGetTheirOwn) {
     // a/logo.png and b/logo.gif both become the temporary file "log".
     testing_support::Run({"/bin/mkdir", "-p", s_nginx->Root() + "/a", s_nginx->Root() + "/b"});
-    testing_support::WriteFile(s_nginx->Root() + "/a/logo.png",
-                               testing_support::ReadFile(Corpus("libjpeg-turbo-2.1.5-testimages/testorig.jpg")));
+    testing_support::WriteFile(
+        s_nginx->Root() + "/a/logo.png",
+        testing_support::ReadFile(Corpus("libjpeg-turbo-2.1.5-testimages/testorig.jpg")));
     testing_support::WriteFile(s_nginx->Root() + "/b/logo.gif",
                                testing_support::ReadFile(Corpus("pngsuite-full/png/basn2c08.png")));
     int outA = -1, outB = -1;

@@ -24,7 +24,9 @@ std::string Pattern(size_t n) {
     return bytes;
 }
 
-std::string Text(HttpClient &client) { return client.Body().c_str(); }
+std::string Text(HttpClient &client) {
+    return client.Body().c_str();
+}
 
 void SetReceiveTimeout(DWORD milliseconds) {
     HKEY key = nullptr;
@@ -122,8 +124,8 @@ TEST_F(Client, SecureAddressesAcceptUnknownIssuersNamesAndDates) {
 
 TEST_F(Client, AnHttpsAddressWithoutAPortGoesTo443) {
     const auto &c = testing_support::Certificates();
-    FaultServer server({"--host", "127.0.0.3", "--port", "443", "--cert", c.selfSigned, "--key",
-                        c.selfKey});
+    FaultServer server(
+        {"--host", "127.0.0.3", "--port", "443", "--cert", c.selfSigned, "--key", c.selfKey});
     if (server.Port() != 443)
         GTEST_SKIP() << "127.0.0.3:443 cannot be bound here";
     HttpClient client;

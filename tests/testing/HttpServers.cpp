@@ -155,7 +155,8 @@ Nginx::Nginx() {
     WriteFile(m_dir + "/nginx.conf",
               "master_process off;\ndaemon off;\nerror_log " + m_dir + "/error.log;\npid " + m_dir +
                   "/nginx.pid;\nevents { worker_connections 256; }\nhttp {\n  access_log off;\n"
-                  "  default_type application/octet-stream;\n  keepalive_requests 100000;\n  sendfile on;\n"
+                  "  default_type application/octet-stream;\n  keepalive_requests 100000;\n  "
+                  "sendfile on;\n"
                   "  client_body_temp_path " +
                   temp + "/body;\n  proxy_temp_path " + temp + "/proxy;\n  fastcgi_temp_path " +
                   temp + "/fastcgi;\n  uwsgi_temp_path " + temp + "/uwsgi;\n  scgi_temp_path " +
