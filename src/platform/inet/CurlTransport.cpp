@@ -85,7 +85,6 @@ DWORD TlsError(unsigned problems, DWORD securityFlags) {
 
 // ---- Transfers ----------------------------------------------------------------
 
-constexpr long kReceiveBuffer = 256 * 1024;
 constexpr size_t kIdleHandles = 4;
 
 class Worker;
@@ -322,7 +321,6 @@ void Worker::Configure(Transfer &t) {
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L); // redirects are the request's (HttpRequest)
     curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBuffer);
     // Certificates are judged per request (Tls.h); a resumed TLS session
     // would skip the verification that records the findings.
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 0L);

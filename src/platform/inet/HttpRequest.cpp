@@ -479,14 +479,19 @@ void HttpRequest::Close() {
     if (!InsideCallback()) {
         std::lock_guard<std::mutex> wait(Session().DeliveryLock());
     }
+    bool running;
     {
         std::lock_guard<std::mutex> guard(m_lock);
         m_pending = Pending::None;
         m_readBuffers = nullptr;
+        running = m_started && !m_finished;
     }
     m_syncDone.notify_all();
-    if (auto transport = Session().RunningTransport())
-        transport->Cancel(this);
+    // A finished transfer has left the worker already.
+    if (running) {
+        if (auto transport = Session().RunningTransport())
+            transport->Cancel(this);
+    }
 }
 
 // ---- The worker's side ----------------------------------------------------------
