@@ -86,6 +86,8 @@ DWORD TlsError(unsigned problems, DWORD securityFlags) {
 // ---- Transfers ----------------------------------------------------------------
 
 constexpr size_t kIdleHandles = 4;
+// Large reads: fewer, bigger pieces of a body for the reader to take.
+constexpr long kReceiveBuffer = 512 * 1024;
 
 class Worker;
 
@@ -321,6 +323,7 @@ void Worker::Configure(Transfer &t) {
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L); // redirects are the request's (HttpRequest)
     curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBuffer);
     // Certificates are judged per request (Tls.h); a resumed TLS session
     // would skip the verification that records the findings.
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 0L);
