@@ -41,6 +41,8 @@ QuillDoc::QuillDoc(IUnknown *pUnkOuter)
 QuillDoc::~QuillDoc() {
     if (m_hPen)
         DeleteObject(m_hPen);
+    delete m_pImageHttp;
+    delete m_pHttp;
     delete m_pPicture;
     // A job the page never closed is not printed; its device context is
     // let go so the half-made document does not outlive the object.

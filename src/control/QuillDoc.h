@@ -9,6 +9,7 @@
 #include "barcode/Pdf417Image.h"
 #include "PrinterSetup.h"
 #include "images/Picture.h"
+#include "net/HttpClient.h"
 #include "platform/win32.h"
 #include "quillbay_i.h"
 #include "support/AnsiStr.h"
@@ -85,6 +86,8 @@ public:
     HPEN Pen() const { return m_hPen; }
     const GdiFont &Font() const { return m_font; }
     const Picture *PictureObject() const { return m_pPicture; }
+    const HttpClient *HttpObject() const { return m_pHttp; }
+    const HttpClient *ImageHttpObject() const { return m_pImageHttp; }
 
 private:
     // The non-delegating unknown of an aggregated object.
@@ -107,6 +110,10 @@ private:
     void ReadPageSetup();
     // Makes the picture (registering the decoders first) on first need.
     bool EnsurePicture();
+    // PrintLogo's web addresses: downloads the picture with m_pImageHttp
+    // into a temporary file under m_pGuard and loads it; warns on a failed
+    // download.
+    BOOL LoadDownloadedPicture(const AnsiStr &address);
     // Renders the symbol for nDimension into the picture; false when there
     // is none (unknown symbology, refused text, failed load). Gives the
     // symbol's natural size.
@@ -129,6 +136,8 @@ private:
     HDC m_hDC = nullptr;
     double m_dScale = 0.0;
     int m_nFontSize = 0;
+    HttpClient *m_pImageHttp = nullptr; // picture downloads (PrintLogo)
+    HttpClient *m_pHttp = nullptr;      // HttpConnect and HttpSend
     Picture *m_pPicture = nullptr;
     DataGuard *m_pGuard = nullptr;
     PrinterSetup m_printer;

@@ -11,6 +11,7 @@
 #include "gdi/wingdi.h"
 #include "print/commdlg.h"
 #include "vfw/vfw.h"
+#include "inet/wininet.h"
 #include "com/unknwn.h"
 #include "com/oaidl.h"
 #include "com/objbase.h"

@@ -85,9 +85,11 @@ TEST_F(Pictures, ResourceAddressesNameModuleTypeAndName) {
 
 TEST_F(Pictures, OtherAddressesAreFilePaths) {
     EXPECT_EQ(Logo("HTTP://example/logo.gif", ""), S_FALSE); // capitals: a file path
-    EXPECT_EQ(Logo("https://example/logo.gif", ""), S_FALSE);
-    EXPECT_EQ(Logo("http://127.0.0.1:9/logo.gif", ""), S_FALSE); // downloads come with HTTP
     EXPECT_EQ(Logo("", ""), S_FALSE);
+    // Web addresses are downloaded (QuillDocHttpTest.cpp): these fail without
+    // any traffic leaving the machine.
+    EXPECT_EQ(Logo("https://pictures.invalid/logo.gif", ""), S_FALSE);
+    EXPECT_EQ(Logo("http://pictures.invalid/logo.gif", ""), S_FALSE);
 }
 
 TEST_F(Pictures, PicturesLandOnTheirDeviceRectangle) {

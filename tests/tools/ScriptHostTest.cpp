@@ -65,7 +65,7 @@ print(printer.BeginCharOf("7", 3, "0"));
 TEST_F(ScriptHost, FailuresBecomeExceptionsNamingMethodAndHresult) {
     auto result = RunScript("fail.js", R"(
 var doc = new ActiveXObject("Quillbay.QuillDoc");
-try { doc.HttpConnect("http://127.0.0.1:9/"); } catch (e) { print(e.message); }
+try { doc.GetCode("abc", 1); } catch (e) { print(e.message); }
 try { doc.NoSuchMethod(); } catch (e) { print("missing: " + (e instanceof TypeError)); }
 print(doc.GetCode(5, 1));   // nothing written: the zero of its type
 print(doc.GetDBResult() === "");
@@ -73,7 +73,7 @@ try { new ActiveXObject("No.Such.Object"); } catch (e) { print(e.message.indexOf
 )");
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.output,
-              "HttpConnect failed: HRESULT 0x80004001\nmissing: true\n0\ntrue\ntrue\n");
+              "GetCode failed: HRESULT 0x80020005\nmissing: true\n0\ntrue\ntrue\n");
 }
 
 TEST_F(ScriptHost, AlertGoesToTheUiHost) {
