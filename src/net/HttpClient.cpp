@@ -9,7 +9,7 @@ constexpr DWORD kTextChunk = 1020;
 // INTERNET_FLAG_RELOAD, _SECURE, _KEEP_CONNECTION, _IGNORE_REDIRECT_TO_HTTP,
 // _IGNORE_CERT_DATE_INVALID and _IGNORE_CERT_CN_INVALID.
 constexpr DWORD kSecureFlags = 0x80C0B000;
-// The size of INTERNET_BUFFERSA the system passes (Part 4.1).
+// The size of INTERNET_BUFFERSA the system passes.
 constexpr DWORD kBuffersSize = 40;
 
 class HandleLock {

@@ -55,7 +55,7 @@ private:
                                       LPVOID lpvInfo, DWORD dwInfoLength);
     void OnStatus(DWORD dwStatus, LPVOID lpvInfo, DWORD dwInfoLength);
 
-    // Fields in the order of the description (Part 4.1).
+    // Fields, in the order the client keeps them.
     DiagLog m_log;
     HINTERNET m_hSession = nullptr;
     HINTERNET m_hConnect = nullptr;
@@ -70,7 +70,7 @@ private:
     AnsiStr m_strPath;
     AnsiStr m_strHeaders;
     AnsiStr m_strBody;
-    // Note: the guard the description leaves to the implementer. The status
+    // Note: a guard for the handle fields. The status
     // callback closes and nulls the request and connection handles on the
     // platform's worker thread (CLOSING_CONNECTION) while the caller may be
     // using them; every use of the two fields holds this lock, so no handle

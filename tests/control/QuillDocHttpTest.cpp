@@ -1,5 +1,5 @@
-// HttpConnect and HttpSend (Part 4.2), and PrintLogo's web addresses
-// (Part 2.1), against real servers on loopback.
+// HttpConnect and HttpSend, and PrintLogo's web addresses,
+// against real servers on loopback.
 #include <memory>
 #include <string>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-// HttpClient (Part 4.1) against real servers on loopback: addresses, the
+// HttpClient against real servers on loopback: addresses, the
 // text and binary readers, connections kept and dropped, and every fault
 // ending in a defined result without a hang.
 #include <gtest/gtest.h>
