@@ -35,6 +35,11 @@ check_installed() {
     [ -f "$root/usr/share/man/man1/$tool.1.gz" ] || fail "no manual page for $tool"
   done
   [ -f "$root/usr/share/man/man3/Quillbay.QuillDoc.3.gz" ] || fail "no manual page for the object"
+  local unit
+  for unit in $(chroot "$root" dpkg-query -L quillbay | grep '^/usr/lib/systemd/user/.'); do
+    compgen -G "$root/etc/systemd/user/*.wants/${unit##*/}" >/dev/null ||
+      fail "${unit##*/} is not enabled for every user"
+  done
   [ -f "$root/var/lib/quillbay/registry.db" ] || fail "no machine registry"
   [ "$(stat -c %a "$root/var/lib/quillbay/registry.db")" = 644 ] || fail "machine registry not readable by all"
 }
