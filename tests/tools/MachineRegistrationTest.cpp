@@ -3,6 +3,7 @@
 // account, through setpriv), each with a home of its own and the default
 // place of its state, against one machine hive in a folder of the test.
 // Needs root to change users; skipped otherwise.
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
@@ -57,19 +58,22 @@ protected:
     std::string Home(uid_t uid) const { return m_dir + "/home-" + std::to_string(uid); }
 
     // Runs a tool of the test's folder as a user, with a clean environment:
-    // the user's home, the test's machine hive; standard error joins the output.
+    // the user's home, the test's machine hive (and a sanitizer run's
+    // options); standard error joins the output.
     ProcessResult As(uid_t uid, const std::vector<std::string> &command) const {
         std::vector<std::string> argv;
         if (uid != kRoot) {
             std::string id = std::to_string(uid);
             argv = {"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"};
         }
-        for (std::string arg :
-             {std::string("/usr/bin/env"), std::string("-i"), "HOME=" + Home(uid),
-              "QUILLBAY_MACHINE_HOME=" + m_dir + "/machine", std::string("QUILLBAY_UI=headless"),
-              "TMPDIR=" + Home(uid), std::string("/bin/sh"), std::string("-c"),
-              std::string("exec \"$0\" \"$@\" 2>&1")})
-            argv.push_back(arg);
+        argv.insert(argv.end(), {"/usr/bin/env", "-i", "HOME=" + Home(uid),
+                                 "QUILLBAY_MACHINE_HOME=" + m_dir + "/machine",
+                                 "QUILLBAY_UI=headless", "TMPDIR=" + Home(uid)});
+        for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"}) {
+            if (const char *value = getenv(name))
+                argv.push_back(std::string(name) + "=" + value);
+        }
+        argv.insert(argv.end(), {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1"});
         argv.push_back(m_dir + "/bin/" + command[0]);
         argv.insert(argv.end(), command.begin() + 1, command.end());
         return testing_support::Run(argv);
