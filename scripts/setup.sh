@@ -11,6 +11,7 @@ packages=(
   cups cups-ipp-utils cups-client dbus
   clang libclang-rt-14-dev libgif-dev libzxing-dev
   libcurl4-openssl-dev libssl-dev openssl nginx python3
+  scdoc dpkg-dev file lintian mmdebstrap debian-archive-keyring gpg
 )
 
 missing=()

@@ -3,14 +3,45 @@
 //   quillbay-regsvr [/u] [/s] MODULE
 //
 // Loads the module and calls its DllRegisterServer (or, with /u,
-// DllUnregisterServer); /s prints nothing on success.
+// DllUnregisterServer); /s prints nothing on success. Run by root, the
+// registration is the machine's, for every user; run by a user, it is that
+// user's own and wins over the machine's.
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "ToolOptions.h"
 #include "platform/win32.h"
 
+namespace {
+
+const tool_options::ToolInfo kTool = {
+    "quillbay-regsvr", "usage: quillbay-regsvr [/u] [/s] MODULE\n",
+    "Registers an in-process server module (calls its DllRegisterServer), or\n"
+    "unregisters it with /u (DllUnregisterServer). Run by root, the module is\n"
+    "registered for every user of the machine; run by a user, for that user.\n"
+    "\n"
+    "  /u, -u      unregister\n"
+    "  /s, -s      print nothing on success\n"
+    "  --help      print this help\n"
+    "  --version   print the version\n"};
+
+int Failed(const char *entry, const char *path, HRESULT hr, bool unregister) {
+    fprintf(stderr, "quillbay-regsvr: %s in %s failed: 0x%08X", entry, path,
+            static_cast<unsigned>(hr));
+    if (hr == E_ACCESSDENIED)
+        fprintf(stderr, unregister ? " (access denied: the module is registered for all users;"
+                                     " only root can unregister it)"
+                                   : " (access denied)");
+    fprintf(stderr, "\n");
+    return 5;
+}
+
+} // namespace
+
 int main(int argc, char **argv) {
+    if (tool_options::AnswersStandardOption(argc, argv, kTool))
+        return 0;
     bool unregister = false, silent = false;
     const char *path = nullptr;
     for (int i = 1; i < argc; ++i) {
@@ -24,10 +55,8 @@ int main(int argc, char **argv) {
         else
             path = nullptr, i = argc;
     }
-    if (!path) {
-        fprintf(stderr, "usage: quillbay-regsvr [/u] [/s] MODULE\n");
-        return 2;
-    }
+    if (!path)
+        return tool_options::Usage(kTool);
     HMODULE module = LoadLibraryA(path);
     if (!module) {
         fprintf(stderr, "quillbay-regsvr: cannot load %s (error %u)\n", path, GetLastError());
@@ -43,11 +72,8 @@ int main(int argc, char **argv) {
     }
     HRESULT hr = call();
     FreeLibrary(module);
-    if (FAILED(hr)) {
-        fprintf(stderr, "quillbay-regsvr: %s in %s failed: 0x%08X\n", entry, path,
-                static_cast<unsigned>(hr));
-        return 5;
-    }
+    if (FAILED(hr))
+        return Failed(entry, path, hr, unregister);
     if (!silent)
         printf("%s in %s succeeded.\n", entry, path);
     return 0;
