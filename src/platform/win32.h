@@ -16,3 +16,5 @@
 #include "com/objbase.h"
 #include "com/objsafe.h"
 #include "com/oleauto.h"
+#include "ado/adoint.h"
+#include "ado/msdasc.h"
