@@ -43,6 +43,9 @@ public:
     // The named field of the current record as text; empty on failure.
     void FieldText(const char *szName, AnsiStr &out);
 
+    // The connection object commands act on (not AddRef'd), or null.
+    _Connection *CurrentConnection() const { return m_pCurrent ? m_pCurrent->m_pConn : nullptr; }
+
 private:
     // Records a text written in UTF-8 (the system's messages), or an ANSI
     // text as it stands.

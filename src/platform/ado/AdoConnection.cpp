@@ -26,6 +26,14 @@ HRESULT FailureCode(const Diagnostics &diagnostics, HRESULT otherwise) {
     return otherwise;
 }
 
+// States that say the server has ended the session: a connection
+// exception (class 08), and PostgreSQL's shutdown of the session by an
+// administrator or after a crash (57P01, 57P02), which psqlODBC reports for
+// the first statement before it knows the connection is down.
+bool SessionEnded(const std::u16string &state) {
+    return state.rfind(u"08", 0) == 0 || state == u"57P01" || state == u"57P02";
+}
+
 std::vector<ErrorRecord> RecordsOf(HRESULT hr, const Diagnostics &diagnostics) {
     std::vector<ErrorRecord> records;
     for (const Diagnostic &diagnostic : diagnostics)
@@ -161,10 +169,12 @@ HRESULT AdoConnection::Run(const std::u16string &text, REFIID iid,
 }
 
 HRESULT AdoConnection::ProviderFailure(HRESULT hr, Diagnostics diagnostics, REFIID iid) {
-    bool linkLost = false;
-    for (const Diagnostic &diagnostic : diagnostics)
-        linkLost = linkLost || diagnostic.state == u"08S01";
-    if (!linkLost && m_provider.Dead())
+    bool reported = false, ended = false;
+    for (const Diagnostic &diagnostic : diagnostics) {
+        reported = reported || diagnostic.state == u"08S01";
+        ended = ended || SessionEnded(diagnostic.state);
+    }
+    if (!reported && m_provider.Connected() && (ended || m_provider.Dead()))
         diagnostics.push_back(Diagnostic{u"08S01", 0, u"Communication link failure"});
     if (diagnostics.empty())
         diagnostics.push_back(Diagnostic{u"", 0, u"Unspecified error"});

@@ -45,8 +45,9 @@ public:
     HRESULT Run(const std::u16string &text, REFIID iid,
                 std::unique_ptr<ProviderStatement> &statement);
     // Puts a provider failure into Errors and raises it. When the driver
-    // says the connection is dead, an item with the state of a broken
-    // communication link (08S01) is among them.
+    // says the connection is dead, or its diagnostics say the server ended
+    // the session, an item with the state of a broken communication link
+    // (08S01) is among them.
     HRESULT ProviderFailure(HRESULT hr, Diagnostics diagnostics, REFIID iid);
     // A password the data-link dialog was not allowed to put in the
     // connection string; Open uses it when the string has none.
