@@ -10,6 +10,7 @@ packages=(
   fonts-arphic-uming fonts-wqy-zenhei poppler-utils
   cups cups-ipp-utils cups-client dbus
   clang libclang-rt-14-dev libgif-dev libzxing-dev
+  unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql-15
 )
 
 missing=()

@@ -139,10 +139,10 @@ void PrivatePostgres::Watch() {
               nullptr);
 }
 
-bool PrivatePostgres::Superuser(const std::string &sql) const {
+bool PrivatePostgres::Superuser(const std::string &sql, const std::string &database) const {
     return Run({"/usr/bin/env", std::string("PGPASSWORD=") + kSuperPassword, m_bin + "/psql", "-X",
                 "-q", "-v", "ON_ERROR_STOP=1", "-h", m_root, "-p", kPort, "-U", "postgres", "-d",
-                "postgres", "-c", sql})
+                database, "-c", sql})
                .exitCode == 0;
 }
 

@@ -29,8 +29,9 @@ public:
     // An ODBC connection string (psqlODBC) for the test user and database;
     // a password other than the user's when given.
     std::string ConnectionString(const std::string &password = kPassword) const;
-    // Runs SQL as the superuser (psql); true when it succeeded.
-    bool Superuser(const std::string &sql) const;
+    // Runs SQL as the superuser (psql) in a database; true when it
+    // succeeded.
+    bool Superuser(const std::string &sql, const std::string &database = "postgres") const;
     // Stops the server and starts it again.
     bool Restart();
 

@@ -40,7 +40,6 @@ class RowSink {
 public:
     virtual ~RowSink() = default;
     virtual void SetColumns(std::vector<ColumnInfo> columns) = 0;
-    virtual void Reserve(size_t rows) = 0;
     virtual void AddNull() = 0;
     virtual void AddInt32(std::int32_t value) = 0;
     virtual void AddInt64(std::int64_t value) = 0;

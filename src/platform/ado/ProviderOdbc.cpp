@@ -484,7 +484,6 @@ bool ResultReader::Read(RowSink &rows, Diagnostics &diagnostics) {
             ok = false;
             break;
         }
-        rows.Reserve(fetched);
         for (SQLULEN row = 0; row < fetched; ++row)
             StoreRow(rows, row);
     }
@@ -577,11 +576,11 @@ void ResultReader::StoreLong(RowSink &rows, ColumnPlan &plan, SQLUSMALLINT colum
     }
     if (plan.kind == Kind::Binary)
         return rows.AddBytes(reinterpret_cast<const unsigned char *>(data), length);
-    std::u16string text(length / 2, u'\0');
-    memcpy(text.data(), data, text.size() * 2);
+    // Wide text: the buffers hold whole UTF-16 units from even offsets.
+    const auto *text = reinterpret_cast<const char16_t *>(data);
     if (plan.kind == Kind::Decimal)
-        return rows.AddDecimalText(text.data(), text.size());
-    rows.AddText(text.data(), text.size());
+        return rows.AddDecimalText(text, length / 2);
+    rows.AddText(text, length / 2);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "RowSet.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,9 +20,7 @@ WCHAR Folded(WCHAR c) {
 void RowSet::SetColumns(std::vector<ColumnInfo> columns) {
     m_columns = std::move(columns);
     m_cells.clear();
-    m_text.clear();
-    m_bytes.clear();
-    m_decimals.clear();
+    m_values.Clear();
 }
 
 int RowSet::FindColumn(const WCHAR *name, size_t length) const {
@@ -36,10 +35,6 @@ int RowSet::FindColumn(const WCHAR *name, size_t length) const {
             return static_cast<int>(i);
     }
     return -1;
-}
-
-void RowSet::Reserve(size_t rows) {
-    m_cells.reserve(m_cells.size() + rows * m_columns.size());
 }
 
 void RowSet::AddNull() {
@@ -70,11 +65,14 @@ void RowSet::AddDate(DATE value) {
     m_cells.push_back(cell);
 }
 
-void RowSet::AddText(const char16_t *text, size_t length) {
-    Cell cell{VT_BSTR, static_cast<ULONG>(length), {0}};
-    cell.offset = m_text.size();
-    m_text.append(text, length);
+void RowSet::AddStored(VARTYPE vt, const void *data, size_t bytes, size_t length) {
+    Cell cell{vt, static_cast<ULONG>(length), {0}};
+    cell.data = m_values.Copy(data, bytes);
     m_cells.push_back(cell);
+}
+
+void RowSet::AddText(const char16_t *text, size_t length) {
+    AddStored(VT_BSTR, text, length * sizeof(char16_t), length);
 }
 
 void RowSet::AddDecimalText(const char16_t *text, size_t length) {
@@ -82,21 +80,13 @@ void RowSet::AddDecimalText(const char16_t *text, size_t length) {
     for (size_t i = 0; i < length; ++i)
         digits.push_back(text[i] < 128 ? static_cast<char>(text[i]) : '?');
     DECIMAL value;
-    if (!DecimalFromText(digits, value)) {
-        AddText(text, length);
-        return;
-    }
-    Cell cell{VT_DECIMAL, 0, {0}};
-    cell.offset = m_decimals.size();
-    m_decimals.push_back(value);
-    m_cells.push_back(cell);
+    if (!DecimalFromText(digits, value))
+        return AddText(text, length);
+    AddStored(VT_DECIMAL, &value, sizeof value, 0);
 }
 
 void RowSet::AddBytes(const unsigned char *bytes, size_t length) {
-    Cell cell{VT_ARRAY | VT_UI1, static_cast<ULONG>(length), {0}};
-    cell.offset = m_bytes.size();
-    m_bytes.insert(m_bytes.end(), bytes, bytes + length);
-    m_cells.push_back(cell);
+    AddStored(VT_ARRAY | VT_UI1, bytes, length, length);
 }
 
 void RowSet::AddDateTime(int year, int month, int day, int hour, int minute, int second) {
@@ -139,10 +129,10 @@ HRESULT RowSet::Value(size_t row, size_t column, VARIANT *out) const {
         out->date = cell.real;
         break;
     case VT_DECIMAL:
-        out->decVal = m_decimals[cell.offset];
+        memcpy(&out->decVal, cell.data, sizeof(DECIMAL));
         break;
     case VT_BSTR:
-        out->bstrVal = SysAllocStringLen(m_text.data() + cell.offset, cell.length);
+        out->bstrVal = SysAllocStringLen(static_cast<const WCHAR *>(cell.data), cell.length);
         if (!out->bstrVal)
             return E_OUTOFMEMORY;
         break;
@@ -151,7 +141,7 @@ HRESULT RowSet::Value(size_t row, size_t column, VARIANT *out) const {
         if (!out->parray)
             return E_OUTOFMEMORY;
         if (cell.length)
-            memcpy(out->parray->pvData, m_bytes.data() + cell.offset, cell.length);
+            memcpy(out->parray->pvData, cell.data, cell.length);
         break;
     default:
         break;

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "ChunkedStore.h"
 #include "Provider.h"
+#include "ValueArena.h"
 #include "adoint.h"
 
 namespace platform::ado {
@@ -25,7 +27,6 @@ public:
     int FindColumn(const WCHAR *name, size_t length) const;
 
     // Building: the cells of each row in column order.
-    void Reserve(size_t rows) override;
     void AddNull() override;
     void AddInt32(std::int32_t value) override;
     void AddInt64(std::int64_t value) override;
@@ -44,19 +45,18 @@ public:
 private:
     struct Cell {
         VARTYPE vt;
-        ULONG length; // text and binary
+        ULONG length; // text (units) and binary (bytes)
         union {
             LONGLONG integer;
             double real;
-            size_t offset; // into the text, byte or decimal pool
+            const void *data; // text, bytes or the DECIMAL, in m_values
         };
     };
+    void AddStored(VARTYPE vt, const void *data, size_t bytes, size_t length);
 
     std::vector<ColumnInfo> m_columns;
-    std::vector<Cell> m_cells;
-    std::u16string m_text;
-    std::vector<BYTE> m_bytes;
-    std::vector<DECIMAL> m_decimals;
+    ChunkedStore<Cell> m_cells;
+    ValueArena m_values;
 };
 
 } // namespace platform::ado
