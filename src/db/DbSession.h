@@ -63,6 +63,9 @@ private:
     int CheckErrors(DbConnection *entry);
     bool RecordErrorItem(Errors *errors, LONG index, bool &lost);
     bool CurrentOpen() const;
+    // EOF or BOF as the commands answer them: -1 / 0, or 1 without a record
+    // set.
+    int AtEdge(HRESULT (STDMETHODCALLTYPE _Recordset::*edge)(VARIANT_BOOL *));
 
     HRESULT m_hrCom;
     BOOL m_bRsOpen = FALSE;

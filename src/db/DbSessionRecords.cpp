@@ -155,28 +155,24 @@ void DbSession::CloseRecordset() {
 // Note: a record set that refuses to answer (closed by command 10, say)
 // counts as none: its error is recorded and the answer is that of no
 // record set.
-int DbSession::AtEnd() {
+int DbSession::AtEdge(HRESULT (STDMETHODCALLTYPE _Recordset::*edge)(VARIANT_BOOL *)) {
     if (!m_sel || !m_sel->m_pRs)
         return 1;
-    VARIANT_BOOL eof = VARIANT_FALSE;
-    HRESULT hr = m_sel->m_pRs->get_EOF(&eof);
+    VARIANT_BOOL at = VARIANT_FALSE;
+    HRESULT hr = (m_sel->m_pRs->*edge)(&at);
     if (FAILED(hr)) {
         RecordDescription(hr, m_sel->m_pRs, IID__Recordset);
         return 1;
     }
-    return eof ? -1 : 0;
+    return at ? -1 : 0;
+}
+
+int DbSession::AtEnd() {
+    return AtEdge(&_Recordset::get_EOF);
 }
 
 int DbSession::AtStart() {
-    if (!m_sel || !m_sel->m_pRs)
-        return 1;
-    VARIANT_BOOL bof = VARIANT_FALSE;
-    HRESULT hr = m_sel->m_pRs->get_BOF(&bof);
-    if (FAILED(hr)) {
-        RecordDescription(hr, m_sel->m_pRs, IID__Recordset);
-        return 1;
-    }
-    return bof ? -1 : 0;
+    return AtEdge(&_Recordset::get_BOF);
 }
 
 int DbSession::RecordCount() {

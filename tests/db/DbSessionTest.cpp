@@ -100,3 +100,15 @@ TEST_F(Session, SharedConnectionsOutliveTheirSessions) {
                           "0x800A0E7ASourceADODB.ConnectionProvider cannot be found. It may not be "
                           "properly installed.");
 }
+
+TEST(ComError, NamesEachCodeAsThePlatformDoes) {
+    EXPECT_STREQ(ComError(E_FAIL, nullptr, IID__Connection).ErrorMessage().c_str(),
+                 "Unspecified error");
+    EXPECT_STREQ(
+        ComError(static_cast<HRESULT>(0x80040E14), nullptr, IID__Connection).ErrorMessage().c_str(),
+        "IDispatch error #3092");
+    EXPECT_STREQ(
+        ComError(static_cast<HRESULT>(0x800A0E7A), nullptr, IID__Connection).ErrorMessage().c_str(),
+        "Unknown error 0x800A0E7A");
+    EXPECT_STREQ(ComError(E_FAIL, nullptr, IID__Connection).Source().c_str(), "");
+}

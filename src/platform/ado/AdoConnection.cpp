@@ -44,20 +44,6 @@ std::vector<ErrorRecord> RecordsOf(HRESULT hr, const Diagnostics &diagnostics) {
 
 } // namespace
 
-HRESULT AdoConnection::Create(IUnknown *pUnkOuter, REFIID riid, void **ppv) {
-    if (!ppv)
-        return E_POINTER;
-    *ppv = nullptr;
-    if (pUnkOuter)
-        return CLASS_E_NOAGGREGATION;
-    auto *connection = new (std::nothrow) AdoConnection;
-    if (!connection)
-        return E_OUTOFMEMORY;
-    HRESULT hr = connection->QueryInterface(riid, ppv);
-    connection->Release();
-    return hr;
-}
-
 AdoConnection::AdoConnection() : AdoObject(IID__Connection), m_errors(new AdoErrors) {}
 
 AdoConnection::~AdoConnection() {

@@ -20,7 +20,6 @@ inline constexpr IID IID_AdoConnectionObject = {
 
 class AdoConnection final : public AdoObject<_Connection> {
 public:
-    static HRESULT Create(IUnknown *pUnkOuter, REFIID riid, void **ppv);
     AdoConnection();
     ~AdoConnection() override;
 

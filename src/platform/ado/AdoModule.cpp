@@ -43,9 +43,9 @@ private:
     Creator m_creator;
 };
 
-Factory g_connections(&AdoConnection::Create);
-Factory g_recordsets(&AdoRecordset::Create);
-Factory g_dataLinks(&DataLinks::Create);
+Factory g_connections(&CreateObject<AdoConnection>);
+Factory g_recordsets(&CreateObject<AdoRecordset>);
+Factory g_dataLinks(&CreateObject<DataLinks>);
 
 HMODULE ThisModule() {
     HMODULE module = nullptr;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <new>
 #include <string>
 
 #include "../com/oleauto.h"
@@ -100,6 +101,22 @@ private:
     std::atomic<ULONG> m_refs{1};
     const IID &m_iid;
 };
+
+// A class factory's CreateInstance for an object class: a new object asked
+// for riid (the objects are not aggregated).
+template <class Object> HRESULT CreateObject(IUnknown *pUnkOuter, REFIID riid, void **ppv) {
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (pUnkOuter)
+        return CLASS_E_NOAGGREGATION;
+    auto *object = new (std::nothrow) Object;
+    if (!object)
+        return E_OUTOFMEMORY;
+    HRESULT hr = object->QueryInterface(riid, ppv);
+    object->Release();
+    return hr;
+}
 
 // An interface pointer held for the life of a scope or member.
 template <class T> class Held {

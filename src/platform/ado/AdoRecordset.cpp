@@ -25,20 +25,6 @@ bool CommandText(const VARIANT &source, LONG options, std::u16string &text) {
 
 } // namespace
 
-HRESULT AdoRecordset::Create(IUnknown *pUnkOuter, REFIID riid, void **ppv) {
-    if (!ppv)
-        return E_POINTER;
-    *ppv = nullptr;
-    if (pUnkOuter)
-        return CLASS_E_NOAGGREGATION;
-    auto *recordset = new (std::nothrow) AdoRecordset;
-    if (!recordset)
-        return E_OUTOFMEMORY;
-    HRESULT hr = recordset->QueryInterface(riid, ppv);
-    recordset->Release();
-    return hr;
-}
-
 AdoRecordset::AdoRecordset()
     : AdoObject(IID__Recordset), m_cursor(std::make_shared<CursorState>()) {}
 

@@ -13,7 +13,6 @@ namespace platform::ado {
 
 class AdoRecordset final : public AdoObject<_Recordset> {
 public:
-    static HRESULT Create(IUnknown *pUnkOuter, REFIID riid, void **ppv);
     AdoRecordset();
     ~AdoRecordset() override;
 

@@ -22,20 +22,6 @@ HRESULT Apply(AdoConnection *connection, const DataLinkDialog::Result &result) {
 
 } // namespace
 
-HRESULT DataLinks::Create(IUnknown *pUnkOuter, REFIID riid, void **ppv) {
-    if (!ppv)
-        return E_POINTER;
-    *ppv = nullptr;
-    if (pUnkOuter)
-        return CLASS_E_NOAGGREGATION;
-    auto *links = new (std::nothrow) DataLinks;
-    if (!links)
-        return E_OUTOFMEMORY;
-    HRESULT hr = links->QueryInterface(riid, ppv);
-    links->Release();
-    return hr;
-}
-
 DataLinks::DataLinks() : AdoObject(IID_IDataSourceLocator) {}
 
 HRESULT STDMETHODCALLTYPE DataLinks::get_hWnd(COMPATIBLE_LONG *phParentWindow) {

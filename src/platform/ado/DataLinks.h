@@ -9,7 +9,6 @@ namespace platform::ado {
 
 class DataLinks final : public AdoObject<IDataSourceLocator> {
 public:
-    static HRESULT Create(IUnknown *pUnkOuter, REFIID riid, void **ppv);
     DataLinks();
 
     HRESULT STDMETHODCALLTYPE get_hWnd(COMPATIBLE_LONG *phParentWindow) override;
