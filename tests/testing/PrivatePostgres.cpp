@@ -128,12 +128,14 @@ bool PrivatePostgres::Restart() {
 }
 
 // A process that stops the server and removes its folder once this
-// program is gone, should it end without the destructor.
+// program is gone, should it end without the destructor. It runs in a
+// session of its own, so that a signal to this program's process group
+// (a time-out's, say) does not end it too.
 void PrivatePostgres::Watch() {
     std::string stop = AsServer(m_bin + "/pg_ctl -D " + Quoted(m_root + "/data") +
                                 " -m immediate stop >/dev/null 2>&1");
     m_watcher =
-        Spawn({"/bin/sh", "-c",
+        Spawn({"/usr/bin/setsid", "/bin/sh", "-c",
                "while kill -0 " + std::to_string(getpid()) + " 2>/dev/null; do sleep 1; done; " +
                    stop + "; rm -rf " + Quoted(m_root)},
               nullptr);
