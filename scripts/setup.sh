@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev libgif-dev libzxing-dev
   libcurl4-openssl-dev libssl-dev openssl nginx python3
   scdoc dpkg-dev file lintian mmdebstrap debian-archive-keyring gpg
+  unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql-15
 )
 
 missing=()

@@ -36,6 +36,9 @@ QuillDoc::QuillDoc(IUnknown *pUnkOuter)
     ModuleLock();
     m_pGuard = new (std::nothrow) DataGuard(kGuardName);
     ReadPageSetup();
+    m_pDB = new (std::nothrow) DbSession;
+    if (m_pDB)
+        m_pDB->SetSink(&m_messages);
 }
 
 QuillDoc::~QuillDoc() {
@@ -55,6 +58,7 @@ QuillDoc::~QuillDoc() {
         m_pGuard->Close();
         delete m_pGuard;
     }
+    delete m_pDB;
     SysFreeString(m_bstrResult);
     ModuleUnlock();
 }

@@ -7,6 +7,7 @@
 #include "barcode/Code128Bitmap.h"
 #include "barcode/Ean13Bitmap.h"
 #include "barcode/Pdf417Image.h"
+#include "db/DbSession.h"
 #include "PrinterSetup.h"
 #include "images/Picture.h"
 #include "net/HttpClient.h"
@@ -79,6 +80,8 @@ public:
     // The page-setup key and the name of the guard all objects share.
     static constexpr const char *kPageSetupKey = "Software\\Microsoft\\Internet Explorer\\PageSetup";
     static constexpr const char *kGuardName = "AE9D5D26-B784-4C47-8830-86B5D0CA1F7C";
+    // Where the registered database connection strings are kept.
+    static constexpr const char *kConnKey = "Software\\ostrel\\tarnbox";
 
     // For tests of the printer session.
     HDC JobDC() const { return m_hDC; }
@@ -129,6 +132,15 @@ private:
     // Stores text in the result slot and, when out is given, hands the caller
     // a separate BSTR with the same text.
     void SetResult(AnsiStr &text, BSTR *out);
+    // Database helpers and commands (QuillDocDatabase.cpp).
+    HRESULT SetResultText(const char *text);
+    bool ReadConnString(int n, AnsiStr &out);
+    HRESULT LoadResText(UINT id, AnsiStr &out);
+    void ClearResult();
+    HRESULT DbConnect(int id, const AnsiStr &conn, int *nRet);
+    HRESULT DbChoose(int *nRet);
+    HRESULT DbLookUp(int id, int *nRet);
+    HRESULT DbQuery(int id, const AnsiStr &sql, int *nRet);
 
     // State, in declaration order.
     DWORD m_dwSafety = 0;
@@ -151,6 +163,7 @@ private:
     Ean13Bitmap m_barcode1;
     Code128Bitmap m_barcode3;
     Pdf417Image m_pdf417;
+    DbSession *m_pDB = nullptr;
     MessageCollector m_messages;
     AnsiStr m_strHeader;
     AnsiStr m_strFooter;

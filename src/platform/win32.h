@@ -17,3 +17,5 @@
 #include "com/objbase.h"
 #include "com/objsafe.h"
 #include "com/oleauto.h"
+#include "ado/adoint.h"
+#include "ado/msdasc.h"

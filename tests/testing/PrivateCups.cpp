@@ -34,20 +34,13 @@ bool WaitForPath(const std::string &path, int milliseconds) {
     return false;
 }
 
-// Filters run as another user: every folder on the way must be open to it.
-void OpenChain(const std::string &path) {
-    for (size_t i = 1; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '/')
-            chmod(path.substr(0, i).c_str(), 0755);
-    }
-}
-
 } // namespace
 
 PrivateCups::PrivateCups() {
     m_root = MakeTempDir("cups-");
     for (const char *dir : {"/etc", "/spool", "/tmp", "/cache", "/state", "/log", "/ipp"})
         mkdir((m_root + dir).c_str(), 0755);
+    // Filters run as another user.
     OpenChain(m_root + "/ipp");
     const std::string bus = "unix:path=" + m_root + "/bus";
     setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.c_str(), 1);

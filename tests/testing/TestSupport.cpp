@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,6 +28,13 @@ std::string MakeTempDir(const std::string &prefix) {
 void RemoveTree(const std::string &path) {
     if (path.size() > 5)
         Run({"/bin/sh", "-c", "chmod -R u+w '" + path + "' 2>/dev/null; rm -rf '" + path + "'"});
+}
+
+void OpenChain(const std::string &path) {
+    for (size_t i = 1; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '/')
+            chmod(path.substr(0, i).c_str(), 0755);
+    }
 }
 
 void WriteFile(const std::string &path, const std::string &bytes) {

@@ -9,6 +9,9 @@ namespace testing_support {
 // A fresh directory under the test run's temporary directory.
 std::string MakeTempDir(const std::string &prefix);
 void RemoveTree(const std::string &path);
+// Opens every folder on the way to path (and path itself) to other users,
+// for servers that run as another user.
+void OpenChain(const std::string &path);
 void WriteFile(const std::string &path, const std::string &bytes);
 std::string ReadFile(const std::string &path);
 
