@@ -18,9 +18,9 @@ PrinterInfo PdfPrinter() {
     pdf.name = kPdfPrinterName;
     pdf.pdf = true;
     pdf.dpi = 600;
-    // Like a real printer, the PDF printer does not print to the paper's
-    // edge: a sixth of an inch all round, so a page looks as it will on paper.
-    pdf.marginLeft = pdf.marginTop = pdf.marginRight = pdf.marginBottom = 423;
+    // A virtual printer has no hardware margin: the printable area is the
+    // paper, so device (0, 0) is the paper's corner and a PDF printed later
+    // at actual size has everything where the page put it.
     return pdf;
 }
 
@@ -102,7 +102,8 @@ PrinterInfo DefaultPrinter() {
         return info;
     std::vector<PrinterInfo> printers;
     std::string cupsDefault;
-    if (CupsPrinters(printers, cupsDefault) && !cupsDefault.empty() && FindPrinter(cupsDefault, info))
+    if (CupsPrinters(printers, cupsDefault) && !cupsDefault.empty() &&
+        FindPrinter(cupsDefault, info))
         return info;
     return PdfPrinter();
 }
