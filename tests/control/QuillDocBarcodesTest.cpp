@@ -142,12 +142,12 @@ TEST_F(Barcodes, PrintedSymbolsReadBackFromThePage) {
         const std::string pdf = dir + "/" + listing.substr(0, listing.find('\n'));
         const int margin = 60;
         const int x = dest.left - margin, y = dest.top - margin;
-        const int width = dest.right - dest.left + 2 * margin,
-                  height = dest.bottom - dest.top + 2 * margin;
-        testing_support::PdfPage area(pdf, 600, x, y, width, height);
+        const int areaWidth = dest.right - dest.left + 2 * margin,
+                  areaHeight = dest.bottom - dest.top + 2 * margin;
+        testing_support::PdfPage area(pdf, 600, x, y, areaWidth, areaHeight);
         testing_support::RemoveTree(pdf);
-        return testing_support::ScanGrey(area.Region(0, 0, width - 1, height - 1), width, height, 1,
-                                         1);
+        return testing_support::ScanGrey(area.Region(0, 0, areaWidth - 1, areaHeight - 1),
+                                         areaWidth, areaHeight, 1, 1);
     };
     EXPECT_EQ(printed(1, "6901234567892", 50, 0), "6901234567892");
     EXPECT_EQ(printed(3, "2026120812345", 80, 25), "2026120812345");

@@ -9,8 +9,8 @@
 
 namespace {
 
-std::string Corpus(const std::string &relative) {
-    return std::string(CORPORA_DIR) + "/" + relative;
+std::string PictureFile(const std::string &name) {
+    return testing_support::Fixture("pictures/" + name);
 }
 
 class Pictures : public QuillDocFixture {
@@ -50,22 +50,21 @@ protected:
 } // namespace
 
 TEST_F(Pictures, PlainPathsAndFileAddressesLoad) {
-    EXPECT_EQ(Logo("", Corpus("pngsuite-full/png/basn2c08.png")), S_OK);
+    EXPECT_EQ(Logo("", PictureFile("basn2c08.png")), S_OK);
     EXPECT_EQ(Shown()->Width(), 32);
     // A non-empty address makes the file argument irrelevant.
-    EXPECT_EQ(Logo("file://" + Corpus("pygif-test-suite/all-reds.gif"), "/nonexistent.png"), S_OK);
+    EXPECT_EQ(Logo("file://" + PictureFile("all-reds.gif"), "/nonexistent.png"), S_OK);
     EXPECT_EQ(Shown()->Width(), 16);
-    EXPECT_EQ(Logo(Corpus("libjpeg-turbo-2.1.5-testimages/testorig.jpg"), ""), S_OK);
+    EXPECT_EQ(Logo(PictureFile("testorig.jpg"), ""), S_OK);
     EXPECT_EQ(Shown()->Width(), 227);
 }
 
 TEST_F(Pictures, FormatsAreFoundByContentNotName) {
     std::string dir = testing_support::MakeTempDir("named-");
     testing_support::WriteFile(dir + "/really-a-png.gif",
-                               testing_support::ReadFile(Corpus("pngsuite-full/png/basn2c08.png")));
-    testing_support::WriteFile(
-        dir + "/really-a-jpeg.png",
-        testing_support::ReadFile(Corpus("libjpeg-turbo-2.1.5-testimages/testorig.jpg")));
+                               testing_support::ReadFile(PictureFile("basn2c08.png")));
+    testing_support::WriteFile(dir + "/really-a-jpeg.png",
+                               testing_support::ReadFile(PictureFile("testorig.jpg")));
     EXPECT_EQ(Logo(dir + "/really-a-png.gif", ""), S_OK);
     EXPECT_EQ(Shown()->Width(), 32);
     EXPECT_EQ(Logo(dir + "/really-a-jpeg.png", ""), S_OK);
@@ -96,9 +95,9 @@ TEST_F(Pictures, OtherAddressesAreFilePaths) {
 
 TEST_F(Pictures, PicturesLandOnTheirDeviceRectangle) {
     // 15 mm from the left at 600 dpi: device x 354; natural size with 0 x 0.
-    ASSERT_EQ(Logo("", Corpus("pygif-test-suite/all-reds.gif"), 10, 20, 0, 0), S_OK);
-    ASSERT_EQ(Logo("", Corpus("pygif-test-suite/all-reds.gif"), 40, 20, 10, 5), S_OK);
-    ASSERT_EQ(Logo("", Corpus("pygif-test-suite/all-reds.gif"), 70, 20, -5, 5), S_OK); // nothing
+    ASSERT_EQ(Logo("", PictureFile("all-reds.gif"), 10, 20, 0, 0), S_OK);
+    ASSERT_EQ(Logo("", PictureFile("all-reds.gif"), 40, 20, 10, 5), S_OK);
+    ASSERT_EQ(Logo("", PictureFile("all-reds.gif"), 70, 20, -5, 5), S_OK); // nothing
     testing_support::PdfPage page(Printed(), 600);
     ASSERT_TRUE(page.Ok());
     const int top = static_cast<int>(20 * 600 * 0.03937007874015748);
