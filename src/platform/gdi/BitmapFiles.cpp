@@ -294,7 +294,7 @@ Bitmap *DecodeDib(const BYTE *data, size_t size, size_t bitsOffset) {
         delete bitmap;
         return nullptr;
     }
-    BYTE *out = cairo_image_surface_get_data(bitmap->surface);
+    BYTE *out = bitmap->Pixels();
     const auto outStride = static_cast<size_t>(cairo_image_surface_get_stride(bitmap->surface));
     if (dib.compression == BI_RLE8 || dib.compression == BI_RLE4) {
         RleDecoder(dib, out, outStride).Decode();
