@@ -21,6 +21,6 @@ supp="$PWD/tests/sanitizers"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:exitcode=86:detect_stack_use_after_return=0"
 export LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$supp/ubsan.supp"
-cd "$build"
-ctest --output-on-failure -j2 --timeout 900 ${CTEST_FLAGS:-}
+# shellcheck disable=SC2086
+scripts/ctest-checked.sh "$build" --output-on-failure -j2 --timeout 900 ${CTEST_FLAGS:-}
 echo "AddressSanitizer and UndefinedBehaviorSanitizer: every test clean"

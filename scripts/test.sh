@@ -15,5 +15,4 @@ stage scripts/build.sh
 stage scripts/sanitize.sh
 stage scripts/fuzz.sh
 stage scripts/tsan.sh
-cd "${BUILD_DIR:-build}"
-stage ctest --output-on-failure -j2 --timeout 600
+stage scripts/ctest-checked.sh "${BUILD_DIR:-build}" --output-on-failure -j2 --timeout 600

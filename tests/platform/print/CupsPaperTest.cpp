@@ -187,7 +187,8 @@ TEST_F(CupsPaper, MarginsComeFromTheMediaEntry) {
 TEST_F(CupsPaper, EveryJobsFinalStateIsReadBack) {
     // A job held in a stopped queue, then cancelled: the job log and
     // quillbay-jobs show it pending, then cancelled with the reason.
-    testing_support::Run({"/usr/sbin/cupsdisable", "label"});
+    const auto stopped = testing_support::Run({"/usr/sbin/cupsdisable", "label"});
+    ASSERT_EQ(stopped.exitCode, 0) << stopped.output;
     int offset = 0;
     const std::string where = PrintPage("label", kPages[0], offset);
     const int job = atoi(where.c_str() + where.find(", job ") + 6);
