@@ -51,8 +51,8 @@ Object *Lookup(HGDIOBJ handle) {
         return nullptr;
     // Drawing asks for the same context again and again: the last handle
     // this thread found live is still live if no object went since.
-    static thread_local HGDIOBJ lastHandle [[gnu::tls_model("initial-exec")]] = nullptr;
-    static thread_local unsigned long lastRemovals [[gnu::tls_model("initial-exec")]] = 0;
+    static thread_local HGDIOBJ lastHandle = nullptr;
+    static thread_local unsigned long lastRemovals = 0;
     Registry &registry = Objects();
     if (handle == lastHandle && registry.removals.load(std::memory_order_acquire) == lastRemovals)
         return static_cast<Object *>(handle);
