@@ -203,3 +203,22 @@ TEST_F(CupsPaper, EveryJobsFinalStateIsReadBack) {
         << listing;
     EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 1);
 }
+
+TEST_F(CupsPaper, ARefusedJobIsLoggedAndReported) {
+    // The queue goes away while the page is being made: the end of the
+    // document fails and the job log says why.
+    ASSERT_TRUE(s_cups->AddPrinter("gone", ""));
+    DEVMODEA dm{};
+    dm.dmPaperWidth = 2100;
+    dm.dmPaperLength = 2970;
+    HDC dc = CreateDCA("quillbay", "gone", "", &dm);
+    ASSERT_NE(dc, nullptr);
+    DOCINFOA info{sizeof(DOCINFOA), "Refused", nullptr, nullptr, 0};
+    StartDocA(dc, &info);
+    StartPage(dc);
+    testing_support::Run({"/usr/sbin/lpadmin", "-x", "gone"});
+    EndPage(dc);
+    EXPECT_EQ(EndDoc(dc), 0);
+    DeleteDC(dc);
+    EXPECT_EQ(LastWhere().rfind("CUPS refused the job: ", 0), 0u) << LastWhere();
+}
