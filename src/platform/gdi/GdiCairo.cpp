@@ -64,11 +64,30 @@ struct TextMetrics {
     std::vector<cairo_glyph_t> glyphs;
 };
 
+// Selects the font at its size into cr: on an untransformed context the
+// font's kept scaled font, made the first time.
+void SelectFont(cairo_t *cr, Font *font, DeviceContext *dc) {
+    cairo_matrix_t ctm;
+    cairo_get_matrix(cr, &ctm);
+    const bool plain = ctm.xx == 1 && ctm.yy == 1 && ctm.xy == 0 && ctm.yx == 0;
+    if (plain && font->scaled && font->scaledSize == dc->dpiY) {
+        cairo_set_scaled_font(cr, font->scaled);
+        return;
+    }
+    cairo_set_font_face(cr, FaceOf(font));
+    cairo_set_font_size(cr, EmSize(cr, font, dc));
+    if (plain) {
+        if (font->scaled)
+            cairo_scaled_font_destroy(font->scaled);
+        font->scaled = cairo_scaled_font_reference(cairo_get_scaled_font(cr));
+        font->scaledSize = dc->dpiY;
+    }
+}
+
 // Selects the context's font into cr and measures the text.
 TextMetrics Measure(cairo_t *cr, DeviceContext *dc, const std::string &utf8) {
     Font *font = dc->font ? dc->font : StockFont();
-    cairo_set_font_face(cr, FaceOf(font));
-    cairo_set_font_size(cr, EmSize(cr, font, dc));
+    SelectFont(cr, font, dc);
     TextMetrics m;
     cairo_font_extents_t extents{};
     cairo_font_extents(cr, &extents);
@@ -257,6 +276,8 @@ Bitmap::~Bitmap() {
 }
 
 Font::~Font() {
+    if (scaled)
+        cairo_scaled_font_destroy(scaled);
     if (face)
         cairo_font_face_destroy(face);
 }

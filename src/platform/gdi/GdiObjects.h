@@ -12,6 +12,7 @@
 struct _cairo;
 struct _cairo_surface;
 struct _cairo_font_face;
+struct _cairo_scaled_font;
 
 namespace platform::gdi {
 
@@ -58,6 +59,10 @@ struct Font : Object {
     ~Font() override;
     LOGFONTA logical{};
     _cairo_font_face *face = nullptr; // made on first use
+    // The font at its size on untransformed contexts (bitmaps, the screen),
+    // kept so that drawing a caption again does not look the size up again.
+    _cairo_scaled_font *scaled = nullptr;
+    double scaledSize = 0;
 };
 
 // What a printer context knows of its printer and of the job being printed.
