@@ -35,8 +35,9 @@ for format in gif png bmp jpeg pdf417; do
   # libFuzzer writes new inputs into the first folder: a scratch one.
   # shellcheck disable=SC2086
   "$build/bin/fuzz_$format" -max_total_time="$seconds" -max_len=65536 \
-    -rss_limit_mb=8192 -print_final_stats=0 "$work" $(echo $folders | tr ' ' '\n' | sort -u) \
-    > "$work.log" 2>&1 || { tail -40 "$work.log"; echo "fuzz_$format: crash"; exit 1; }
+    -rss_limit_mb=8192 -print_final_stats=0 -artifact_prefix="$work/" \
+    "$work" $(echo $folders | tr ' ' '\n' | sort -u) > "$work.log" 2>&1 ||
+    { tail -40 "$work.log"; echo "fuzz_$format: crash (the input is kept in $work)"; exit 1; }
   echo "fuzz_$format: $(grep -oE 'DONE|Done [0-9]+ runs' "$work.log" | tail -1) in ${seconds}s, no crash"
   rm -rf "$work" "$work.log"
 done

@@ -108,3 +108,18 @@ TEST(PngDecoder, PaletteWithTransparencyAndLowDepthGrey) {
     EXPECT_EQ(p & 0xFF, (p >> 8) & 0xFF);
     EXPECT_EQ(p & 0xFF, p >> 16);
 }
+
+TEST(PngDecoder, AHeaderOfFourBillionSquaredIsRefusedWithoutOverflow) {
+    // Width and height 0xFFFFFFFF: refused from the header (an empty
+    // picture), their product computed without overflowing.
+    const std::string png("\x89PNG\r\n\x1a\n\x00\x00\x00\x0dIHDR\xff\xff\xff\xff\xff\xff\xff\xff"
+                          "\xff\xff\x00\x00\x00w\xa3\xc0\x01\x82\xb1\xf9^\x0f@\xcfK\xfe"
+                          "\x00\x00\x00IEND\xae\x42`\xf3\x82",
+                          54);
+    const std::string dir = testing_support::MakeTempDir("png-");
+    testing_support::WriteFile(dir + "/huge.png", png);
+    Picture picture;
+    EXPECT_EQ(LoadPng(picture, dir + "/huge.png"), 1);
+    EXPECT_EQ(picture.Pixels() ? picture.Width() * picture.Height() : 0, 0);
+    testing_support::RemoveTree(dir);
+}
