@@ -144,15 +144,17 @@ void FillPixels(DeviceContext *dc, int left, int top, int w, int h, COLORREF col
     // unused fourth byte takes it too, so a wide row is one memset; a
     // narrow one (a bar) is cheaper stored pixel by pixel.
     const bool uniform = (pixel == 0 || pixel == 0xFFFFFF) && x1 - x0 >= 16;
-    for (int y = y0; y < y1; ++y) {
-        auto *row = reinterpret_cast<uint32_t *>(data + static_cast<size_t>(y) *
-                                                            static_cast<size_t>(stride));
+    const size_t count = static_cast<size_t>(x1 - x0);
+    unsigned char *row =
+        data + static_cast<size_t>(y0) * static_cast<size_t>(stride) + static_cast<size_t>(x0) * 4;
+    for (int y = y0; y < y1; ++y, row += stride) {
         if (uniform) {
-            memset(row + x0, pixel ? 0xFF : 0, static_cast<size_t>(x1 - x0) * 4);
+            memset(row, pixel ? 0xFF : 0, count * 4);
             continue;
         }
-        for (int x = x0; x < x1; ++x)
-            row[x] = pixel;
+        auto *pixels = reinterpret_cast<uint32_t *>(row);
+        for (size_t x = 0; x < count; ++x)
+            pixels[x] = pixel;
     }
 }
 
