@@ -3,7 +3,7 @@
 // safe for untrusted callers and data.
 #pragma once
 
-#include "GdiFont.h"
+#include "support/GdiFont.h"
 #include "barcode/Code128Bitmap.h"
 #include "barcode/Ean13Bitmap.h"
 #include "barcode/Pdf417Image.h"

@@ -1,6 +1,8 @@
 #include "testing/TestSupport.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <dirent.h>
 #include <fstream>
 #include <sstream>
 #include <spawn.h>
@@ -95,8 +97,39 @@ ProcessResult Run(const std::vector<std::string> &argv) {
     return {Wait(pid), output};
 }
 
-std::string Ansi(const std::string &utf8) { return platform::Utf8ToAnsi(utf8); }
+std::vector<std::string> ListFiles(const std::string &dir, const std::string &suffix) {
+    std::vector<std::string> names;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent *e = readdir(d)) {
+            const std::string name = e->d_name;
+            if (name.size() > suffix.size() &&
+                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+                names.push_back(name);
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
-std::string Utf8(const std::string &ansi) { return platform::AnsiToUtf8(ansi.c_str()); }
+std::string Corpus(const std::string &relative) {
+    return std::string(CORPORA_DIR) + "/" + relative;
+}
+
+bool HaveCorpus(const std::string &folder) {
+    return access(Corpus(folder).c_str(), R_OK) == 0;
+}
+
+std::string Fixture(const std::string &relative) {
+    return std::string(FIXTURES_DIR) + "/" + relative;
+}
+
+std::string Ansi(const std::string &utf8) {
+    return platform::Utf8ToAnsi(utf8);
+}
+
+std::string Utf8(const std::string &ansi) {
+    return platform::AnsiToUtf8(ansi.c_str());
+}
 
 } // namespace testing_support
