@@ -7,6 +7,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <dlfcn.h>
 #include <locale.h>
 
 #include <algorithm>
@@ -35,10 +36,20 @@ Environment &Env() {
     return *environment;
 }
 
+// Drivers that read a data source's settings themselves (the SQLite driver)
+// load the installer library for each read and unload it after, dropping its
+// settings cache each time and leaving that cache's memory behind. Loading
+// it once for the process keeps it, and its cache, alive.
+void KeepInstallerLoaded() {
+    static void *installer = dlopen("libodbcinst.so.2", RTLD_LAZY | RTLD_NODELETE);
+    (void)installer;
+}
+
 SQLHENV AcquireEnvironment() {
     Environment &env = Env();
     std::lock_guard<std::mutex> guard(env.lock);
     if (!env.handle) {
+        KeepInstallerLoaded();
         if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env.handle)))
             return SQL_NULL_HENV;
         SQLSetEnvAttr(env.handle, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
