@@ -83,6 +83,7 @@ int main(int argc, char **argv) {
     if (!mkdtemp(home))
         return 1;
     setenv("QUILLBAY_HOME", home, 1);
+    setenv("QUILLBAY_MACHINE_HOME", (std::string(home) + "/machine").c_str(), 1);
     HMODULE module = LoadLibraryA(QUILLBAY_MODULE_PATH);
     auto reg = reinterpret_cast<LPFNREGISTERSERVER>(
         reinterpret_cast<void *>(GetProcAddress(module, "DllRegisterServer")));

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds, registers the module and
 # prints the sample page (a shipping label and a landscape dispatch note)
-# on the default printer through the script host; says where it went.
+# and the order list (from the database registered for it, else an embedded
+# SQLite one) on the default printer through the script host; says where
+# they went.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -13,5 +15,6 @@ home="${QUILLBAY_HOME:-${XDG_DATA_HOME:-$HOME/.local/share}/quillbay}"
 before=0
 [ -f "$home/print-jobs.log" ] && before=$(wc -l < "$home/print-jobs.log")
 QUILLBAY_UI="${QUILLBAY_UI:-headless}" "$bin/quillbay-script" examples/sample-page.html
-echo "The sample page was printed:"
+QUILLBAY_UI="${QUILLBAY_UI:-headless}" "$bin/quillbay-script" examples/order-list.html
+echo "The sample pages were printed:"
 tail -n +"$((before + 1))" "$home/print-jobs.log" | cut -f2,3 | sed 's/\t/: /; s/^/  /'

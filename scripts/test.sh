@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test.
+# Installs what is missing, builds, and runs every test: the whole ctest of
+# the build, the whole ctest again under AddressSanitizer and UBSan, the
+# fuzz targets (from the sanitizer build) and the animation thread under
+# ThreadSanitizer. Each stage says how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-scripts/build.sh
-# The decoders' fuzz targets, a bounded run each; the animation thread
-# under ThreadSanitizer.
-scripts/fuzz.sh
-scripts/tsan.sh
-cd "${BUILD_DIR:-build}"
-ctest --output-on-failure -j2 --timeout 600
+stage() {
+  local started=$SECONDS
+  "$@"
+  echo "test.sh: $* took $((SECONDS - started)) s"
+}
+stage scripts/setup.sh
+stage scripts/build.sh
+stage scripts/sanitize.sh
+stage scripts/fuzz.sh
+stage scripts/tsan.sh
+stage scripts/ctest-checked.sh "${BUILD_DIR:-build}" --output-on-failure -j2 --timeout 600

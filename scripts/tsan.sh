@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Runs the picture tests, the animation thread's among them, under
-# ThreadSanitizer (build-tsan/). Fails on any report.
+# Runs the tests with threads of their own under ThreadSanitizer
+# (build-tsan/): the picture and animation tests, the Internet API's tests
+# (its worker thread and the status callbacks), the HTTP client's, and the
+# bridge's sessions under load. Fails on any report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${TSAN_BUILD_DIR:-build-tsan}"
@@ -9,10 +11,13 @@ if [ ! -f "$build/build.ninja" ]; then
     -DCMAKE_CXX_FLAGS="-fsanitize=thread" -DCMAKE_C_FLAGS="-fsanitize=thread" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=thread" >/dev/null
 fi
-ninja -C "$build" test_images >/dev/null
-TSAN_OPTIONS="halt_on_error=1 exitcode=66" "$build/bin/test_images" --gtest_brief=1 \
+ninja -C "$build" test_images test_inet test_net >/dev/null
+export TSAN_OPTIONS="halt_on_error=1 exitcode=66"
+"$build/bin/test_images" --gtest_brief=1 \
   --gtest_filter='GifSuite.Animations*:GifDecoder.AFirstDelay*:Picture.*' | tail -2
-echo "ThreadSanitizer: picture and animation tests clean"
+"$build/bin/test_inet" --gtest_brief=1 | tail -2
+"$build/bin/test_net" --gtest_brief=1 | tail -2
+echo "ThreadSanitizer: picture, animation, Internet API and HTTP client tests clean"
 
 # The bridge's sessions, each on a thread of its own, under load (fewer in a
 # row than the usual thousand); the bridge runs ThreadSanitized as the

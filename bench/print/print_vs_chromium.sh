@@ -11,7 +11,8 @@ runs="${1:-10}"
 bin="${BUILD_DIR:-build}/bin"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export QUILLBAY_HOME="$work/home" QUILLBAY_PRINT_DIR="$work/prints" QUILLBAY_PRINTER="Quillbay PDF"
+export QUILLBAY_HOME="$work/home" QUILLBAY_MACHINE_HOME="$work/machine"
+export QUILLBAY_PRINT_DIR="$work/prints" QUILLBAY_PRINTER="Quillbay PDF"
 export QUILLBAY_UI=headless
 "$bin/quillbay-regsvr" /s "$PWD/$bin/quillbay.so"
 

@@ -3,7 +3,7 @@
 // Ean13Bitmap and Code128Bitmap derive from it.
 #pragma once
 
-#include "control/GdiFont.h"
+#include "support/GdiFont.h"
 #include "platform/win32.h"
 
 class BarcodeBitmap {

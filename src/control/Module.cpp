@@ -28,7 +28,7 @@ BOOL DllMain(HINSTANCE hInstance, DWORD reason) {
     } else if (reason == DLL_PROCESS_DETACH) {
         delete g_pFactory;
         g_pFactory = nullptr;
-        TypeInfoHolder::Instance().Release();
+        TypeInfoHolder::Unload();
         DeleteCriticalSection(&g_factoryLock);
     }
     return TRUE;

@@ -36,11 +36,16 @@ QuillDoc::QuillDoc(IUnknown *pUnkOuter)
     ModuleLock();
     m_pGuard = new (std::nothrow) DataGuard(kGuardName);
     ReadPageSetup();
+    m_pDB = new (std::nothrow) DbSession;
+    if (m_pDB)
+        m_pDB->SetSink(&m_messages);
 }
 
 QuillDoc::~QuillDoc() {
     if (m_hPen)
         DeleteObject(m_hPen);
+    delete m_pImageHttp;
+    delete m_pHttp;
     delete m_pPicture;
     // A job the page never closed is not printed; its device context is
     // let go so the half-made document does not outlive the object.
@@ -53,6 +58,7 @@ QuillDoc::~QuillDoc() {
         m_pGuard->Close();
         delete m_pGuard;
     }
+    delete m_pDB;
     SysFreeString(m_bstrResult);
     ModuleUnlock();
 }

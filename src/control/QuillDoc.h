@@ -3,12 +3,14 @@
 // safe for untrusted callers and data.
 #pragma once
 
-#include "GdiFont.h"
+#include "support/GdiFont.h"
 #include "barcode/Code128Bitmap.h"
 #include "barcode/Ean13Bitmap.h"
 #include "barcode/Pdf417Image.h"
+#include "db/DbSession.h"
 #include "PrinterSetup.h"
 #include "images/Picture.h"
+#include "net/HttpClient.h"
 #include "platform/win32.h"
 #include "quillbay_i.h"
 #include "support/AnsiStr.h"
@@ -78,6 +80,8 @@ public:
     // The page-setup key and the name of the guard all objects share.
     static constexpr const char *kPageSetupKey = "Software\\Microsoft\\Internet Explorer\\PageSetup";
     static constexpr const char *kGuardName = "AE9D5D26-B784-4C47-8830-86B5D0CA1F7C";
+    // Where the registered database connection strings are kept.
+    static constexpr const char *kConnKey = "Software\\ostrel\\tarnbox";
 
     // For tests of the printer session.
     HDC JobDC() const { return m_hDC; }
@@ -85,6 +89,8 @@ public:
     HPEN Pen() const { return m_hPen; }
     const GdiFont &Font() const { return m_font; }
     const Picture *PictureObject() const { return m_pPicture; }
+    const HttpClient *HttpObject() const { return m_pHttp; }
+    const HttpClient *ImageHttpObject() const { return m_pImageHttp; }
 
 private:
     // The non-delegating unknown of an aggregated object.
@@ -107,6 +113,10 @@ private:
     void ReadPageSetup();
     // Makes the picture (registering the decoders first) on first need.
     bool EnsurePicture();
+    // PrintLogo's web addresses: downloads the picture with m_pImageHttp
+    // into a temporary file under m_pGuard and loads it; warns on a failed
+    // download.
+    BOOL LoadDownloadedPicture(const AnsiStr &address);
     // Renders the symbol for nDimension into the picture; false when there
     // is none (unknown symbology, refused text, failed load). Gives the
     // symbol's natural size.
@@ -122,6 +132,15 @@ private:
     // Stores text in the result slot and, when out is given, hands the caller
     // a separate BSTR with the same text.
     void SetResult(AnsiStr &text, BSTR *out);
+    // Database helpers and commands (QuillDocDatabase.cpp).
+    HRESULT SetResultText(const char *text);
+    bool ReadConnString(int n, AnsiStr &out);
+    HRESULT LoadResText(UINT id, AnsiStr &out);
+    void ClearResult();
+    HRESULT DbConnect(int id, const AnsiStr &conn, int *nRet);
+    HRESULT DbChoose(int *nRet);
+    HRESULT DbLookUp(int id, int *nRet);
+    HRESULT DbQuery(int id, const AnsiStr &sql, int *nRet);
 
     // State, in declaration order.
     DWORD m_dwSafety = 0;
@@ -129,6 +148,8 @@ private:
     HDC m_hDC = nullptr;
     double m_dScale = 0.0;
     int m_nFontSize = 0;
+    HttpClient *m_pImageHttp = nullptr; // picture downloads (PrintLogo)
+    HttpClient *m_pHttp = nullptr;      // HttpConnect and HttpSend
     Picture *m_pPicture = nullptr;
     DataGuard *m_pGuard = nullptr;
     PrinterSetup m_printer;
@@ -142,6 +163,7 @@ private:
     Ean13Bitmap m_barcode1;
     Code128Bitmap m_barcode3;
     Pdf417Image m_pdf417;
+    DbSession *m_pDB = nullptr;
     MessageCollector m_messages;
     AnsiStr m_strHeader;
     AnsiStr m_strFooter;

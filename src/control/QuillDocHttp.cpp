@@ -1,7 +1,55 @@
-// HTTP methods: HttpConnect and HttpSend.
+// HTTP methods: HttpConnect checks that a server answers and prepares a
+// connection to it; HttpSend posts a form to it and returns the reply.
+#include <new>
+
 #include "QuillDoc.h"
 
-// The HTTP methods come with the HTTP client.
-HRESULT STDMETHODCALLTYPE QuillDoc::HttpConnect(BSTR, int *) { return E_NOTIMPL; }
+namespace {
 
-HRESULT STDMETHODCALLTYPE QuillDoc::HttpSend(BSTR, BSTR, BSTR *) { return E_NOTIMPL; }
+constexpr INTERNET_PORT kDefaultPort = 80;
+constexpr const char *kFormHeader = "Content-Type:application/x-www-form-urlencoded;charset=gb2312";
+
+} // namespace
+
+HRESULT STDMETHODCALLTYPE QuillDoc::HttpConnect(BSTR szUrl, int *nRet) {
+    int connected = 0;
+    if (!m_pHttp) {
+        m_pHttp = new (std::nothrow) HttpClient;
+        if (m_pHttp)
+            m_pHttp->OpenSession("OstrelCOM");
+    }
+    if (m_pHttp) {
+        AnsiStr url;
+        url.FromWide(szUrl);
+        if (InternetCheckConnectionA(url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0))
+            connected = m_pHttp->Connect(url.c_str(), kDefaultPort) == 0 ? 1 : 0;
+    }
+    if (nRet)
+        *nRet = connected;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE QuillDoc::HttpSend(BSTR sp_key, BSTR params, BSTR *pVal) {
+    AnsiStr reply;
+    if (m_pHttp) {
+        try {
+            AnsiStr key, values;
+            key.FromWide(sp_key);
+            values.FromWide(params);
+            // Sent as it stands: the page passes params already form-encoded.
+            AnsiStr body("sp=");
+            body.Append(key);
+            body.Append("&");
+            body.Append(values);
+            if (m_pHttp->OpenRequest("POST", INTERNET_FLAG_RELOAD) == 0) {
+                m_pHttp->AddHeaders(kFormHeader, HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+                m_pHttp->SendText(body.c_str());
+                reply.Assign(m_pHttp->Body().c_str()); // up to its first NUL
+            }
+        } catch (...) {
+            reply.Clear();
+        }
+    }
+    SetResult(reply, pVal);
+    return S_OK;
+}

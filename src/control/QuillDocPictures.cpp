@@ -4,6 +4,8 @@
 #include "images/GifDecoder.h"
 #include "images/JpegDecoder.h"
 #include "images/PngDecoder.h"
+#include "support/DiskFile.h"
+#include "support/MessageBoxes.h"
 
 bool QuillDoc::EnsurePicture() {
     if (m_pPicture)
@@ -18,7 +20,9 @@ bool QuillDoc::EnsurePicture() {
 
 namespace {
 
-bool StartsWith(const AnsiStr &text, const char *prefix) { return text.Find(prefix, 0, 1) == 0; }
+bool StartsWith(const AnsiStr &text, const char *prefix) {
+    return text.Find(prefix, 0, 1) == 0;
+}
 
 // Whether a path begins with a drive prefix such as "C:".
 bool HasDrive(const AnsiStr &path) {
@@ -57,17 +61,61 @@ BOOL LoadResourceAddress(Picture *picture, const AnsiStr &address) {
 
 } // namespace
 
-HRESULT STDMETHODCALLTYPE QuillDoc::PrintLogo(BSTR bsPicUrl, BSTR bsPicFile, int x, int y, int nOffX,
-                                              int nOffy, int width, int height) {
+BOOL QuillDoc::LoadDownloadedPicture(const AnsiStr &address) {
+    if (!m_pImageHttp) {
+        m_pImageHttp = new (std::nothrow) HttpClient;
+        if (!m_pImageHttp)
+            return FALSE;
+    }
+    const int n = m_pImageHttp->Download(address.c_str(), 80,
+                                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE);
+    if (n <= 0) {
+        static const AnsiStr format = AnsiStr::FromUtf8("不能下载图象%s，错误代码：%d");
+        WarnBox(format.c_str(), address.c_str(), -n);
+        return FALSE;
+    }
+    // The temporary file: the first three characters of the address's last
+    // part, in the temporary directory.
+    AnsiStr name;
+    address.Mid(name, address.FindLast("/", 1) + 1, 0);
+    if (name.Length() > 3) {
+        AnsiStr cut;
+        name.Mid(cut, 0, 3);
+        name.Assign(cut);
+    }
+    AnsiStr folder(AnsiStr::kTempFolder);
+    DiskFile file;
+    file.SetPath("%s/%s", folder.c_str(), name.c_str());
+    // Written, decoded and deleted under the guard every control shares, so
+    // two of them never use the same file at once.
+    m_pGuard->Lock();
+    // Note: the path's state is looked at again under the guard. Examined
+    // when the path was set, it may say "a file is there" for the file of
+    // another control that deleted it since, and Create would then truncate
+    // a file that no longer exists and fail.
+    file.RefreshState();
+    file.Create(DiskFile::kOverwrite, FILE_ATTRIBUTE_NORMAL);
+    DWORD written = 0;
+    file.Write(m_pImageHttp->Body().Data(), static_cast<DWORD>(n), TRUE, &written);
+    file.Close();
+    const BOOL loaded = m_pPicture->LoadFromFile(file.GetPath());
+    file.Delete();
+    m_pGuard->Unlock();
+    return loaded;
+}
+
+HRESULT STDMETHODCALLTYPE QuillDoc::PrintLogo(BSTR bsPicUrl, BSTR bsPicFile, int x, int y,
+                                              int nOffX, int nOffy, int width, int height) {
     if (!EnsurePicture())
         return S_FALSE;
     AnsiStr address;
     address.FromWide(bsPicUrl);
     AnsiStr path;
     BOOL loaded = FALSE;
-    if (StartsWith(address, "http://")) {
-        // Downloading pictures comes with the HTTP client.
-        return S_FALSE;
+    // Note: https:// addresses are downloaded too (taken as file paths they
+    // could only fail); HTTP:// in capitals stays a file path.
+    if (StartsWith(address, "http://") || StartsWith(address, "https://")) {
+        loaded = LoadDownloadedPicture(address);
     } else if (address.IsEmpty()) {
         path.FromWide(bsPicFile);
     } else if (StartsWith(address, "file:///")) {
@@ -88,7 +136,8 @@ HRESULT STDMETHODCALLTYPE QuillDoc::PrintLogo(BSTR bsPicUrl, BSTR bsPicFile, int
         loaded = m_pPicture->LoadFromFile(path.c_str());
     if (!loaded)
         return S_FALSE;
-    m_pPicture->SetDestRect(ToDevice(x, nOffX), ToDevice(y, nOffy), static_cast<int>(width * m_dScale),
+    m_pPicture->SetDestRect(ToDevice(x, nOffX), ToDevice(y, nOffy),
+                            static_cast<int>(width * m_dScale),
                             static_cast<int>(height * m_dScale));
     m_pPicture->Draw(m_hDC, TRUE, DDF_HALFTONE);
     return S_OK;

@@ -1,5 +1,6 @@
 #include "TypeInfoHolder.h"
 
+#include <atomic>
 #include <cctype>
 
 #include "platform/kernel/TextConvert.h"
@@ -16,12 +17,32 @@ std::string UpperUtf8(const WCHAR *name) {
 
 } // namespace
 
+namespace {
+// The module's holder, made on first use and deleted when the module unloads.
+std::atomic<TypeInfoHolder *> g_holder{nullptr};
+} // namespace
+
 TypeInfoHolder &TypeInfoHolder::Instance() {
-    static auto *holder = new TypeInfoHolder;
+    static TypeInfoHolder *holder = [] {
+        auto *made = new TypeInfoHolder;
+        g_holder = made;
+        return made;
+    }();
     return *holder;
 }
 
-TypeInfoHolder::TypeInfoHolder() { InitializeCriticalSection(&m_lock); }
+void TypeInfoHolder::Unload() {
+    delete g_holder.exchange(nullptr);
+}
+
+TypeInfoHolder::TypeInfoHolder() {
+    InitializeCriticalSection(&m_lock);
+}
+
+TypeInfoHolder::~TypeInfoHolder() {
+    Release();
+    DeleteCriticalSection(&m_lock);
+}
 
 HRESULT TypeInfoHolder::Load() {
     if (m_pInfo)

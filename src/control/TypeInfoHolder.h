@@ -20,11 +20,14 @@ public:
     // Invokes a member on an instance of the interface.
     HRESULT Invoke(void *instance, DISPID dispid, WORD wFlags, DISPPARAMS *params, VARIANT *result,
                    EXCEPINFO *exception, UINT *argError);
-    // Lets the type information go (the module is unloading).
+    // Lets the type information go.
     void Release();
+    // Deletes the module's holder, if one was made (the module is unloading).
+    static void Unload();
 
 private:
     TypeInfoHolder();
+    ~TypeInfoHolder();
     HRESULT Load(); // under m_lock
 
     CRITICAL_SECTION m_lock;

@@ -61,7 +61,8 @@ void StoreRows(Picture *picture, png_bytepp rows, int colourType) {
                 break;
             case PNG_COLOR_TYPE_RGB_ALPHA:
                 line[x] = (static_cast<DWORD>(row[x * 4 + 3]) << 24) |
-                          (static_cast<DWORD>(row[x * 4]) << 16) | (row[x * 4 + 1] << 8) | row[x * 4 + 2];
+                          (static_cast<DWORD>(row[x * 4]) << 16) | (row[x * 4 + 1] << 8) |
+                          row[x * 4 + 2];
                 break;
             default:
                 break;
@@ -72,7 +73,9 @@ void StoreRows(Picture *picture, png_bytepp rows, int colourType) {
 }
 
 // libpng's messages are not kept: an error ends the decode, a warning is let go.
-void SilentError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void SilentError(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
 void SilentWarning(png_structp, png_const_charp) {}
 
 int Decode(Picture *picture, DiskFile *file, MemorySource *memory) {
@@ -117,7 +120,9 @@ int PngDecoder(const char *path, Picture *picture, unsigned mode, const void *da
             return 0;
         memcpy(signature, data, kSignatureSize);
     } else {
-        if (!path || !file.Open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_ATTRIBUTE_NORMAL) ||
+        if (!path ||
+            !file.Open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       FILE_ATTRIBUTE_NORMAL) ||
             !file.Read(signature, kSignatureSize, TRUE, nullptr))
             return 0;
     }
@@ -132,12 +137,16 @@ int PngDecoder(const char *path, Picture *picture, unsigned mode, const void *da
     // libpng allocate gigabytes. The decoder succeeds with the picture
     // empty, as when Create fails after decoding.
     BYTE header[16] = {};
-    bool sized = inMemory ? size >= kSignatureSize + 16 && memcpy(header, memory.start + kSignatureSize, 16)
-                          : file.Read(header, 16, TRUE, nullptr);
+    bool sized =
+        inMemory ? size >= kSignatureSize + 16 && memcpy(header, memory.start + kSignatureSize, 16)
+                 : file.Read(header, 16, TRUE, nullptr);
     if (sized && memcmp(header + 4, "IHDR", 4) == 0) {
-        const long long width = (static_cast<long long>(header[8]) << 24) | (header[9] << 16) | (header[10] << 8) | header[11];
-        const long long height = (static_cast<long long>(header[12]) << 24) | (header[13] << 16) | (header[14] << 8) | header[15];
-        if (width * height > Picture::kMostPixels) {
+        // Two 32-bit sizes: their product fits an unsigned 64-bit value.
+        const unsigned long long width = (static_cast<unsigned long long>(header[8]) << 24) |
+                                         (header[9] << 16) | (header[10] << 8) | header[11];
+        const unsigned long long height = (static_cast<unsigned long long>(header[12]) << 24) |
+                                          (header[13] << 16) | (header[14] << 8) | header[15];
+        if (width * height > static_cast<unsigned long long>(Picture::kMostPixels)) {
             picture->Create(0, 0);
             return 1;
         }

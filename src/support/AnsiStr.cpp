@@ -193,16 +193,24 @@ DWORD AnsiStr::Reserve(DWORD n, bool discard) {
         return m_capacity;
     }
     if (m_capacity < n) {
-        auto *fresh = static_cast<char *>(calloc(n, 1));
-        if (!fresh)
-            return m_capacity;
         if (discard) {
+            auto *fresh = static_cast<char *>(calloc(n, 1));
+            if (!fresh)
+                return m_capacity;
+            free(m_data);
+            m_data = fresh;
             m_length = 0;
         } else {
-            memcpy(fresh, m_data, m_length);
+            // The whole old buffer is kept, not only the counted text: the
+            // HTTP client's binary reader writes bytes past the length.
+            // realloc moves a large block by remapping its pages instead of
+            // copying them.
+            auto *grown = static_cast<char *>(realloc(m_data, n));
+            if (!grown)
+                return m_capacity;
+            memset(grown + m_capacity, 0, n - m_capacity);
+            m_data = grown;
         }
-        free(m_data);
-        m_data = fresh;
         m_capacity = n;
         return m_capacity;
     }

@@ -117,7 +117,7 @@ json BridgeSocket::Next() {
     m_socket.read(buffer, ec);
     if (ec) {
         m_open = false;
-        return {{"closed", static_cast<int>(m_socket.reason().code)}};
+        return {{"closed", static_cast<int>(m_socket.reason().code)}, {"why", ec.message()}};
     }
     return json::parse(beast::buffers_to_string(buffer.data()), nullptr, false);
 }

@@ -230,7 +230,8 @@ TEST_F(BridgeGate, RefusesOversizedRequestsAndKeepsServing) {
     // A socket that sends too much is closed with 1009; the others go on.
     BridgeSocket greedy(Port(), Local()), modest(Port(), Local());
     greedy.SendText(json{{"op", "ping"}, {"pad", std::string(10000, 'x')}}.dump());
-    EXPECT_EQ(greedy.Next()["closed"], 1009);
+    json closed = greedy.Next();
+    EXPECT_EQ(closed["closed"], 1009) << closed;
     EXPECT_EQ(modest.Request({{"op", "ping"}}).count("error"), 0u);
     big["args"] = {"AB"};
     EXPECT_EQ(PostFrom(page, "/call", big).Json()["value"], "8283");

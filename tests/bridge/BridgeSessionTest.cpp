@@ -203,10 +203,10 @@ TEST_F(BridgeSession, AnswersHelpVersionAndOneBridgePerUser) {
     auto help = testing_support::Run({BRIDGE_PATH, "--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.output.find("--port N"), std::string::npos);
+    EXPECT_NE(help.output.find("protocol 1"), std::string::npos);
     auto version = testing_support::Run({BRIDGE_PATH, "--version"});
     EXPECT_EQ(version.exitCode, 0);
-    EXPECT_EQ(version.output.rfind("quillbay-bridge ", 0), 0u);
-    EXPECT_NE(version.output.find("(protocol 1)"), std::string::npos);
+    EXPECT_EQ(version.output.rfind("quillbay-bridge (quillbay) ", 0), 0u) << version.output;
     EXPECT_EQ(testing_support::Run({BRIDGE_PATH, "--port", "x"}).exitCode, 2);
     EXPECT_EQ(testing_support::Run({BRIDGE_PATH, "--frobnicate"}).exitCode, 2);
     Start();

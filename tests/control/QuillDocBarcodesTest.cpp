@@ -16,7 +16,8 @@ class Barcodes : public QuillDocFixture {
 protected:
     void SetUp() override {
         setenv("QUILLBAY_PRINTER", "Quillbay PDF", 1);
-        ASSERT_EQ(QuillDoc::Create(nullptr, IID_IQuillDoc, reinterpret_cast<void **>(&m_doc)), S_OK);
+        ASSERT_EQ(QuillDoc::Create(nullptr, IID_IQuillDoc, reinterpret_cast<void **>(&m_doc)),
+                  S_OK);
     }
     void TearDown() override { m_doc->Release(); }
 
@@ -68,9 +69,6 @@ std::vector<std::string> PdfTexts() {
     texts.push_back(chinese);
     return texts;
 }
-
-// The built-in printer's unprintable margin at 600 dpi, in dots.
-constexpr int kOffset = 99;
 
 } // namespace
 
@@ -143,11 +141,13 @@ TEST_F(Barcodes, PrintedSymbolsReadBackFromThePage) {
         const std::string listing = testing_support::Run({"/bin/ls", dir}).output;
         const std::string pdf = dir + "/" + listing.substr(0, listing.find('\n'));
         const int margin = 60;
-        const int x = kOffset + dest.left - margin, y = kOffset + dest.top - margin;
-        const int width = dest.right - dest.left + 2 * margin, height = dest.bottom - dest.top + 2 * margin;
-        testing_support::PdfPage area(pdf, 600, x, y, width, height);
+        const int x = dest.left - margin, y = dest.top - margin;
+        const int areaWidth = dest.right - dest.left + 2 * margin,
+                  areaHeight = dest.bottom - dest.top + 2 * margin;
+        testing_support::PdfPage area(pdf, 600, x, y, areaWidth, areaHeight);
         testing_support::RemoveTree(pdf);
-        return testing_support::ScanGrey(area.Region(0, 0, width - 1, height - 1), width, height, 1, 1);
+        return testing_support::ScanGrey(area.Region(0, 0, areaWidth - 1, areaHeight - 1),
+                                         areaWidth, areaHeight, 1, 1);
     };
     EXPECT_EQ(printed(1, "6901234567892", 50, 0), "6901234567892");
     EXPECT_EQ(printed(3, "2026120812345", 80, 25), "2026120812345");
@@ -162,7 +162,9 @@ TEST_F(Barcodes, PrintedSymbolsReadBackFromThePage) {
     m_doc->SetPrinter(Arg(u"1"), &n);
     // Both sizes 0: a W x r symbol becomes W x r millimetres.
     EXPECT_EQ(m_doc->PrintBarCode(2, Arg(u"ABC"), 0, 0, 0, 0, 0, 0), S_OK);
-    EXPECT_EQ(Shown()->DestRect().right - Shown()->DestRect().left, static_cast<int>(86 * 600 * 0.03937007874015748));
-    EXPECT_EQ(Shown()->DestRect().bottom - Shown()->DestRect().top, static_cast<int>(11 * 600 * 0.03937007874015748));
+    EXPECT_EQ(Shown()->DestRect().right - Shown()->DestRect().left,
+              static_cast<int>(86 * 600 * 0.03937007874015748));
+    EXPECT_EQ(Shown()->DestRect().bottom - Shown()->DestRect().top,
+              static_cast<int>(11 * 600 * 0.03937007874015748));
     testing_support::RemoveTree(dir);
 }

@@ -3,6 +3,7 @@
 
 #include "QuillDoc.h"
 #include "QuillDocFixture.h"
+#include "testing/PdfContent.h"
 #include "testing/PdfPage.h"
 #include "testing/TestSupport.h"
 
@@ -15,7 +16,8 @@ protected:
         m_dir = testing_support::MakeTempDir("prints-");
         setenv("QUILLBAY_PRINT_DIR", m_dir.c_str(), 1);
         // Made directly, so the session's state can be looked at too.
-        ASSERT_EQ(QuillDoc::Create(nullptr, IID_IQuillDoc, reinterpret_cast<void **>(&m_doc)), S_OK);
+        ASSERT_EQ(QuillDoc::Create(nullptr, IID_IQuillDoc, reinterpret_cast<void **>(&m_doc)),
+                  S_OK);
     }
     void TearDown() override {
         if (m_doc)
@@ -52,9 +54,6 @@ protected:
     IQuillDoc *m_doc = nullptr;
     std::string m_dir;
 };
-
-// The built-in printer's unprintable margin at 600 dpi, in dots.
-constexpr int kOffset = 99;
 
 } // namespace
 
@@ -122,15 +121,18 @@ TEST_F(Printing, TheSampleLayoutLandsOnTheRightDots) {
     ASSERT_TRUE(page.Ok());
     const int lineEnd = static_cast<int>(100 * Object()->Scale()); // 2362
     int left, top, right, bottom;
-    ASSERT_TRUE(page.DarkBox(0, 0, page.Width() - 1, kOffset + 10, left, top, right, bottom));
-    EXPECT_EQ(left, kOffset + 0);
-    EXPECT_EQ(right, kOffset + lineEnd - 1);
-    EXPECT_EQ(bottom - top + 1, 3);
+    ASSERT_TRUE(page.DarkBox(0, 0, page.Width() - 1, 10, left, top, right, bottom));
+    EXPECT_EQ(left, 0);
+    EXPECT_EQ(right, lineEnd - 1);
+    // The pen covers a dot above y 0 too, which is off the paper: two rows show.
+    EXPECT_EQ(top, 0);
+    EXPECT_EQ(bottom, 1);
     // Text at (10 + 5) mm starts at device x 354.
-    const int textTop = kOffset + static_cast<int>(20 * Object()->Scale());
-    ASSERT_TRUE(page.DarkBox(0, textTop, page.Width() - 1, textTop + 120, left, top, right, bottom));
-    EXPECT_GE(left, kOffset + 354);
-    EXPECT_LE(left, kOffset + 354 + 20); // the glyph's own side bearing
+    const int textTop = static_cast<int>(20 * Object()->Scale());
+    ASSERT_TRUE(
+        page.DarkBox(0, textTop, page.Width() - 1, textTop + 120, left, top, right, bottom));
+    EXPECT_GE(left, 354);
+    EXPECT_LE(left, 354 + 20); // the glyph's own side bearing
     EXPECT_GE(top, textTop);
     std::string text = testing_support::PdfText(pdf);
     EXPECT_NE(text.find("中文 Text"), std::string::npos) << text;
@@ -202,4 +204,72 @@ TEST_F(Printing, EqualLinesShareOnePen) {
     ASSERT_EQ(GetObjectA(Object()->Pen(), sizeof pen, &pen), static_cast<int>(sizeof pen));
     EXPECT_EQ(pen.lopnColor, 255u);
     EXPECT_EQ(pen.lopnWidth.x, 2);
+}
+
+namespace {
+
+// A 16 x 16 black bitmap file (24 bits, bottom-up).
+std::string BlackBitmap(const std::string &dir) {
+    std::string bmp = "BM" + std::string(12, '\0');
+    bmp[10] = 54;
+    const unsigned char info[40] = {40, 0, 0, 0, 16, 0, 0, 0, 16, 0, 0, 0, 1, 0, 24, 0};
+    bmp += std::string(reinterpret_cast<const char *>(info), 40) + std::string(16 * 16 * 3, '\0');
+    testing_support::WriteFile(dir + "/black.bmp", bmp);
+    return dir + "/black.bmp";
+}
+
+// Millimetres from the paper's edge in points, and one printer dot.
+constexpr double Points(double mm) {
+    return mm * 72 / 25.4;
+}
+constexpr double kDot = 72.0 / 600;
+
+} // namespace
+
+TEST_F(Printing, EverythingLandsAtItsMillimetresFromThePapersCorner) {
+    const std::string picture = BlackBitmap(m_dir);
+    m_doc->SetPaperSize(2100, 2970);
+    SetPrinter(u"1");
+    m_doc->DrawLine(10, 30, 60, 30, 0, 0, 3, 0);
+    m_doc->PrintText(20, 40, Arg(u"Mark"), 0, 0, 12);
+    ASSERT_EQ(m_doc->PrintLogo(Arg(u""), Arg(Wide(picture)), 10, 10, 0, 0, 0, 0), S_OK);
+    SetPrinter(u"0");
+    std::string pdf;
+    for (const std::string &file : Printed())
+        pdf = file;
+    ASSERT_FALSE(pdf.empty());
+
+    // The drawing itself: the line's rectangle, the text's origin, the picture.
+    testing_support::PdfContent content(pdf);
+    ASSERT_TRUE(content.Ok());
+    ASSERT_EQ(content.Rectangles().size(), 1u);
+    const testing_support::PdfBox line = content.Rectangles()[0];
+    EXPECT_NEAR(line.left, Points(10), kDot);
+    EXPECT_NEAR(line.left + line.width, Points(60), kDot);
+    EXPECT_NEAR(line.top + line.height / 2, Points(30), kDot);
+    ASSERT_EQ(content.Texts().size(), 1u);
+    EXPECT_NEAR(content.Texts()[0].x, Points(20), kDot);
+    ASSERT_EQ(content.Images().size(), 1u);
+    EXPECT_NEAR(content.Images()[0].left, Points(10), kDot);
+    EXPECT_NEAR(content.Images()[0].top, Points(10), kDot);
+    EXPECT_NEAR(content.Images()[0].width, 16 * kDot, 0.01);
+
+    // The same on the page rasterised at the printer's resolution: the
+    // picture's top-left corner is dot (236, 236).
+    testing_support::PdfPage page(pdf, 600);
+    ASSERT_TRUE(page.Ok());
+    int left, top, right, bottom;
+    ASSERT_TRUE(page.DarkBox(0, 0, 1000, 400, left, top, right, bottom));
+    EXPECT_EQ(left, 236);
+    EXPECT_EQ(top, 236);
+    EXPECT_NEAR(right, 236 + 15, 1); // the far edges as the rasteriser rounds them
+    EXPECT_NEAR(bottom, 236 + 15, 1);
+    ASSERT_TRUE(page.DarkBox(0, 600, 2000, 800, left, top, right, bottom));
+    EXPECT_EQ(left, 236);       // 10 mm
+    EXPECT_EQ(right, 1417 - 1); // 60 mm, the end point not painted
+    EXPECT_EQ(top, 708 - 1);    // 30 mm, 3 dots from one before
+    EXPECT_EQ(bottom, 708 + 1);
+    ASSERT_TRUE(page.DarkBox(0, 900, 2000, 1100, left, top, right, bottom));
+    EXPECT_NEAR(left, 472, 12); // 20 mm, less the glyph's side bearing
+    EXPECT_GE(top, 944);        // 40 mm: the top of the text's cell
 }

@@ -236,15 +236,6 @@ TEST_F(QuillDocObject, DispatchGoesThroughTheTypeLibrary) {
     doc->Release();
 }
 
-TEST_F(QuillDocObject, MethodsOfLaterPartsAreNotImplementedYet) {
-    IQuillDoc *doc = CreateDoc();
-    int n = 0xdead;
-    EXPECT_EQ(doc->DBCommand(0, nullptr, nullptr, &n), E_NOTIMPL);
-    EXPECT_EQ(n, 0xdead);
-    EXPECT_EQ(doc->HttpConnect(nullptr, &n), E_NOTIMPL);
-    doc->Release();
-}
-
 TEST_F(QuillDocObject, TheModuleCarriesItsStringsAndTypeLibrary) {
     char text[64];
     EXPECT_EQ(LoadStringA(s_module, 100, text, sizeof text), 8);

@@ -3,6 +3,7 @@
 // picture is drawn once, so a decode's result is used as a caller would.
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <unistd.h>
 
@@ -14,7 +15,11 @@
 namespace {
 
 std::string TempFile() {
-    static std::string path = "/tmp/quillbay-fuzz-" + std::to_string(getpid()) + ".bin";
+    static std::string path = [] {
+        const char *dir = getenv("TMPDIR");
+        return std::string(dir && *dir ? dir : "/tmp") + "/quillbay-fuzz-" +
+               std::to_string(getpid()) + ".bin";
+    }();
     return path;
 }
 

@@ -10,8 +10,6 @@
 
 namespace image_testing {
 
-std::string Corpus(const std::string &relative) { return std::string(CORPORA_DIR) + "/" + relative; }
-
 std::vector<std::string> GifSuiteTests() {
     std::ifstream list(Corpus("pygif-test-suite/TESTS"));
     std::vector<std::string> names;
@@ -57,7 +55,8 @@ void RegisterSystemDecoders() {
     RegisterDecoder("jpeg", JpegDecoder);
 }
 
-std::string MakeGif(int width, int height, const std::string &blocks, int background, bool globalTable) {
+std::string MakeGif(int width, int height, const std::string &blocks, int background,
+                    bool globalTable) {
     std::string gif = "GIF89a";
     gif += static_cast<char>(width & 0xFF);
     gif += static_cast<char>(width >> 8);
@@ -71,7 +70,8 @@ std::string MakeGif(int width, int height, const std::string &blocks, int backgr
     return gif + blocks + "\x3B";
 }
 
-std::string ImageBlock(int left, int top, int width, int height, const std::string &lzw, bool interlaced) {
+std::string ImageBlock(int left, int top, int width, int height, const std::string &lzw,
+                       bool interlaced) {
     std::string block = "\x2C";
     for (int v : {left, top, width, height}) {
         block += static_cast<char>(v & 0xFF);

@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "images/Picture.h"
+#include "testing/TestSupport.h"
 
 namespace image_testing {
 
-// The folder of the public image suites.
-std::string Corpus(const std::string &relative);
+using testing_support::Corpus;
 
 // The names the GIF suite's TESTS file lists, comments and blank lines left out.
 std::vector<std::string> GifSuiteTests();

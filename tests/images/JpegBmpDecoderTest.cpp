@@ -14,7 +14,8 @@ using namespace image_testing;
 namespace {
 
 // Writes a JPEG of the given colour space with libjpeg: grey, RGB or CMYK.
-void WriteJpeg(const std::string &path, J_COLOR_SPACE space, int components, int width, int height) {
+void WriteJpeg(const std::string &path, J_COLOR_SPACE space, int components, int width,
+               int height) {
     jpeg_compress_struct info;
     jpeg_error_mgr errors;
     info.err = jpeg_std_error(&errors);
@@ -41,7 +42,8 @@ void WriteJpeg(const std::string &path, J_COLOR_SPACE space, int components, int
 }
 
 // Decodes with libjpeg directly: the reference.
-std::vector<unsigned char> Reference(const std::string &path, int &components, int &width, int &height) {
+std::vector<unsigned char> Reference(const std::string &path, int &components, int &width,
+                                     int &height) {
     jpeg_decompress_struct info;
     jpeg_error_mgr errors;
     info.err = jpeg_std_error(&errors);
@@ -55,7 +57,8 @@ std::vector<unsigned char> Reference(const std::string &path, int &components, i
     components = info.output_components;
     std::vector<unsigned char> pixels(static_cast<size_t>(width * height * components));
     while (info.output_scanline < info.output_height) {
-        JSAMPROW row = &pixels[static_cast<size_t>(info.output_scanline) * static_cast<size_t>(width * components)];
+        JSAMPROW row = &pixels[static_cast<size_t>(info.output_scanline) *
+                               static_cast<size_t>(width * components)];
         jpeg_read_scanlines(&info, &row, 1);
     }
     jpeg_finish_decompress(&info);
@@ -72,11 +75,12 @@ int LoadJpeg(Picture &picture, const std::string &path) {
 } // namespace
 
 TEST(JpegDecoder, ColourAndGreyMatchLibjpegPixelForPixel) {
+    SKIP_WITHOUT_CORPUS("libjpeg-turbo-2.1.5-testimages");
     std::string dir = testing_support::MakeTempDir("jpeg-");
     WriteJpeg(dir + "/grey.jpg", JCS_GRAYSCALE, 1, 37, 23);
-    for (const std::string &path : {Corpus("libjpeg-turbo-2.1.5-testimages/testorig.jpg"),
-                                     Corpus("libjpeg-turbo-2.1.5-testimages/testimgint.jpg"),
-                                     dir + "/grey.jpg"}) {
+    for (const std::string &path :
+         {Corpus("libjpeg-turbo-2.1.5-testimages/testorig.jpg"),
+          Corpus("libjpeg-turbo-2.1.5-testimages/testimgint.jpg"), dir + "/grey.jpg"}) {
         int components = 0, width = 0, height = 0;
         std::vector<unsigned char> expected = Reference(path, components, width, height);
         Picture picture;
@@ -86,9 +90,11 @@ TEST(JpegDecoder, ColourAndGreyMatchLibjpegPixelForPixel) {
         int mismatches = 0;
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
-                const unsigned char *e = &expected[static_cast<size_t>((y * width + x) * components)];
-                const DWORD want = components == 1 ? e[0] * 0x010101u
-                                                   : (static_cast<DWORD>(e[0]) << 16) | (e[1] << 8) | e[2];
+                const unsigned char *e =
+                    &expected[static_cast<size_t>((y * width + x) * components)];
+                const DWORD want = components == 1
+                                       ? e[0] * 0x010101u
+                                       : (static_cast<DWORD>(e[0]) << 16) | (e[1] << 8) | e[2];
                 mismatches += RgbAt(picture, x, y) != want;
             }
         }
@@ -107,13 +113,16 @@ TEST(JpegDecoder, CmykBecomesRgb) {
 }
 
 TEST(JpegDecoder, OtherFilesFailCleanlyOrLoad) {
+    SKIP_WITHOUT_CORPUS("libjpeg-turbo-2.1.5-testimages");
     Picture picture;
     // 12-bit samples: this libjpeg reads 8-bit ones only.
     EXPECT_FALSE(LoadJpeg(picture, Corpus("libjpeg-turbo-2.1.5-testimages/testorig12.jpg")));
-    LoadJpeg(picture, Corpus("libjpeg-turbo-2.1.5-testimages/testimgari.jpg")); // either way, cleanly
+    LoadJpeg(picture,
+             Corpus("libjpeg-turbo-2.1.5-testimages/testimgari.jpg")); // either way, cleanly
     EXPECT_FALSE(LoadJpeg(picture, Corpus("pngsuite-full/png/basn2c08.png")));
     EXPECT_FALSE(LoadJpeg(picture, "/nonexistent.jpg"));
-    const std::string jpeg = testing_support::ReadFile(Corpus("libjpeg-turbo-2.1.5-testimages/testorig.jpg"));
+    const std::string jpeg =
+        testing_support::ReadFile(Corpus("libjpeg-turbo-2.1.5-testimages/testorig.jpg"));
     EXPECT_EQ(JpegDecoder(nullptr, &picture, DecoderMode::kLoadMemory, jpeg.data(),
                           static_cast<unsigned>(jpeg.size())),
               0); // no memory source
@@ -123,14 +132,17 @@ TEST(JpegDecoder, OtherFilesFailCleanlyOrLoad) {
 }
 
 TEST(BmpDecoder, SuiteBitmapsMatchTheirPngs) {
+    SKIP_WITHOUT_CORPUS("pngsuite-full");
     int compared = 0;
     for (const char *name : {"basn2c08", "basn3p08", "basn0g08", "basn3p04", "basn3p01", "basn6a08",
                              "basi2c08", "basn0g01"}) {
         const std::string bmp = Corpus(std::string("pngsuite-full/bmp/") + name + ".bmp");
         Picture picture;
-        ASSERT_EQ(BmpDecoder(bmp.c_str(), &picture, DecoderMode::kProbeFile, nullptr, 0), 1) << name;
+        ASSERT_EQ(BmpDecoder(bmp.c_str(), &picture, DecoderMode::kProbeFile, nullptr, 0), 1)
+            << name;
         ASSERT_EQ(BmpDecoder(bmp.c_str(), &picture, DecoderMode::kLoadFile, nullptr, 0), 1) << name;
-        std::vector<int> rgba = JsonNumbers(testing_support::ReadFile(Corpus(std::string("pngsuite-full/json/") + name + ".json")));
+        std::vector<int> rgba = JsonNumbers(
+            testing_support::ReadFile(Corpus(std::string("pngsuite-full/json/") + name + ".json")));
         ASSERT_EQ(rgba.size(), static_cast<size_t>(picture.Width() * picture.Height() * 4)) << name;
         int mismatches = 0;
         for (int y = 0; y < picture.Height(); ++y) {
@@ -159,13 +171,15 @@ TEST(BmpDecoder, TopDownBitmapsUseTheirAbsoluteHeight) {
     std::string dir = testing_support::MakeTempDir("bmp-");
     testing_support::WriteFile(dir + "/t.bmp", bmp);
     Picture picture;
-    ASSERT_EQ(BmpDecoder((dir + "/t.bmp").c_str(), &picture, DecoderMode::kLoadFile, nullptr, 0), 1);
+    ASSERT_EQ(BmpDecoder((dir + "/t.bmp").c_str(), &picture, DecoderMode::kLoadFile, nullptr, 0),
+              1);
     EXPECT_EQ(picture.Height(), 2);
     EXPECT_EQ(RgbAt(picture, 0, 0), 0xFF0000u);
     EXPECT_EQ(RgbAt(picture, 1, 0), 0x0000FFu);
     EXPECT_EQ(RgbAt(picture, 0, 1), 0x00FF00u);
     EXPECT_EQ(RgbAt(picture, 1, 1), 0xFFFFFFu);
     testing_support::WriteFile(dir + "/rle.bmp", std::string(bmp).replace(14 + 16, 1, "\x01"));
-    EXPECT_EQ(BmpDecoder((dir + "/rle.bmp").c_str(), &picture, DecoderMode::kLoadFile, nullptr, 0), 0);
+    EXPECT_EQ(BmpDecoder((dir + "/rle.bmp").c_str(), &picture, DecoderMode::kLoadFile, nullptr, 0),
+              0);
     testing_support::RemoveTree(dir);
 }

@@ -92,7 +92,7 @@ TEST(Picture, DrawsOntoARasterContext) {
 TEST(Picture, LoadingAskTheDecodersByContent) {
     RegisterSystemDecoders();
     Picture picture;
-    EXPECT_TRUE(picture.LoadFromFile(Corpus("pngsuite-full/png/basn2c08.png").c_str()));
+    EXPECT_TRUE(picture.LoadFromFile(testing_support::Fixture("pictures/basn2c08.png").c_str()));
     EXPECT_NE(picture.Decoder(), nullptr);
     EXPECT_FALSE(picture.LoadFromFile("/nonexistent"));
     EXPECT_FALSE(picture.LoadFromBitmap(nullptr));

@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -12,18 +11,7 @@ using namespace image_testing;
 
 namespace {
 
-std::vector<std::string> Files(const std::string &dir, const std::string &suffix) {
-    std::vector<std::string> names;
-    if (DIR *d = opendir(dir.c_str())) {
-        while (dirent *e = readdir(d)) {
-            std::string name = e->d_name;
-            if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
-                names.push_back(name);
-        }
-        closedir(d);
-    }
-    return names;
-}
+using testing_support::ListFiles;
 
 int LoadPng(Picture &picture, const std::string &path) {
     return PngDecoder(path.c_str(), &picture, DecoderMode::kLoadFile, nullptr, 0);
@@ -32,14 +20,16 @@ int LoadPng(Picture &picture, const std::string &path) {
 } // namespace
 
 TEST(PngSuite, ValidImagesDecodeToTheExpectedPixels) {
+    SKIP_WITHOUT_CORPUS("pngsuite-full");
     int compared = 0;
-    for (const std::string &name : Files(Corpus("pngsuite-full/png"), ".png")) {
+    for (const std::string &name : ListFiles(Corpus("pngsuite-full/png"), ".png")) {
         if (name[0] == 'x')
             continue; // the corrupt ones: next test
         const std::string base = name.substr(0, name.size() - 4);
         Picture picture;
         ASSERT_EQ(LoadPng(picture, Corpus("pngsuite-full/png/" + name)), 1) << name;
-        std::string json = testing_support::ReadFile(Corpus("pngsuite-full/json/" + base + "_to8.json"));
+        std::string json =
+            testing_support::ReadFile(Corpus("pngsuite-full/json/" + base + "_to8.json"));
         bool sixteen = !json.empty();
         if (!sixteen)
             json = testing_support::ReadFile(Corpus("pngsuite-full/json/" + base + ".json"));
@@ -56,7 +46,8 @@ TEST(PngSuite, ValidImagesDecodeToTheExpectedPixels) {
             for (int x = 0; x < picture.Width(); ++x) {
                 const int *e = &rgba[static_cast<size_t>((y * picture.Width() + x) * 4)];
                 const DWORD rgb = RgbAt(picture, x, y);
-                const int got[3] = {static_cast<int>(rgb >> 16), static_cast<int>((rgb >> 8) & 0xFF),
+                const int got[3] = {static_cast<int>(rgb >> 16),
+                                    static_cast<int>((rgb >> 8) & 0xFF),
                                     static_cast<int>(rgb & 0xFF)};
                 for (int c = 0; c < 3; ++c)
                     worst = std::max(worst, std::abs(got[c] - e[c]));
@@ -74,8 +65,10 @@ TEST(PngSuite, ValidImagesDecodeToTheExpectedPixels) {
 }
 
 TEST(PngSuite, CorruptImagesFailCleanly) {
+    SKIP_WITHOUT_CORPUS("pngsuite-full");
+    SKIP_WITHOUT_CORPUS("libpng-1.6.39-crashers");
     int refused = 0;
-    for (const std::string &name : Files(Corpus("pngsuite-full/png"), ".png")) {
+    for (const std::string &name : ListFiles(Corpus("pngsuite-full/png"), ".png")) {
         if (name[0] != 'x')
             continue;
         Picture picture;
@@ -83,14 +76,14 @@ TEST(PngSuite, CorruptImagesFailCleanly) {
         ++refused;
     }
     EXPECT_GE(refused, 14);
-    for (const std::string &name : Files(Corpus("libpng-1.6.39-crashers"), ".png")) {
+    for (const std::string &name : ListFiles(Corpus("libpng-1.6.39-crashers"), ".png")) {
         Picture picture;
         LoadPng(picture, Corpus("libpng-1.6.39-crashers/" + name)); // any result, no crash
     }
 }
 
 TEST(PngDecoder, MemoryThatEndsEarlyFailsWithReadError) {
-    std::string png = testing_support::ReadFile(Corpus("pngsuite-full/png/basn2c08.png"));
+    std::string png = testing_support::ReadFile(testing_support::Fixture("pictures/basn2c08.png"));
     Picture picture;
     EXPECT_EQ(PngDecoder(nullptr, &picture, DecoderMode::kProbeMemory, png.data(), 8), 1);
     EXPECT_EQ(PngDecoder(nullptr, &picture, DecoderMode::kLoadMemory, png.data(),
@@ -103,6 +96,7 @@ TEST(PngDecoder, MemoryThatEndsEarlyFailsWithReadError) {
 }
 
 TEST(PngDecoder, PaletteWithTransparencyAndLowDepthGrey) {
+    SKIP_WITHOUT_CORPUS("pngsuite-full");
     Picture picture;
     ASSERT_EQ(LoadPng(picture, Corpus("pngsuite-full/png/tbbn3p08.png")), 1); // palette + tRNS
     bool someTransparent = false;
@@ -113,4 +107,19 @@ TEST(PngDecoder, PaletteWithTransparencyAndLowDepthGrey) {
     const DWORD p = RgbAt(picture, 0, 0);
     EXPECT_EQ(p & 0xFF, (p >> 8) & 0xFF);
     EXPECT_EQ(p & 0xFF, p >> 16);
+}
+
+TEST(PngDecoder, AHeaderOfFourBillionSquaredIsRefusedWithoutOverflow) {
+    // Width and height 0xFFFFFFFF: refused from the header (an empty
+    // picture), their product computed without overflowing.
+    const std::string png("\x89PNG\r\n\x1a\n\x00\x00\x00\x0dIHDR\xff\xff\xff\xff\xff\xff\xff\xff"
+                          "\xff\xff\x00\x00\x00w\xa3\xc0\x01\x82\xb1\xf9^\x0f@\xcfK\xfe"
+                          "\x00\x00\x00IEND\xae\x42`\xf3\x82",
+                          54);
+    const std::string dir = testing_support::MakeTempDir("png-");
+    testing_support::WriteFile(dir + "/huge.png", png);
+    Picture picture;
+    EXPECT_EQ(LoadPng(picture, dir + "/huge.png"), 1);
+    EXPECT_EQ(picture.Pixels() ? picture.Width() * picture.Height() : 0, 0);
+    testing_support::RemoveTree(dir);
 }

@@ -1,13 +1,14 @@
 #include "testing/PrivateCups.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/print/Printers.h"
 #include "testing/TestSupport.h"
 
 namespace testing_support {
@@ -34,21 +35,29 @@ bool WaitForPath(const std::string &path, int milliseconds) {
     return false;
 }
 
-// Filters run as another user: every folder on the way must be open to it.
-void OpenChain(const std::string &path) {
-    for (size_t i = 1; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '/')
-            chmod(path.substr(0, i).c_str(), 0755);
+// cupsd loads a new queue's capabilities after lpadmin returns: waits until
+// the queue answers with its media, as a queue a user prints to does.
+bool WaitForMedia(const std::string &queue) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        platform::print::PrinterInfo printer;
+        if (platform::print::FindPrinter(queue, printer)) {
+            platform::print::CupsDetails(printer, 2100, 2970);
+            if (!printer.media.empty())
+                return true;
+        }
+        usleep(50000);
     }
+    return false;
 }
 
 } // namespace
 
 PrivateCups::PrivateCups() {
     m_root = MakeTempDir("cups-");
-    for (const char *dir : {"/etc", "/spool", "/tmp", "/cache", "/state", "/log", "/ipp"})
+    for (const char *dir : {"/etc", "/spool", "/tmp", "/cache", "/state", "/log"})
         mkdir((m_root + dir).c_str(), 0755);
-    OpenChain(m_root + "/ipp");
+    // Filters run as another user: every folder on the way must be open to it.
+    OpenChain(m_root + "/etc");
     const std::string bus = "unix:path=" + m_root + "/bus";
     setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.c_str(), 1);
     m_dbus = Spawn({"/usr/bin/dbus-daemon", "--session", "--nofork", "--address=" + bus}, nullptr);
@@ -56,11 +65,6 @@ PrivateCups::PrivateCups() {
         m_why = "dbus-daemon did not start";
         return;
     }
-    const std::string printerPort = std::to_string(FreePort());
-    m_printer = Spawn({"/usr/sbin/ippeveprinter", "-p", printerPort, "-n", "localhost", "-r", "off",
-                       "-k", "-d", m_root + "/ipp", "-c", "/bin/true", "-f", "application/pdf",
-                       "Test Printer"},
-                      nullptr);
     m_socket = m_root + "/cups.sock";
     WriteFile(m_root + "/etc/cupsd.conf",
               "LogLevel warn\nListen 127.0.0.1:" + std::to_string(FreePort()) + "\nListen " +
@@ -82,21 +86,54 @@ PrivateCups::PrivateCups() {
         return;
     }
     setenv("CUPS_SERVER", m_socket.c_str(), 1);
+    if (AddPrinter(m_queue, ""))
+        Run({"/usr/sbin/lpadmin", "-d", m_queue});
+}
+
+bool PrivateCups::AddPrinter(const std::string &queue, const std::string &attributes) {
+    const std::string spool = m_root + "/ipp-" + queue;
+    mkdir(spool.c_str(), 0755);
+    const std::string port = std::to_string(FreePort());
+    std::vector<std::string> argv = {"/usr/sbin/ippeveprinter",
+                                     "-p",
+                                     port,
+                                     "-n",
+                                     "localhost",
+                                     "-r",
+                                     "off",
+                                     "-k",
+                                     "-d",
+                                     spool,
+                                     "-c",
+                                     "/bin/true"};
+    if (attributes.empty()) {
+        argv.insert(argv.end(), {"-f", "application/pdf"});
+    } else { // the file names the document formats too
+        WriteFile(m_root + "/etc/" + queue + ".conf", attributes);
+        argv.insert(argv.end(), {"-a", m_root + "/etc/" + queue + ".conf"});
+    }
+    argv.push_back(queue + " printer");
+    m_printers.push_back(Spawn(argv, nullptr));
     // The printer answers once it listens; lpadmin asks it for its attributes.
     for (int attempt = 0; attempt < 50; ++attempt) {
-        auto added = Run({"/usr/sbin/lpadmin", "-p", m_queue, "-E", "-v",
-                          "ipp://localhost:" + printerPort + "/ipp/print", "-m", "everywhere"});
-        if (added.exitCode == 0) {
-            Run({"/usr/sbin/lpadmin", "-d", m_queue});
-            return;
-        }
+        auto added = Run({"/usr/sbin/lpadmin", "-p", queue, "-E", "-v",
+                          "ipp://localhost:" + port + "/ipp/print", "-m", "everywhere"});
+        // lpadmin may answer success before the printer told it its sizes:
+        // then the queue has no PPD yet, and asking again makes it.
+        if (added.exitCode == 0 &&
+            access((m_root + "/etc/ppd/" + queue + ".ppd").c_str(), R_OK) == 0)
+            return WaitForMedia(queue) || (m_why = "the queue " + queue + " has no media", false);
         usleep(100000);
     }
-    m_why = "lpadmin could not add the queue";
+    m_why = "lpadmin could not add the queue " + queue;
+    return false;
 }
 
 PrivateCups::~PrivateCups() {
-    for (int pid : {m_cupsd, m_printer, m_dbus}) {
+    std::vector<int> pids = {m_cupsd};
+    pids.insert(pids.end(), m_printers.begin(), m_printers.end());
+    pids.push_back(m_dbus);
+    for (int pid : pids) {
         if (pid > 0) {
             kill(pid, SIGTERM);
             Wait(pid);
@@ -112,22 +149,31 @@ bool PrivateCups::Ready(std::string &why) const {
     return m_why.empty();
 }
 
-std::string PrivateCups::WaitForDocument(int seconds) const {
+std::vector<std::string> PrivateCups::Documents(const std::string &queue) const {
+    std::vector<std::string> documents;
+    for (const std::string &name : ListFiles(m_root + "/ipp-" + queue, ".pdf"))
+        documents.push_back(m_root + "/ipp-" + queue + "/" + name);
+    // Named "<job>-<title>.pdf": in the order the printer received them.
+    std::sort(documents.begin(), documents.end(), [](const std::string &a, const std::string &b) {
+        return atoi(a.c_str() + a.rfind('/') + 1) < atoi(b.c_str() + b.rfind('/') + 1);
+    });
+    return documents;
+}
+
+std::vector<std::string> PrivateCups::WaitForDocuments(const std::string &queue, size_t count,
+                                                       int seconds) const {
     for (int waited = 0; waited < seconds * 10; ++waited) {
-        if (DIR *dir = opendir((m_root + "/ipp").c_str())) {
-            std::string found;
-            while (dirent *entry = readdir(dir)) {
-                std::string name = entry->d_name;
-                if (name.size() > 4 && name.compare(name.size() - 4, 4, ".pdf") == 0)
-                    found = m_root + "/ipp/" + name;
-            }
-            closedir(dir);
-            if (!found.empty())
-                return found;
-        }
+        std::vector<std::string> documents = Documents(queue);
+        if (documents.size() >= count)
+            return documents;
         usleep(100000);
     }
-    return "";
+    return Documents(queue);
+}
+
+std::string PrivateCups::WaitForDocument(int seconds) const {
+    std::vector<std::string> documents = WaitForDocuments(m_queue, 1, seconds);
+    return documents.empty() ? "" : documents.back();
 }
 
 } // namespace testing_support

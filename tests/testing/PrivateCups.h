@@ -1,10 +1,11 @@
-// A private CUPS for tests: its own D-Bus, a driverless IPP printer that
-// keeps every job's document, and a cupsd with a queue for it made the
-// default, all on loopback and in a folder of their own. Stopped on
-// destruction.
+// A private CUPS for tests: its own D-Bus, driverless IPP printers that
+// keep every job's document, and a cupsd with a queue for each (the first,
+// "testq", made the default), all on loopback and in a folder of their own.
+// Stopped on destruction.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -20,12 +21,22 @@ public:
     // The socket to set CUPS_SERVER to.
     const std::string &Server() const { return m_socket; }
     const std::string &QueueName() const { return m_queue; }
-    // Waits for the printer to hold a job's document; its path or "".
+    // Waits for the default printer to hold a job's document; its path or "".
     std::string WaitForDocument(int seconds) const;
+
+    // Another driverless printer and its queue; attributes, when given, is
+    // an ippeveprinter attributes file (media, sizes, document formats).
+    bool AddPrinter(const std::string &queue, const std::string &attributes);
+    // The documents a queue's printer received, oldest first; waiting until
+    // there are count of them, for at most the seconds given.
+    std::vector<std::string> Documents(const std::string &queue) const;
+    std::vector<std::string> WaitForDocuments(const std::string &queue, size_t count,
+                                              int seconds) const;
 
 private:
     std::string m_root, m_socket, m_queue = "testq", m_why;
-    int m_dbus = -1, m_printer = -1, m_cupsd = -1;
+    int m_dbus = -1, m_cupsd = -1;
+    std::vector<int> m_printers;
 };
 
 } // namespace testing_support

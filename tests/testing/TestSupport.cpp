@@ -1,9 +1,12 @@
 #include "testing/TestSupport.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <dirent.h>
 #include <fstream>
 #include <sstream>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,6 +30,13 @@ std::string MakeTempDir(const std::string &prefix) {
 void RemoveTree(const std::string &path) {
     if (path.size() > 5)
         Run({"/bin/sh", "-c", "chmod -R u+w '" + path + "' 2>/dev/null; rm -rf '" + path + "'"});
+}
+
+void OpenChain(const std::string &path) {
+    for (size_t i = 1; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '/')
+            chmod(path.substr(0, i).c_str(), 0755);
+    }
 }
 
 void WriteFile(const std::string &path, const std::string &bytes) {
@@ -87,8 +97,39 @@ ProcessResult Run(const std::vector<std::string> &argv) {
     return {Wait(pid), output};
 }
 
-std::string Ansi(const std::string &utf8) { return platform::Utf8ToAnsi(utf8); }
+std::vector<std::string> ListFiles(const std::string &dir, const std::string &suffix) {
+    std::vector<std::string> names;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent *e = readdir(d)) {
+            const std::string name = e->d_name;
+            if (name.size() > suffix.size() &&
+                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+                names.push_back(name);
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
-std::string Utf8(const std::string &ansi) { return platform::AnsiToUtf8(ansi.c_str()); }
+std::string Corpus(const std::string &relative) {
+    return std::string(CORPORA_DIR) + "/" + relative;
+}
+
+bool HaveCorpus(const std::string &folder) {
+    return access(Corpus(folder).c_str(), R_OK) == 0;
+}
+
+std::string Fixture(const std::string &relative) {
+    return std::string(FIXTURES_DIR) + "/" + relative;
+}
+
+std::string Ansi(const std::string &utf8) {
+    return platform::Utf8ToAnsi(utf8);
+}
+
+std::string Utf8(const std::string &ansi) {
+    return platform::AnsiToUtf8(ansi.c_str());
+}
 
 } // namespace testing_support

@@ -3,9 +3,8 @@
 #include <gtest/gtest.h>
 #include <string>
 
+#include "testing/PrivateOdbc.h"
 #include "testing/TestSupport.h"
-
-
 
 namespace {
 
@@ -65,7 +64,7 @@ print(printer.BeginCharOf("7", 3, "0"));
 TEST_F(ScriptHost, FailuresBecomeExceptionsNamingMethodAndHresult) {
     auto result = RunScript("fail.js", R"(
 var doc = new ActiveXObject("Quillbay.QuillDoc");
-try { doc.HttpConnect("http://127.0.0.1:9/"); } catch (e) { print(e.message); }
+try { doc.GetCode("abc", 1); } catch (e) { print(e.message); }
 try { doc.NoSuchMethod(); } catch (e) { print("missing: " + (e instanceof TypeError)); }
 print(doc.GetCode(5, 1));   // nothing written: the zero of its type
 print(doc.GetDBResult() === "");
@@ -73,7 +72,7 @@ try { new ActiveXObject("No.Such.Object"); } catch (e) { print(e.message.indexOf
 )");
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.output,
-              "HttpConnect failed: HRESULT 0x80004001\nmissing: true\n0\ntrue\ntrue\n");
+              "GetCode failed: HRESULT 0x80020005\nmissing: true\n0\ntrue\ntrue\n");
 }
 
 TEST_F(ScriptHost, AlertGoesToTheUiHost) {
@@ -88,4 +87,21 @@ TEST_F(ScriptHost, AnUncaughtErrorFailsTheRun) {
     auto result = RunScript("bad.js", "print('before'); undefinedFunction();");
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.output, "before\n");
+}
+
+TEST_F(ScriptHost, TheConsoleDataLinkDialogAsksOnTheTerminal) {
+    testing_support::PrivateOdbc::Shared(); // its data source "Books"
+    std::string script = m_dir + "/choose.js";
+    testing_support::WriteFile(script, "var doc = new ActiveXObject('Quillbay.QuillDoc');\n"
+                                       "print(doc.DBCommand(3, '', ''));\n"
+                                       "print(doc.GetDBResult());\n");
+    // The box (Enter: OK), the first data source, the user, the password,
+    // and the second choice: allow saving the password.
+    auto result = testing_support::Run(
+        {"/bin/sh", "-c",
+         "printf '\\n1\\nreader\\npw\\n2\\n' | QUILLBAY_UI=console " SCRIPT_HOST_PATH " " + script +
+             " 2>/dev/null"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output,
+              "1\nProvider=MSDASQL.1;Persist Security Info=True;DSN=Books;UID=reader;PWD=pw\n");
 }

@@ -14,10 +14,38 @@
 #include "BridgeProtocol.h"
 #include "BridgeServer.h"
 #include "OriginList.h"
+#include "ToolOptions.h"
 
 using namespace bridge;
 
 namespace {
+
+const tool_options::ToolInfo kTool = {
+    "quillbay-bridge",
+    "usage: quillbay-bridge [--port N] [--foreground] [options]\n"
+    "       quillbay-bridge --allow|--block|--forget ORIGIN\n"
+    "       quillbay-bridge --list-origins\n",
+    "Lets web pages in today's browsers create and call the print object over\n"
+    "loopback HTTP and WebSocket (http://127.0.0.1:18412/quillbay.js), protocol 1.\n"
+    "\n"
+    "  --port N             the port on 127.0.0.1 and [::1] (default 18412; 0: any)\n"
+    "  --foreground         stay attached to the terminal, log to stderr\n"
+    "  --idle-timeout S     end an HTTP session unused for S seconds (300)\n"
+    "  --max-request BYTES  largest request or message (1048576)\n"
+    "  --max-sessions N     page sessions open at once (100)\n"
+    "  --max-objects N      objects per session (32)\n"
+    "  --max-calls N        calls in flight per session (16)\n"
+    "  --max-connections N  connections open at once (512)\n"
+    "  --allow ORIGIN       allow a web origin always (e.g. https://shop.example)\n"
+    "  --block ORIGIN       block a web origin\n"
+    "  --forget ORIGIN      ask again about a web origin\n"
+    "  --list-origins       list the allowed and blocked origins\n"
+    "  --help               print this help\n"
+    "  --version            print the version\n"
+    "\n"
+    "Without --foreground the bridge detaches and logs to\n"
+    "$QUILLBAY_HOME/bridge/bridge.log. Programs without an Origin header send\n"
+    "\"Authorization: Bearer TOKEN\" with the token of $QUILLBAY_HOME/bridge/token.\n"};
 
 int ManageOrigins(const BridgeOptions &options) {
     using Action = BridgeOptions::Action;
@@ -106,22 +134,13 @@ int Serve(const BridgeOptions &options) {
 } // namespace
 
 int main(int argc, char **argv) {
+    if (tool_options::AnswersStandardOption(argc, argv, kTool))
+        return 0;
     BridgeOptions options;
     std::string error;
     if (!ParseOptions(argc, argv, options, error)) {
-        fprintf(stderr, "quillbay-bridge: %s\n%s", error.c_str(), Usage());
-        return 2;
+        fprintf(stderr, "quillbay-bridge: %s\n", error.c_str());
+        return tool_options::Usage(kTool);
     }
-    switch (options.action) {
-    case BridgeOptions::Action::Help:
-        fputs(Usage(), stdout);
-        return 0;
-    case BridgeOptions::Action::Version:
-        printf("quillbay-bridge %s (protocol %d)\n", Version(), kProtocol);
-        return 0;
-    case BridgeOptions::Action::Serve:
-        return Serve(options);
-    default:
-        return ManageOrigins(options);
-    }
+    return options.action == BridgeOptions::Action::Serve ? Serve(options) : ManageOrigins(options);
 }

@@ -51,11 +51,7 @@ bool ParseOptions(int argc, char **argv, BridgeOptions &options, std::string &er
     using Action = BridgeOptions::Action;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            options.action = Action::Help;
-        } else if (arg == "--version") {
-            options.action = Action::Version;
-        } else if (arg == "--foreground") {
+        if (arg == "--foreground") {
             options.foreground = true;
         } else if (arg == "--list-origins") {
             options.action = Action::ListOrigins;
@@ -79,32 +75,6 @@ bool ParseOptions(int argc, char **argv, BridgeOptions &options, std::string &er
         }
     }
     return true;
-}
-
-const char *Usage() {
-    return "usage: quillbay-bridge [--port N] [--foreground] [options]\n"
-           "       quillbay-bridge --allow|--block|--forget ORIGIN\n"
-           "       quillbay-bridge --list-origins | --help | --version\n"
-           "\n"
-           "Lets web pages in today's browsers create and call the print object over\n"
-           "loopback HTTP and WebSocket (http://127.0.0.1:18412/quillbay.js).\n"
-           "\n"
-           "  --port N             the port on 127.0.0.1 and [::1] (default 18412; 0: any)\n"
-           "  --foreground         stay attached to the terminal, log to stderr\n"
-           "  --idle-timeout S     end an HTTP session unused for S seconds (300)\n"
-           "  --max-request BYTES  largest request or message (1048576)\n"
-           "  --max-sessions N     page sessions open at once (100)\n"
-           "  --max-objects N      objects per session (32)\n"
-           "  --max-calls N        calls in flight per session (16)\n"
-           "  --max-connections N  connections open at once (512)\n"
-           "  --allow ORIGIN       allow a web origin always (e.g. https://shop.example)\n"
-           "  --block ORIGIN       block a web origin\n"
-           "  --forget ORIGIN      ask again about a web origin\n"
-           "  --list-origins       list the allowed and blocked origins\n"
-           "\n"
-           "Without --foreground the bridge detaches and logs to\n"
-           "$QUILLBAY_HOME/bridge/bridge.log. Programs without an Origin header send\n"
-           "\"Authorization: Bearer TOKEN\" with the token of $QUILLBAY_HOME/bridge/token.\n";
 }
 
 } // namespace bridge

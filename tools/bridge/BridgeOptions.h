@@ -10,7 +10,7 @@ namespace bridge {
 inline constexpr unsigned short kDefaultPort = 18412;
 
 struct BridgeOptions {
-    enum class Action { Serve, Help, Version, Allow, Block, Forget, ListOrigins };
+    enum class Action { Serve, Allow, Block, Forget, ListOrigins };
     Action action = Action::Serve;
     std::string origin; // Allow, Block, Forget
 
@@ -24,8 +24,8 @@ struct BridgeOptions {
     size_t maxConnections = 512;     // open at once
 };
 
-// False with `error` set when the command line is wrong.
+// False with `error` set when the command line is wrong (--help and
+// --version are answered before, as every tool answers them).
 bool ParseOptions(int argc, char **argv, BridgeOptions &options, std::string &error);
-const char *Usage();
 
 } // namespace bridge

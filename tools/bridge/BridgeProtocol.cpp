@@ -3,14 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
-#ifndef QUILLBAY_BRIDGE_VERSION
-#define QUILLBAY_BRIDGE_VERSION "0.0.0"
-#endif
-
 namespace bridge {
 
 const char *Version() {
-    return QUILLBAY_BRIDGE_VERSION;
+    return QUILLBAY_VERSION;
 }
 
 nlohmann::json Error(std::string_view code, const std::string &message) {

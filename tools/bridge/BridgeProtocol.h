@@ -14,7 +14,7 @@ namespace bridge {
 // The protocol's number: a client that speaks a higher one is newer than
 // this bridge and tells its page that the bridge is too old.
 inline constexpr int kProtocol = 1;
-// The bridge's own version (the build's).
+// The bridge's own version (the project's).
 const char *Version();
 
 // The codes of error replies.

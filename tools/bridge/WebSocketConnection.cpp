@@ -21,7 +21,11 @@ void WebSocketConnection::Accept(Request request) {
     m_socket.set_option(websocket::stream_base::decorator([](websocket::response_type &response) {
         response.set(http::field::server, std::string("quillbay-bridge/") + Version());
     }));
-    m_socket.read_message_max(m_context.options.maxRequest);
+    // The size limit is kept by Read, which closes the socket with 1009 and
+    // lets the close handshake take in the rest of the message (were the
+    // stream to refuse it, its teardown would leave that unread and reset
+    // the connection before the client saw why).
+    m_socket.read_message_max(0);
     m_socket.async_accept(request, [self = shared_from_this()](beast::error_code ec) {
         if (!ec)
             self->Open();
@@ -34,7 +38,7 @@ void WebSocketConnection::Open() {
         Send(Dump(Error(code::kLimit, "the bridge has " +
                                           std::to_string(m_context.options.maxSessions) +
                                           " sessions open")));
-        m_ended = true; // closed once the refusal is written
+        m_ended = m_closing = true; // closed once the refusal is written
         return;
     }
     m_session->SetEventSink([weak = weak_from_this()](const json &event) {
@@ -46,17 +50,24 @@ void WebSocketConnection::Open() {
 }
 
 void WebSocketConnection::Read() {
-    m_socket.async_read(m_buffer, [self = shared_from_this()](beast::error_code ec, size_t) {
-        if (ec) {
-            // A message over the size limit closes the socket with code 1009.
-            return self->End();
-        }
-        std::string text = beast::buffers_to_string(self->m_buffer.data());
-        self->m_buffer.consume(self->m_buffer.size());
-        self->OnMessage(text);
-        if (!self->m_ended)
-            self->Read();
-    });
+    constexpr size_t kChunk = 16384;
+    m_socket.async_read_some(
+        m_buffer, kChunk, [self = shared_from_this()](beast::error_code ec, size_t) {
+            if (ec)
+                return self->End(false); // closed or broken: nothing more to say on it
+            if (self->m_buffer.size() > self->m_context.options.maxRequest) {
+                self->m_buffer.clear();
+                self->m_closeCode = websocket::close_code::too_big;
+                return self->End();
+            }
+            if (!self->m_socket.is_message_done())
+                return self->Read();
+            std::string text = beast::buffers_to_string(self->m_buffer.data());
+            self->m_buffer.consume(self->m_buffer.size());
+            self->OnMessage(text);
+            if (!self->m_ended)
+                self->Read();
+        });
 }
 
 void WebSocketConnection::OnMessage(const std::string &text) {
@@ -83,9 +94,8 @@ void WebSocketConnection::Send(std::string text) {
 void WebSocketConnection::WriteNext() {
     if (m_outbox.empty()) {
         m_writing = false;
-        if (m_ended && m_socket.is_open())
-            m_socket.async_close(websocket::close_code::normal,
-                                 [self = shared_from_this()](beast::error_code) {});
+        if (m_ended && m_closing && m_socket.is_open())
+            m_socket.async_close(m_closeCode, [self = shared_from_this()](beast::error_code) {});
         return;
     }
     m_writing = true;
@@ -96,18 +106,19 @@ void WebSocketConnection::WriteNext() {
                              if (ec) {
                                  self->m_outbox.clear();
                                  self->m_writing = false;
-                                 return self->End();
+                                 return self->End(false);
                              }
                              self->WriteNext();
                          });
 }
 
-void WebSocketConnection::End() {
+void WebSocketConnection::End(bool closeSocket) {
     if (m_session) {
         m_context.sessions.Close(m_session->Token());
         m_session.reset();
     }
     m_ended = true;
+    m_closing = closeSocket;
     if (!m_writing)
         WriteNext(); // nothing left to write: close now
 }

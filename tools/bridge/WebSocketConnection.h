@@ -26,7 +26,9 @@ private:
     void OnMessage(const std::string &text);
     void Send(std::string text);
     void WriteNext();
-    void End();
+    // Ends the session; with `closeSocket`, the socket too, once the replies
+    // still queued are written.
+    void End(bool closeSocket = true);
 
     boost::beast::websocket::stream<boost::beast::tcp_stream> m_socket;
     boost::beast::flat_buffer m_buffer;
@@ -37,6 +39,8 @@ private:
     std::deque<std::string> m_outbox;
     bool m_writing = false;
     bool m_ended = false;
+    bool m_closing = false;
+    boost::beast::websocket::close_code m_closeCode = boost::beast::websocket::close_code::normal;
 };
 
 } // namespace bridge

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "ToolOptions.h"
 #include "com/TypeLibFormat.h"
 
 using platform::typelib::Function;
@@ -90,7 +91,8 @@ public:
     void Expect(const std::string &token) {
         std::string got = Next();
         if (got != token)
-            Fail("expected '" + token + "' but found '" + got + "' at line " + std::to_string(Line()));
+            Fail("expected '" + token + "' but found '" + got + "' at line " +
+                 std::to_string(Line()));
     }
 
     // The raw text up to the parenthesis that closes the one just read.
@@ -206,10 +208,12 @@ struct CType {
 // The type at the scanner: a base type and any number of '*'.
 uint16_t ReadType(Scanner &in, std::string &spelling, int &pointers) {
     static const std::map<std::string, uint16_t> kTypes = {
-        {"int", kVtInt},       {"long", kVtI4},           {"short", kVtI2},
-        {"double", kVtR8},     {"float", kVtR4},          {"BSTR", kVtBstr},
-        {"VARIANT_BOOL", kVtBool}, {"DATE", kVtDate},     {"VARIANT", kVtVariant},
-        {"IDispatch", kVtDispatch}, {"IUnknown", kVtUnknown}, {"BYTE", kVtUi1},
+        {"int", kVtInt},           {"long", kVtI4},
+        {"short", kVtI2},          {"double", kVtR8},
+        {"float", kVtR4},          {"BSTR", kVtBstr},
+        {"VARIANT_BOOL", kVtBool}, {"DATE", kVtDate},
+        {"VARIANT", kVtVariant},   {"IDispatch", kVtDispatch},
+        {"IUnknown", kVtUnknown},  {"BYTE", kVtUi1},
         {"HRESULT", kVtHresult},
     };
     spelling = in.Next();
@@ -318,7 +322,8 @@ Type ReadCoclass(Scanner &in, const Attributes &attributes) {
             Fail("interface expected in coclass " + type.name);
         Implemented impl;
         impl.name = in.Next();
-        impl.flags = (Find(implAttributes, "default") ? 1u : 0u) | (Find(implAttributes, "source") ? 2u : 0u);
+        impl.flags = (Find(implAttributes, "default") ? 1u : 0u) |
+                     (Find(implAttributes, "source") ? 2u : 0u);
         type.implemented.push_back(impl);
         in.Expect(";");
     }
@@ -361,10 +366,12 @@ Library Compile(Scanner &in, std::vector<Type> &interfaces) {
                 std::string v = Unquote(version->argument);
                 lib.major = static_cast<uint16_t>(atoi(v.c_str()));
                 size_t dot = v.find('.');
-                lib.minor = dot == std::string::npos ? 0 : static_cast<uint16_t>(atoi(v.c_str() + dot + 1));
+                lib.minor =
+                    dot == std::string::npos ? 0 : static_cast<uint16_t>(atoi(v.c_str() + dot + 1));
             }
             if (const Attribute *lcid = Find(attributes, "lcid"))
-                lib.lcid = static_cast<uint32_t>(strtoul(Unquote(lcid->argument).c_str(), nullptr, 0));
+                lib.lcid =
+                    static_cast<uint32_t>(strtoul(Unquote(lcid->argument).c_str(), nullptr, 0));
             in.Expect("{");
             for (const Type &t : interfaces)
                 lib.types.push_back(t);
@@ -402,7 +409,8 @@ std::string GuidInitializer(const uint8_t (&g)[16]) {
     memcpy(&d3, g + 6, 2);
     char text[160];
     snprintf(text, sizeof text,
-             "{0x%08X, 0x%04X, 0x%04X, {0x%02X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, 0x%02X}}",
+             "{0x%08X, 0x%04X, 0x%04X, {0x%02X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, 0x%02X, "
+             "0x%02X}}",
              d1, d2, d3, g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
     return text;
 }
@@ -410,19 +418,45 @@ std::string GuidInitializer(const uint8_t (&g)[16]) {
 std::string CppType(const Param &p) {
     std::string base;
     switch (p.vt) {
-    case kVtInt: base = "int"; break;
-    case kVtI4: base = "LONG"; break;
-    case kVtI2: base = "SHORT"; break;
-    case kVtR8: base = "double"; break;
-    case kVtR4: base = "float"; break;
-    case kVtBstr: base = "BSTR"; break;
-    case kVtBool: base = "VARIANT_BOOL"; break;
-    case kVtDate: base = "DATE"; break;
-    case kVtVariant: base = "VARIANT"; break;
-    case kVtDispatch: base = "IDispatch *"; break;
-    case kVtUnknown: base = "IUnknown *"; break;
-    case kVtUi1: base = "BYTE"; break;
-    default: base = "void"; break;
+    case kVtInt:
+        base = "int";
+        break;
+    case kVtI4:
+        base = "LONG";
+        break;
+    case kVtI2:
+        base = "SHORT";
+        break;
+    case kVtR8:
+        base = "double";
+        break;
+    case kVtR4:
+        base = "float";
+        break;
+    case kVtBstr:
+        base = "BSTR";
+        break;
+    case kVtBool:
+        base = "VARIANT_BOOL";
+        break;
+    case kVtDate:
+        base = "DATE";
+        break;
+    case kVtVariant:
+        base = "VARIANT";
+        break;
+    case kVtDispatch:
+        base = "IDispatch *";
+        break;
+    case kVtUnknown:
+        base = "IUnknown *";
+        break;
+    case kVtUi1:
+        base = "BYTE";
+        break;
+    default:
+        base = "void";
+        break;
     }
     return base + (p.pointer ? " *" : " ");
 }
@@ -431,17 +465,20 @@ void WriteHeader(const std::string &path, const std::string &source, const Libra
     std::ofstream out(path);
     out << "// Generated by quillbay-midl from " << source << ". Do not edit.\n"
         << "#pragma once\n\n#include \"platform/com/oaidl.h\"\n\n";
-    out << "inline constexpr GUID LIBID_" << lib.name << " = " << GuidInitializer(lib.guid) << ";\n";
+    out << "inline constexpr GUID LIBID_" << lib.name << " = " << GuidInitializer(lib.guid)
+        << ";\n";
     for (const Type &t : lib.types) {
         const char *prefix = t.kind == kTkindCoclass ? "CLSID_" : "IID_";
-        out << "inline constexpr GUID " << prefix << t.name << " = " << GuidInitializer(t.guid) << ";\n";
+        out << "inline constexpr GUID " << prefix << t.name << " = " << GuidInitializer(t.guid)
+            << ";\n";
     }
     for (const Type &t : lib.types) {
         if (t.kind == kTkindCoclass)
             continue;
         out << "\n// " << t.help << "\nstruct " << t.name << " : public " << t.base << " {\n";
         for (const Function &f : t.functions) {
-            out << "    // " << f.help << "\n    virtual HRESULT STDMETHODCALLTYPE " << f.name << "(";
+            out << "    // " << f.help << "\n    virtual HRESULT STDMETHODCALLTYPE " << f.name
+                << "(";
             for (size_t i = 0; i < f.params.size(); ++i) {
                 if (i)
                     out << ", ";
@@ -513,18 +550,29 @@ std::string FileName(const std::string &path) {
     return path.substr(path.find_last_of('/') + 1);
 }
 
+const tool_options::ToolInfo kTool = {
+    "quillbay-midl",
+    "usage: quillbay-midl INPUT.idl OUTPUT.tlb OUTPUT.h\n"
+    "       quillbay-midl --typescript INPUT.idl OUTPUT.d.ts\n",
+    "Compiles an interface definition into a type library (to link into a module\n"
+    "as its TYPELIB resource) and a C++ header declaring its interfaces, GUIDs\n"
+    "and dispatch identifiers; or, with --typescript, into TypeScript\n"
+    "declarations of its interfaces as page scripts call them.\n"
+    "\n"
+    "  --help      print this help\n"
+    "  --version   print the version\n"};
+
 } // namespace
 
 int main(int argc, char **argv) {
+    if (tool_options::AnswersStandardOption(argc, argv, kTool))
+        return 0;
     if (argc == 4 && std::string(argv[1]) == "--typescript") {
         WriteTypeScript(argv[3], FileName(argv[2]), CompileFile(argv[2]));
         return 0;
     }
-    if (argc != 4) {
-        std::cerr << "usage: quillbay-midl input.idl output.tlb output.h\n"
-                     "       quillbay-midl --typescript input.idl output.d.ts\n";
-        return 2;
-    }
+    if (argc != 4)
+        return tool_options::Usage(kTool);
     Library lib = CompileFile(argv[1]);
     std::ofstream tlb(argv[2], std::ios::binary);
     tlb << platform::typelib::Serialize(lib);

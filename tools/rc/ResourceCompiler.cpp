@@ -13,9 +13,9 @@
 //
 // A name or type is a number or a word (kept upper-case, as names are looked
 // up ignoring case). The types BITMAP, ICON, RCDATA and HTML stand for their
-// numbers, unless written in double quotes, which makes them names. A BITMAP file is stored without its 14-byte file header, as bitmap
-// resources are. Files are found relative to the list's directory, then in
-// each -I directory.
+// numbers, unless written in double quotes, which makes them names. A BITMAP file is stored without
+// its 14-byte file header, as bitmap resources are. Files are found relative to the list's
+// directory, then in each -I directory.
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +24,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "ToolOptions.h"
 
 namespace {
 
@@ -178,11 +180,27 @@ void WriteSource(const std::string &path, const std::vector<Resource> &resources
         Fail(path, "cannot write");
 }
 
+const tool_options::ToolInfo kTool = {
+    "quillbay-rc", "usage: quillbay-rc INPUT.rc OUTPUT.cpp [-d DEPFILE] [-I DIR]...\n",
+    "Compiles a resource list (string tables, and files of any type named by\n"
+    "number or name: bitmaps, pictures, registration scripts, type libraries)\n"
+    "into a C++ source; linked into a module, its resources are found with\n"
+    "FindResourceA and LoadStringA, and res:// addresses can name them.\n"
+    "\n"
+    "  -d DEPFILE  write the files read, as a make dependency file\n"
+    "  -I DIR      look for files in DIR too (after the list's own folder)\n"
+    "  --help      print this help\n"
+    "  --version   print the version\n"};
+
 } // namespace
 
-bool Exists(const std::string &path) { return std::ifstream(path).good(); }
+bool Exists(const std::string &path) {
+    return std::ifstream(path).good();
+}
 
 int main(int argc, char **argv) {
+    if (tool_options::AnswersStandardOption(argc, argv, kTool))
+        return 0;
     std::vector<std::string> positional, searchPath;
     std::string depfile;
     for (int i = 1; i < argc; ++i) {
@@ -194,10 +212,8 @@ int main(int argc, char **argv) {
         else
             positional.push_back(arg);
     }
-    if (positional.size() != 2) {
-        std::cerr << "usage: quillbay-rc input.rc output.cpp [-d depfile] [-I dir]...\n";
-        return 2;
-    }
+    if (positional.size() != 2)
+        return tool_options::Usage(kTool);
     const std::string input = positional[0];
     const std::string base = input.substr(0, input.find_last_of('/') + 1);
     searchPath.insert(searchPath.begin(), base);
@@ -224,7 +240,8 @@ int main(int argc, char **argv) {
             if (first == "END" || first == "}") {
                 inTable = false;
             } else if (tokens.size() == 2 && IsNumber(tokens[0]) && tokens[1][0] == '"') {
-                strings.push_back({static_cast<unsigned>(std::stoul(tokens[0])), tokens[1].substr(1)});
+                strings.push_back(
+                    {static_cast<unsigned>(std::stoul(tokens[0])), tokens[1].substr(1)});
             } else {
                 Fail(where, "string entry expected: <number> \"text\"");
             }

@@ -17,6 +17,7 @@
 #include <strings.h>
 #include <vector>
 
+#include "ToolOptions.h"
 #include "platform/kernel/TextConvert.h"
 #include "platform/win32.h"
 
@@ -35,16 +36,42 @@ const Root kRoots[] = {
     {"HKEY_USERS", "HKU", HKEY_USERS},
 };
 
-int Usage() {
-    fprintf(stderr, "usage: quillbay-reg query KEY [NAME]\n"
-                    "       quillbay-reg set KEY NAME TYPE DATA\n"
-                    "       quillbay-reg delete KEY [NAME]\n"
-                    "       quillbay-reg export KEY [FILE]\n");
-    return 2;
+const tool_options::ToolInfo kTool = {
+    "quillbay-reg",
+    "usage: quillbay-reg query KEY [NAME]\n"
+    "       quillbay-reg set KEY NAME TYPE DATA\n"
+    "       quillbay-reg delete KEY [NAME]\n"
+    "       quillbay-reg export KEY [FILE]\n",
+    "Looks at and edits the registry. KEY starts with a root: HKEY_CLASSES_ROOT\n"
+    "(HKCR), HKEY_CURRENT_USER (HKCU), HKEY_LOCAL_MACHINE (HKLM) or HKEY_USERS\n"
+    "(HKU). NAME @ is a key's default value. TYPE is REG_SZ, REG_EXPAND_SZ,\n"
+    "REG_MULTI_SZ (entries separated by \\0), REG_DWORD or REG_BINARY.\n"
+    "HKEY_LOCAL_MACHINE is written by root only; HKEY_CLASSES_ROOT shows the\n"
+    "classes of the machine and of the user, the user's winning.\n"
+    "\n"
+    "  query     a key's values and subkeys, or one value\n"
+    "  set       sets a value, making the key when missing\n"
+    "  delete    deletes a value, or a key with all its subkeys\n"
+    "  export    writes a key and its subkeys in .reg form\n"
+    "  --help    print this help\n"
+    "  --version print the version\n"};
+
+const char *Reason(LONG code) {
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+        return "not found";
+    case ERROR_ACCESS_DENIED:
+        return "access denied";
+    case ERROR_KEY_DELETED:
+        return "the key was deleted";
+    default:
+        return "failed";
+    }
 }
 
 int Fail(const std::string &what, LONG code) {
-    fprintf(stderr, "quillbay-reg: %s (error %d)\n", what.c_str(), static_cast<int>(code));
+    fprintf(stderr, "quillbay-reg: %s: %s (error %d)\n", what.c_str(), Reason(code),
+            static_cast<int>(code));
     return 1;
 }
 
@@ -59,7 +86,8 @@ bool ParseKey(const std::string &text, HKEY &root, std::string &rootName, std::s
     size_t slash = path.find('\\');
     std::string head = path.substr(0, slash);
     for (const Root &r : kRoots) {
-        if (strcasecmp(head.c_str(), r.longName) == 0 || strcasecmp(head.c_str(), r.shortName) == 0) {
+        if (strcasecmp(head.c_str(), r.longName) == 0 ||
+            strcasecmp(head.c_str(), r.shortName) == 0) {
             root = r.key;
             rootName = r.longName;
             subkey = slash == std::string::npos ? "" : platform::Utf8ToAnsi(path.substr(slash + 1));
@@ -146,7 +174,8 @@ std::vector<Value> Values(HKEY key) {
         char name[16384];
         DWORD nameLength = sizeof name;
         DWORD type = 0, size = 0;
-        if (RegEnumValueA(key, i, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        if (RegEnumValueA(key, i, name, &nameLength, nullptr, &type, nullptr, &size) !=
+            ERROR_SUCCESS)
             break;
         std::string data(size + 1, '\0');
         nameLength = sizeof name;
@@ -164,7 +193,8 @@ std::vector<std::string> Subkeys(HKEY key) {
     for (DWORD i = 0;; ++i) {
         char name[16384];
         DWORD length = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
             break;
         names.push_back(name);
     }
@@ -183,7 +213,7 @@ int Query(HKEY root, const std::string &rootName, const std::string &subkey, con
         DWORD type = 0, size = 0;
         rc = RegQueryValueExA(key, ansiName.c_str(), nullptr, &type, nullptr, &size);
         if (rc != ERROR_SUCCESS) {
-            status = Fail("no such value", rc);
+            status = Fail("cannot read the value", rc);
         } else {
             std::string data(size + 1, '\0');
             DWORD got = size + 1;
@@ -249,7 +279,8 @@ bool EncodeData(const std::string &type, const std::string &text, DWORD &regType
     return false;
 }
 
-int Set(HKEY root, const std::string &subkey, const char *name, const char *type, const char *text) {
+int Set(HKEY root, const std::string &subkey, const char *name, const char *type,
+        const char *text) {
     DWORD regType = 0;
     std::string data;
     if (!EncodeData(type, text, regType, data)) {
@@ -263,7 +294,8 @@ int Set(HKEY root, const std::string &subkey, const char *name, const char *type
         return Fail("cannot create the key", rc);
     std::string ansiName = strcmp(name, "@") == 0 ? "" : platform::Utf8ToAnsi(name);
     rc = RegSetValueExA(key, ansiName.c_str(), 0, regType,
-                        reinterpret_cast<const BYTE *>(data.data()), static_cast<DWORD>(data.size()));
+                        reinterpret_cast<const BYTE *>(data.data()),
+                        static_cast<DWORD>(data.size()));
     RegCloseKey(key);
     return rc == ERROR_SUCCESS ? 0 : Fail("cannot set the value", rc);
 }
@@ -345,8 +377,10 @@ int Export(HKEY root, const std::string &rootName, const std::string &subkey, co
 } // namespace
 
 int main(int argc, char **argv) {
+    if (tool_options::AnswersStandardOption(argc, argv, kTool))
+        return 0;
     if (argc < 3)
-        return Usage();
+        return tool_options::Usage(kTool);
     std::string command = argv[1];
     HKEY root = nullptr;
     std::string rootName, subkey;
@@ -362,5 +396,5 @@ int main(int argc, char **argv) {
         return Delete(root, subkey, argc == 4 ? argv[3] : nullptr);
     if (command == "export" && argc <= 4)
         return Export(root, rootName, subkey, argc == 4 ? argv[3] : nullptr);
-    return Usage();
+    return tool_options::Usage(kTool);
 }

@@ -12,10 +12,22 @@
 #include <string>
 
 #include "Automation.h"
+#include "ToolOptions.h"
 #include "HtmlPage.h"
 #include "ScriptEngine.h"
 
 namespace {
+
+const tool_options::ToolInfo kTool = {
+    "quillbay-script", "usage: quillbay-script FILE.js | FILE.html\n",
+    "Runs a page's script outside a browser. A .js file runs as one script; an\n"
+    ".html page runs its script blocks in order, each <object classid=...> bound\n"
+    "to its id, then the body's onload handler. Scripts create objects with\n"
+    "new ActiveXObject(progid) and may call alert(text) and print(text).\n"
+    "Exits with 1 when a script threw or an object could not be created.\n"
+    "\n"
+    "  --help      print this help\n"
+    "  --version   print the version\n"};
 
 bool EndsWith(const std::string &text, const std::string &suffix) {
     if (text.size() < suffix.size())
@@ -62,10 +74,10 @@ bool RunPage(ScriptEngine &engine, const std::string &html, const std::string &p
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 2) {
-        fprintf(stderr, "usage: quillbay-script FILE.js | FILE.html\n");
-        return 2;
-    }
+    if (tool_options::AnswersStandardOption(argc, argv, kTool))
+        return 0;
+    if (argc != 2)
+        return tool_options::Usage(kTool);
     std::string path = argv[1];
     std::ifstream in(path, std::ios::binary);
     if (!in) {

@@ -67,8 +67,8 @@ extern "C" HRESULT WINAPI CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid)
     return CLSIDFromString(wide.c_str(), lpclsid) == S_OK ? S_OK : REGDB_E_CLASSNOTREG;
 }
 
-extern "C" HRESULT WINAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID,
-                                           REFIID riid, LPVOID *ppv) {
+extern "C" HRESULT WINAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID, REFIID riid,
+                                           LPVOID *ppv) {
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
@@ -91,8 +91,8 @@ extern "C" HRESULT WINAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, 
     return getClassObject(rclsid, riid, ppv);
 }
 
-extern "C" HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter,
-                                           DWORD dwClsContext, REFIID riid, LPVOID *ppv) {
+extern "C" HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext,
+                                           REFIID riid, LPVOID *ppv) {
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
@@ -103,5 +103,16 @@ extern "C" HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter,
         return hr;
     hr = factory->CreateInstance(pUnkOuter, riid, ppv);
     factory->Release();
+    return hr;
+}
+
+extern "C" HRESULT WINAPI OleRun(LPUNKNOWN pUnknown) {
+    if (!pUnknown)
+        return E_INVALIDARG;
+    IRunnableObject *runnable = nullptr;
+    if (FAILED(pUnknown->QueryInterface(IID_IRunnableObject, reinterpret_cast<void **>(&runnable))))
+        return S_OK;
+    HRESULT hr = runnable->Run(nullptr);
+    runnable->Release();
     return hr;
 }

@@ -39,7 +39,8 @@ public:
             return {TokenKind::Close, "}"};
         }
         // A brace followed by a name is a name ({GUID}); alone it opens a block.
-        if (c == '{' && (m_at + 1 >= m_text.size() || isspace(static_cast<unsigned char>(m_text[m_at + 1])))) {
+        if (c == '{' &&
+            (m_at + 1 >= m_text.size() || isspace(static_cast<unsigned char>(m_text[m_at + 1])))) {
             ++m_at;
             return {TokenKind::Open, "{"};
         }
@@ -252,7 +253,8 @@ LONG SetValue(HKEY key, const char *name, const Value &value) {
         std::string bytes;
         for (size_t i = 0; i + 1 < value.data.size(); i += 2)
             bytes += static_cast<char>(strtoul(value.data.substr(i, 2).c_str(), nullptr, 16));
-        return RegSetValueExA(key, name, 0, REG_BINARY, reinterpret_cast<const BYTE *>(bytes.data()),
+        return RegSetValueExA(key, name, 0, REG_BINARY,
+                              reinterpret_cast<const BYTE *>(bytes.data()),
                               static_cast<DWORD>(bytes.size()));
     }
     return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.data.c_str()),
@@ -283,25 +285,32 @@ HRESULT RegisterKey(HKEY parent, const KeyNode &node) {
     return hr;
 }
 
-void UnregisterKey(HKEY parent, const KeyNode &node) {
-    if (node.flag == KeyNode::ForceRemove || node.flag == KeyNode::Delete) {
-        RegDeleteTreeA(parent, node.name.c_str());
-        return;
-    }
+// Unregistering removes what it can and goes on; a refusal (a user removing
+// what is registered for the whole machine) is reported at the end.
+HRESULT Refused(LONG rc) {
+    return rc == ERROR_ACCESS_DENIED ? E_ACCESSDENIED : S_OK;
+}
+
+HRESULT UnregisterKey(HKEY parent, const KeyNode &node) {
+    if (node.flag == KeyNode::ForceRemove || node.flag == KeyNode::Delete)
+        return Refused(RegDeleteTreeA(parent, node.name.c_str()));
     HKEY key = nullptr;
     if (RegOpenKeyExA(parent, node.name.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return;
-    for (const auto &entry : node.values)
-        RegDeleteValueA(key, entry.first.c_str());
-    for (const KeyNode &child : node.children)
-        UnregisterKey(key, child);
-    char name[8];
-    DWORD length = sizeof name;
-    LONG rc = RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr);
-    bool hasSubkeys = rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA;
+        return S_OK;
+    HRESULT hr = S_OK;
+    for (const auto &entry : node.values) {
+        if (FAILED(Refused(RegDeleteValueA(key, entry.first.c_str()))))
+            hr = E_ACCESSDENIED;
+    }
+    for (const KeyNode &child : node.children) {
+        if (FAILED(UnregisterKey(key, child)))
+            hr = E_ACCESSDENIED;
+    }
     RegCloseKey(key);
-    if (node.flag != KeyNode::NoRemove && !hasSubkeys)
-        RegDeleteTreeA(parent, node.name.c_str());
+    // The key itself goes once nothing is left inside it.
+    if (node.flag != KeyNode::NoRemove)
+        RegDeleteKeyA(parent, node.name.c_str());
+    return hr;
 }
 
 } // namespace
@@ -325,8 +334,8 @@ extern "C" HRESULT WINAPI RegistrarRunScript(LPCSTR script, BOOL bRegister,
             if (bRegister) {
                 if (SUCCEEDED(hr))
                     hr = RegisterKey(root, child);
-            } else {
-                UnregisterKey(root, child);
+            } else if (FAILED(UnregisterKey(root, child))) {
+                hr = E_ACCESSDENIED;
             }
         }
     }

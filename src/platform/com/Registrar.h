@@ -20,7 +20,9 @@
 // Registering creates every key and value (a ForceRemove key is first
 // deleted with everything inside it); unregistering deletes every key not
 // marked NoRemove (a ForceRemove key with all its subkeys, any other key
-// once nothing is left inside it) and the named values. Values are s
+// once nothing is left inside it) and the named values, and answers
+// E_ACCESSDENIED when the registry refused a deletion (a user removing what
+// is registered for the whole machine). Values are s
 // (string), d (number) or b (hex bytes); %NAME% is replaced from the map.
 #pragma once
 

@@ -61,7 +61,8 @@ public:
                                        UINT *pcNames) override;
     HRESULT STDMETHODCALLTYPE GetRefTypeOfImplType(UINT index, HREFTYPE *pRefType) override;
     HRESULT STDMETHODCALLTYPE GetImplTypeFlags(UINT index, INT *pImplTypeFlags) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(LPOLESTR *names, UINT cNames, MEMBERID *pMemId) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(LPOLESTR *names, UINT cNames,
+                                            MEMBERID *pMemId) override;
     HRESULT STDMETHODCALLTYPE Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags,
                                      DISPPARAMS *pDispParams, VARIANT *pVarResult,
                                      EXCEPINFO *pExcepInfo, UINT *puArgErr) override;
@@ -75,7 +76,8 @@ public:
     HRESULT STDMETHODCALLTYPE AddressOfMember(MEMBERID, INVOKEKIND, PVOID *) override {
         return TYPE_E_BADMODULEKIND;
     }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *pUnkOuter, REFIID riid, PVOID *ppvObj) override;
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *pUnkOuter, REFIID riid,
+                                             PVOID *ppvObj) override;
     HRESULT STDMETHODCALLTYPE GetMops(MEMBERID, BSTR *pBstrMops) override {
         if (pBstrMops)
             *pBstrMops = nullptr;
@@ -101,7 +103,8 @@ class TypeLibrary final : public ITypeLib {
 public:
     explicit TypeLibrary(typelib::Library library) : m_lib(std::move(library)) {
         for (size_t i = 0; i < m_lib.types.size(); ++i)
-            m_infos.push_back(std::make_unique<TypeInfo>(this, static_cast<UINT>(i), m_lib.types[i]));
+            m_infos.push_back(
+                std::make_unique<TypeInfo>(this, static_cast<UINT>(i), m_lib.types[i]));
     }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
@@ -195,7 +198,8 @@ public:
         }
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE FindName(LPOLESTR, ULONG, ITypeInfo **, MEMBERID *, USHORT *) override {
+    HRESULT STDMETHODCALLTYPE FindName(LPOLESTR, ULONG, ITypeInfo **, MEMBERID *,
+                                       USHORT *) override {
         return E_NOTIMPL;
     }
     void STDMETHODCALLTYPE ReleaseTLibAttr(TLIBATTR *pTLibAttr) override { delete pTLibAttr; }
@@ -221,8 +225,12 @@ private:
     std::vector<std::unique_ptr<TypeInfo>> m_infos;
 };
 
-ULONG STDMETHODCALLTYPE TypeInfo::AddRef() { return m_library->AddRef(); }
-ULONG STDMETHODCALLTYPE TypeInfo::Release() { return m_library->Release(); }
+ULONG STDMETHODCALLTYPE TypeInfo::AddRef() {
+    return m_library->AddRef();
+}
+ULONG STDMETHODCALLTYPE TypeInfo::Release() {
+    return m_library->Release();
+}
 
 int TypeInfo::BaseSlots() const {
     if (strcasecmp(m_type.base.c_str(), "IDispatch") == 0)
@@ -243,8 +251,8 @@ HRESULT TypeInfo::GetTypeAttr(TYPEATTR **ppTypeAttr) {
     attr->memidDestructor = MEMBERID_NIL;
     attr->typekind = static_cast<TYPEKIND>(m_type.kind);
     attr->cFuncs = static_cast<WORD>(m_type.functions.size());
-    attr->cImplTypes = static_cast<WORD>(m_type.kind == TKIND_COCLASS ? m_type.implemented.size()
-                                                                       : (m_type.base.empty() ? 0 : 1));
+    attr->cImplTypes = static_cast<WORD>(
+        m_type.kind == TKIND_COCLASS ? m_type.implemented.size() : (m_type.base.empty() ? 0 : 1));
     attr->cbSizeVft = static_cast<WORD>((BaseSlots() + m_type.functions.size()) * sizeof(void *));
     attr->cbAlignment = sizeof(void *);
     attr->wTypeFlags = m_type.flags;
@@ -314,9 +322,10 @@ HRESULT TypeInfo::GetNames(MEMBERID memid, BSTR *names, UINT cMaxNames, UINT *pc
 HRESULT TypeInfo::GetRefTypeOfImplType(UINT index, HREFTYPE *pRefType) {
     if (!pRefType)
         return E_INVALIDARG;
-    std::string name = m_type.kind == TKIND_COCLASS
-                           ? (index < m_type.implemented.size() ? m_type.implemented[index].name : "")
-                           : (index == 0 ? m_type.base : "");
+    std::string name =
+        m_type.kind == TKIND_COCLASS
+            ? (index < m_type.implemented.size() ? m_type.implemented[index].name : "")
+            : (index == 0 ? m_type.base : "");
     int found = name.empty() ? -1 : m_library->IndexOf(name);
     if (found < 0)
         return TYPE_E_ELEMENTNOTFOUND;
@@ -466,7 +475,9 @@ bool ReadModuleTypeLib(const std::string &path, std::string &bytes) {
     return ok;
 }
 
-std::string TypeLibKey(REFGUID guid) { return "TypeLib\\" + GuidText(guid); }
+std::string TypeLibKey(REFGUID guid) {
+    return "TypeLib\\" + GuidText(guid);
+}
 
 std::string VersionText(WORD major, WORD minor) {
     char text[32];
@@ -487,7 +498,10 @@ extern "C" HRESULT WINAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib **pptlib) {
     std::string bytes;
     if (!ReadWholeFile(path, bytes))
         return TYPE_E_CANTLOADLIBRARY;
-    if (bytes.compare(0, 4, "\x7F" "ELF") == 0 && !ReadModuleTypeLib(path, bytes))
+    if (bytes.compare(0, 4,
+                      "\x7F"
+                      "ELF") == 0 &&
+        !ReadModuleTypeLib(path, bytes))
         return TYPE_E_CANTLOADLIBRARY;
     typelib::Library library;
     if (!typelib::Parse(bytes.data(), bytes.size(), library))
@@ -513,7 +527,8 @@ extern "C" HRESULT WINAPI LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVe
                 ERROR_SUCCESS)
                 break;
             unsigned major = 0, minor = 0;
-            if (sscanf(name, "%x.%x", &major, &minor) == 2 && major == wVerMajor && minor >= wVerMinor)
+            if (sscanf(name, "%x.%x", &major, &minor) == 2 && major == wVerMajor &&
+                minor >= wVerMinor)
                 versions.push_back(name);
         }
         RegCloseKey(libKey);
@@ -616,18 +631,11 @@ extern "C" HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD 
         }
         library->Release();
     }
-    RegDeleteTreeA(HKEY_CLASSES_ROOT, versionKey.c_str());
+    // A library registered for the machine stays when a user may not remove it.
+    if (RegDeleteTreeA(HKEY_CLASSES_ROOT, versionKey.c_str()) == ERROR_ACCESS_DENIED)
+        return TYPE_E_REGISTRYACCESS;
     // The library's key goes too once no version is left in it.
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, libKey.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        char name[64];
-        DWORD length = sizeof name;
-        bool empty = RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) ==
-                     ERROR_NO_MORE_ITEMS;
-        RegCloseKey(key);
-        if (empty)
-            RegDeleteTreeA(HKEY_CLASSES_ROOT, libKey.c_str());
-    }
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, libKey.c_str());
     return S_OK;
 }
 

@@ -1,11 +1,15 @@
 // VARIANT lifetime and conversion between the types scripts and databases
-// use: EMPTY, NULL, I2, I4, INT, UI1, R4, R8, BOOL, BSTR, DATE and DISPATCH.
+// use: EMPTY, NULL, I2, I4, INT, UI1, R4, R8, BOOL, BSTR, DATE, DISPATCH,
+// and, as sources, I8, DECIMAL and arrays of bytes.
 //
 // Numbers are rounded to integers half to even, as the platform does; out of
 // range values give DISP_E_OVERFLOW, text that is not a number
 // DISP_E_TYPEMISMATCH. A DISPATCH value converts through its default
 // property (DISPID_VALUE). Dates are days since 30 December 1899, written as
-// text in the ISO form "YYYY-MM-DD hh:mm:ss".
+// text in the ISO form "YYYY-MM-DD hh:mm:ss"; as the platform does, a date
+// at midnight is written without its time and a time of day alone (day 0)
+// without a date. Arrays of bytes (binary data) are written as two
+// upper-case hexadecimal digits per byte.
 #include <cerrno>
 #include <cfloat>
 #include <climits>
@@ -17,6 +21,7 @@
 #include <strings.h>
 
 #include "../kernel/TextConvert.h"
+#include "Decimal.h"
 #include "oleauto.h"
 
 namespace {
@@ -37,6 +42,7 @@ bool IsNumeric(VARTYPE vt) {
     case VT_UINT:
     case VT_I8:
     case VT_UI8:
+    case VT_DECIMAL:
         return true;
     default:
         return false;
@@ -73,6 +79,8 @@ double NumberOf(const VARIANT &v) {
         return static_cast<double>(v.llVal);
     case VT_UI8:
         return static_cast<double>(static_cast<ULONGLONG>(v.llVal));
+    case VT_DECIMAL:
+        return platform::DecimalToDouble(v.decVal);
     default:
         return 0;
     }
@@ -124,8 +132,14 @@ std::string DateText(DATE date) {
     unsigned m, d;
     CivilFromDays(static_cast<long>(days) + kDaysTo1899, y, m, d);
     char text[96];
-    snprintf(text, sizeof text, "%04ld-%02u-%02u %02ld:%02ld:%02ld", y, m, d, seconds / 3600,
-             (seconds / 60) % 60, seconds % 60);
+    if (days == 0)
+        snprintf(text, sizeof text, "%02ld:%02ld:%02ld", seconds / 3600, (seconds / 60) % 60,
+                 seconds % 60);
+    else if (seconds == 0)
+        snprintf(text, sizeof text, "%04ld-%02u-%02u", y, m, d);
+    else
+        snprintf(text, sizeof text, "%04ld-%02u-%02u %02ld:%02ld:%02ld", y, m, d, seconds / 3600,
+                 (seconds / 60) % 60, seconds % 60);
     return text;
 }
 
@@ -139,8 +153,8 @@ bool ParseDate(const std::string &text, DATE &date) {
         std::swap(y, d), std::swap(y, m);
     if (m < 1 || m > 12 || d < 1 || d > 31 || hh > 23 || mm > 59 || ss > 59)
         return false;
-    date = static_cast<double>(DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)) -
-                               kDaysTo1899) +
+    date = static_cast<double>(
+               DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)) - kDaysTo1899) +
            (hh * 3600 + mm * 60 + ss) / 86400.0;
     return true;
 }
@@ -166,6 +180,8 @@ std::string NumberText(const VARIANT &v) {
     case VT_UI8:
         snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(v.llVal));
         return text;
+    case VT_DECIMAL:
+        return platform::DecimalText(v.decVal);
     default:
         snprintf(text, sizeof text, "%.0f", NumberOf(v));
         return text;
@@ -279,7 +295,27 @@ HRESULT StoreNumber(VARIANT &dest, VARTYPE vt, double value) {
     return S_OK;
 }
 
+std::string HexText(SAFEARRAY *array) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    LONG low = 0, high = -1;
+    if (SafeArrayGetLBound(array, 1, &low) != S_OK || SafeArrayGetUBound(array, 1, &high) != S_OK)
+        return text;
+    const auto *bytes = static_cast<const BYTE *>(array->pvData);
+    for (LONGLONG i = 0; i <= static_cast<LONGLONG>(high) - low; ++i) {
+        text.push_back(kDigits[bytes[i] >> 4]);
+        text.push_back(kDigits[bytes[i] & 15]);
+    }
+    return text;
+}
+
 HRESULT ToText(const VARIANT &src, USHORT flags, std::string &text) {
+    if (src.vt == (VT_ARRAY | VT_UI1)) {
+        if (!src.parray || SafeArrayGetDim(src.parray) != 1)
+            return DISP_E_TYPEMISMATCH;
+        text = HexText(src.parray);
+        return S_OK;
+    }
     switch (src.vt) {
     case VT_EMPTY:
         text.clear();
@@ -331,8 +367,8 @@ HRESULT Convert(const VARIANT &src, USHORT flags, VARTYPE vt, VARIANT &out) {
             return DISP_E_TYPEMISMATCH;
         if (src.vt == VT_BSTR) {
             out.vt = VT_BSTR;
-            out.bstrVal = src.bstrVal ? SysAllocStringLen(src.bstrVal, SysStringLen(src.bstrVal))
-                                      : nullptr;
+            out.bstrVal =
+                src.bstrVal ? SysAllocStringLen(src.bstrVal, SysStringLen(src.bstrVal)) : nullptr;
             return src.bstrVal && !out.bstrVal ? E_OUTOFMEMORY : S_OK;
         }
         std::string text;
@@ -360,7 +396,8 @@ HRESULT Convert(const VARIANT &src, USHORT flags, VARTYPE vt, VARIANT &out) {
         }
         if (src.vt == VT_UNKNOWN && src.punkVal) {
             IDispatch *dispatch = nullptr;
-            if (FAILED(src.punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void **>(&dispatch))))
+            if (FAILED(src.punkVal->QueryInterface(IID_IDispatch,
+                                                   reinterpret_cast<void **>(&dispatch))))
                 return DISP_E_TYPEMISMATCH;
             out.vt = VT_DISPATCH;
             out.pdispVal = dispatch;
@@ -399,6 +436,8 @@ extern "C" HRESULT WINAPI VariantClear(VARIANTARG *pvarg) {
     if (!pvarg)
         return E_INVALIDARG;
     if (!(pvarg->vt & VT_BYREF)) {
+        if (pvarg->vt & VT_ARRAY)
+            SafeArrayDestroy(pvarg->parray);
         switch (pvarg->vt) {
         case VT_BSTR:
             SysFreeString(pvarg->bstrVal);
@@ -429,6 +468,10 @@ extern "C" HRESULT WINAPI VariantCopy(VARIANTARG *pvargDest, const VARIANTARG *p
                 return E_OUTOFMEMORY;
         } else if ((copy.vt == VT_DISPATCH || copy.vt == VT_UNKNOWN) && copy.punkVal) {
             copy.punkVal->AddRef();
+        } else if ((copy.vt & VT_ARRAY) && copy.parray) {
+            HRESULT hr = SafeArrayCopy(pvargSrc->parray, &copy.parray);
+            if (FAILED(hr))
+                return hr;
         }
     }
     VariantClear(pvargDest);
@@ -453,15 +496,37 @@ extern "C" HRESULT WINAPI VariantChangeType(VARIANTARG *pvargDest, const VARIANT
             VariantInit(&value);
             value.vt = base;
             switch (base) {
-            case VT_I2: value.iVal = *source.piVal; break;
-            case VT_I4: value.lVal = *source.plVal; break;
-            case VT_INT: value.intVal = *source.pintVal; break;
-            case VT_UI1: value.bVal = *source.pbVal; break;
-            case VT_R8: case VT_DATE: value.dblVal = *source.pdblVal; break;
-            case VT_BOOL: value.boolVal = *reinterpret_cast<VARIANT_BOOL *>(source.byref); break;
-            case VT_BSTR: value.bstrVal = *source.pbstrVal; break;
-            case VT_DISPATCH: value.pdispVal = *reinterpret_cast<IDispatch **>(source.byref); break;
-            default: return DISP_E_BADVARTYPE;
+            case VT_I2:
+                value.iVal = *source.piVal;
+                break;
+            case VT_I4:
+                value.lVal = *source.plVal;
+                break;
+            case VT_INT:
+                value.intVal = *source.pintVal;
+                break;
+            case VT_UI1:
+                value.bVal = *source.pbVal;
+                break;
+            case VT_R8:
+            case VT_DATE:
+                value.dblVal = *source.pdblVal;
+                break;
+            case VT_BOOL:
+                value.boolVal = *reinterpret_cast<VARIANT_BOOL *>(source.byref);
+                break;
+            case VT_BSTR:
+                value.bstrVal = *source.pbstrVal;
+                break;
+            case VT_DISPATCH:
+                value.pdispVal = *reinterpret_cast<IDispatch **>(source.byref);
+                break;
+            case VT_DECIMAL:
+                value.decVal = *source.pdecVal;
+                value.vt = VT_DECIMAL;
+                break;
+            default:
+                return DISP_E_BADVARTYPE;
             }
             source = value;
         }
@@ -473,4 +538,16 @@ extern "C" HRESULT WINAPI VariantChangeType(VARIANTARG *pvargDest, const VARIANT
     VariantClear(pvargDest);
     *pvargDest = converted;
     return S_OK;
+}
+
+extern "C" INT WINAPI SystemTimeToVariantTime(LPSYSTEMTIME lpSystemTime, DOUBLE *pvtime) {
+    if (!lpSystemTime || !pvtime)
+        return FALSE;
+    const SYSTEMTIME &t = *lpSystemTime;
+    if (t.wYear > 9999 || t.wMonth < 1 || t.wMonth > 12 || t.wDay < 1 || t.wDay > 31 ||
+        t.wHour > 23 || t.wMinute > 59 || t.wSecond > 59)
+        return FALSE;
+    *pvtime = static_cast<double>(DaysFromCivil(t.wYear, t.wMonth, t.wDay) - kDaysTo1899) +
+              (t.wHour * 3600 + t.wMinute * 60 + t.wSecond) / 86400.0;
+    return TRUE;
 }

@@ -31,6 +31,7 @@ enum VARENUM : VARTYPE {
     VT_BOOL = 11,
     VT_VARIANT = 12,
     VT_UNKNOWN = 13,
+    VT_DECIMAL = 14,
     VT_I1 = 16,
     VT_UI1 = 17,
     VT_UI2 = 18,
@@ -43,47 +44,95 @@ enum VARENUM : VARTYPE {
     VT_HRESULT = 25,
     VT_PTR = 26,
     VT_USERDEFINED = 29,
+    VT_ARRAY = 0x2000,
     VT_BYREF = 0x4000,
     VT_TYPEMASK = 0x0FFF,
 };
 
 struct IDispatch;
 
-struct VARIANT {
-    VARTYPE vt;
-    WORD wReserved1;
-    WORD wReserved2;
-    WORD wReserved3;
+// An exact number: a 96-bit unsigned integer, a sign and a power-of-ten
+// scale (0 to 28). It fills a VARIANT's first 16 bytes, its first field
+// standing where the type is.
+struct DECIMAL {
+    USHORT wReserved;
     union {
-        LONGLONG llVal;
-        LONG lVal;
-        BYTE bVal;
-        SHORT iVal;
-        FLOAT fltVal;
-        DOUBLE dblVal;
-        VARIANT_BOOL boolVal;
-        SCODE scode;
-        DATE date;
-        BSTR bstrVal;
-        IUnknown *punkVal;
-        IDispatch *pdispVal;
-        CHAR cVal;
-        USHORT uiVal;
-        ULONG ulVal;
-        INT intVal;
-        UINT uintVal;
-        BYTE *pbVal;
-        SHORT *piVal;
-        LONG *plVal;
-        INT *pintVal;
-        DOUBLE *pdblVal;
-        BSTR *pbstrVal;
-        VARIANT *pvarVal;
-        PVOID byref;
         struct {
-            PVOID pvRecord;
-            PVOID pRecInfo;
-        } brecVal;
+            BYTE scale;
+            BYTE sign;
+        };
+        USHORT signscale;
+    };
+    ULONG Hi32;
+    union {
+        struct {
+            ULONG Lo32;
+            ULONG Mid32;
+        };
+        ULONGLONG Lo64;
+    };
+};
+static_assert(sizeof(DECIMAL) == 16, "DECIMAL has the platform's size");
+#define DECIMAL_NEG (static_cast<BYTE>(0x80))
+
+// A safe array: dimensions, element size and the elements.
+struct SAFEARRAYBOUND {
+    ULONG cElements;
+    LONG lLbound;
+};
+
+struct SAFEARRAY {
+    USHORT cDims;
+    USHORT fFeatures;
+    ULONG cbElements;
+    ULONG cLocks;
+    PVOID pvData;
+    SAFEARRAYBOUND rgsabound[1];
+};
+using LPSAFEARRAY = SAFEARRAY *;
+
+struct VARIANT {
+    union {
+        struct {
+            VARTYPE vt;
+            WORD wReserved1;
+            WORD wReserved2;
+            WORD wReserved3;
+            union {
+                LONGLONG llVal;
+                LONG lVal;
+                BYTE bVal;
+                SHORT iVal;
+                FLOAT fltVal;
+                DOUBLE dblVal;
+                VARIANT_BOOL boolVal;
+                SCODE scode;
+                DATE date;
+                BSTR bstrVal;
+                IUnknown *punkVal;
+                IDispatch *pdispVal;
+                SAFEARRAY *parray;
+                CHAR cVal;
+                USHORT uiVal;
+                ULONG ulVal;
+                INT intVal;
+                UINT uintVal;
+                BYTE *pbVal;
+                SHORT *piVal;
+                LONG *plVal;
+                INT *pintVal;
+                DOUBLE *pdblVal;
+                BSTR *pbstrVal;
+                DECIMAL *pdecVal;
+                VARIANT *pvarVal;
+                PVOID byref;
+                struct {
+                    PVOID pvRecord;
+                    PVOID pRecInfo;
+                } brecVal;
+            };
+        };
+        DECIMAL decVal;
     };
 };
 using VARIANTARG = VARIANT;
@@ -143,11 +192,24 @@ struct EXCEPINFO {
 
 // ---- Type information ------------------------------------------------------
 
-enum TYPEKIND { TKIND_ENUM, TKIND_RECORD, TKIND_MODULE, TKIND_INTERFACE, TKIND_DISPATCH,
-                TKIND_COCLASS, TKIND_ALIAS, TKIND_UNION, TKIND_MAX };
+enum TYPEKIND {
+    TKIND_ENUM,
+    TKIND_RECORD,
+    TKIND_MODULE,
+    TKIND_INTERFACE,
+    TKIND_DISPATCH,
+    TKIND_COCLASS,
+    TKIND_ALIAS,
+    TKIND_UNION,
+    TKIND_MAX
+};
 enum FUNCKIND { FUNC_VIRTUAL, FUNC_PUREVIRTUAL, FUNC_NONVIRTUAL, FUNC_STATIC, FUNC_DISPATCH };
-enum INVOKEKIND { INVOKE_FUNC = 1, INVOKE_PROPERTYGET = 2, INVOKE_PROPERTYPUT = 4,
-                  INVOKE_PROPERTYPUTREF = 8 };
+enum INVOKEKIND {
+    INVOKE_FUNC = 1,
+    INVOKE_PROPERTYGET = 2,
+    INVOKE_PROPERTYPUT = 4,
+    INVOKE_PROPERTYPUTREF = 8
+};
 enum CALLCONV { CC_FASTCALL = 0, CC_CDECL = 1, CC_STDCALL = 4 };
 enum SYSKIND { SYS_WIN16, SYS_WIN32, SYS_MAC, SYS_WIN64 };
 
@@ -247,8 +309,7 @@ struct ITypeInfo : public IUnknown {
                                              DISPPARAMS *pDispParams, VARIANT *pVarResult,
                                              EXCEPINFO *pExcepInfo, UINT *puArgErr) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID memid, BSTR *pBstrName,
-                                                       BSTR *pBstrDocString,
-                                                       DWORD *pdwHelpContext,
+                                                       BSTR *pBstrDocString, DWORD *pdwHelpContext,
                                                        BSTR *pBstrHelpFile) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetDllEntry(MEMBERID memid, INVOKEKIND invKind,
                                                   BSTR *pBstrDllName, BSTR *pBstrName,
@@ -273,11 +334,9 @@ struct ITypeLib : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetLibAttr(TLIBATTR **ppTLibAttr) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetTypeComp(void **ppTComp) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetDocumentation(INT index, BSTR *pBstrName,
-                                                       BSTR *pBstrDocString,
-                                                       DWORD *pdwHelpContext,
+                                                       BSTR *pBstrDocString, DWORD *pdwHelpContext,
                                                        BSTR *pBstrHelpFile) = 0;
-    virtual HRESULT STDMETHODCALLTYPE IsName(LPOLESTR szNameBuf, ULONG lHashVal,
-                                             BOOL *pfName) = 0;
+    virtual HRESULT STDMETHODCALLTYPE IsName(LPOLESTR szNameBuf, ULONG lHashVal, BOOL *pfName) = 0;
     virtual HRESULT STDMETHODCALLTYPE FindName(LPOLESTR szNameBuf, ULONG lHashVal,
                                                ITypeInfo **ppTInfo, MEMBERID *rgMemId,
                                                USHORT *pcFound) = 0;
@@ -299,3 +358,34 @@ struct IDispatch : public IUnknown {
                                              UINT *puArgErr) = 0;
 };
 using LPDISPATCH = IDispatch *;
+
+// ---- Error objects -----------------------------------------------------------
+
+inline constexpr IID IID_IErrorInfo = {
+    0x1CF2B120, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+inline constexpr IID IID_ICreateErrorInfo = {
+    0x22F03340, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+inline constexpr IID IID_ISupportErrorInfo = {
+    0xDF0B3D60, 0x548F, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+
+// What went wrong in the last failing call of an object that says it
+// supports error information: source, description and help.
+struct IErrorInfo : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetGUID(GUID *pGUID) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetSource(BSTR *pBstrSource) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDescription(BSTR *pBstrDescription) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR *pBstrHelpFile) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetHelpContext(DWORD *pdwHelpContext) = 0;
+};
+
+struct ICreateErrorInfo : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE SetGUID(REFGUID rguid) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetSource(LPOLESTR szSource) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetDescription(LPOLESTR szDescription) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetHelpFile(LPOLESTR szHelpFile) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetHelpContext(DWORD dwHelpContext) = 0;
+};
+
+struct ISupportErrorInfo : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) = 0;
+};

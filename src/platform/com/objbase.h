@@ -22,10 +22,26 @@ extern "C" HRESULT WINAPI IIDFromString(LPCOLESTR lpsz, IID *lpiid);
 extern "C" int WINAPI StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
 extern "C" HRESULT WINAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved,
                                            REFIID riid, LPVOID *ppv);
-extern "C" HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter,
-                                           DWORD dwClsContext, REFIID riid, LPVOID *ppv);
+extern "C" HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext,
+                                           REFIID riid, LPVOID *ppv);
+// Puts an object into its running state: objects that are not compound
+// documents (no IRunnableObject) are running once created.
+extern "C" HRESULT WINAPI OleRun(LPUNKNOWN pUnknown);
 extern "C" LPVOID WINAPI CoTaskMemAlloc(SIZE_T cb);
 extern "C" void WINAPI CoTaskMemFree(LPVOID pv);
+
+struct IBindCtx;
+
+inline constexpr IID IID_IRunnableObject = {
+    0x00000126, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+struct IRunnableObject : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetRunningClass(LPCLSID lpClsid) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Run(IBindCtx *pbc) = 0;
+    virtual BOOL STDMETHODCALLTYPE IsRunning() = 0;
+    virtual HRESULT STDMETHODCALLTYPE LockRunning(BOOL fLock, BOOL fLastUnlockCloses) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetContainedObject(BOOL fContained) = 0;
+};
 
 // The entry points an in-process server exports.
 using LPFNGETCLASSOBJECT = HRESULT(STDMETHODCALLTYPE *)(REFCLSID, REFIID, LPVOID *);

@@ -1,6 +1,7 @@
 // Automation services: BSTR, VARIANT conversion and type libraries.
 #pragma once
 
+#include "../kernel/winbase.h"
 #include "oaidl.h"
 
 extern "C" BSTR WINAPI SysAllocString(const OLECHAR *psz);
@@ -18,6 +19,30 @@ extern "C" HRESULT WINAPI VariantClear(VARIANTARG *pvarg);
 extern "C" HRESULT WINAPI VariantCopy(VARIANTARG *pvargDest, const VARIANTARG *pvargSrc);
 extern "C" HRESULT WINAPI VariantChangeType(VARIANTARG *pvargDest, const VARIANTARG *pvarSrc,
                                             USHORT wFlags, VARTYPE vt);
+
+// A calendar time as a DATE (days since 30 December 1899); milliseconds
+// are ignored, as the platform does. FALSE for a time out of range.
+extern "C" INT WINAPI SystemTimeToVariantTime(LPSYSTEMTIME lpSystemTime, DOUBLE *pvtime);
+
+// Safe arrays of fixed-size elements (numbers, bytes).
+extern "C" SAFEARRAY *WINAPI SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND *rgsabound);
+extern "C" SAFEARRAY *WINAPI SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
+extern "C" HRESULT WINAPI SafeArrayDestroy(SAFEARRAY *psa);
+extern "C" HRESULT WINAPI SafeArrayCopy(SAFEARRAY *psa, SAFEARRAY **ppsaOut);
+extern "C" HRESULT WINAPI SafeArrayAccessData(SAFEARRAY *psa, void **ppvData);
+extern "C" HRESULT WINAPI SafeArrayUnaccessData(SAFEARRAY *psa);
+extern "C" UINT WINAPI SafeArrayGetDim(SAFEARRAY *psa);
+extern "C" UINT WINAPI SafeArrayGetElemsize(SAFEARRAY *psa);
+extern "C" HRESULT WINAPI SafeArrayGetLBound(SAFEARRAY *psa, UINT nDim, LONG *plLbound);
+extern "C" HRESULT WINAPI SafeArrayGetUBound(SAFEARRAY *psa, UINT nDim, LONG *plUbound);
+
+#define DISP_E_ARRAYISLOCKED (static_cast<HRESULT>(0x8002000DL))
+
+// The error object of the calling thread: set by a failing object, taken
+// (and cleared) by the caller.
+extern "C" HRESULT WINAPI SetErrorInfo(ULONG dwReserved, IErrorInfo *perrinfo);
+extern "C" HRESULT WINAPI GetErrorInfo(ULONG dwReserved, IErrorInfo **pperrinfo);
+extern "C" HRESULT WINAPI CreateErrorInfo(ICreateErrorInfo **pperrinfo);
 
 #define LOCALE_SYSTEM_DEFAULT 0x0800
 #define LOCALE_USER_DEFAULT 0x0400

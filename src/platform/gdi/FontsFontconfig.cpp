@@ -25,7 +25,8 @@ void LoadConfiguration() {
     if (HRSRC info = FindResourceA(platform, "ALIASES", "FONTCONFIG")) {
         const auto *data = static_cast<const char *>(LockResource(LoadResource(platform, info)));
         std::string xml(data, SizeofResource(platform, info));
-        FcConfigParseAndLoadFromMemory(config, reinterpret_cast<const FcChar8 *>(xml.c_str()), FcTrue);
+        FcConfigParseAndLoadFromMemory(config, reinterpret_cast<const FcChar8 *>(xml.c_str()),
+                                       FcTrue);
         FcConfigBuildFonts(config);
     }
     FcConfigSetCurrent(config);
@@ -41,7 +42,8 @@ void *MatchFont(const LOGFONTA &logical) {
     FcPattern *pattern = FcPatternCreate();
     if (!family.empty())
         FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8 *>(family.c_str()));
-    FcPatternAddInteger(pattern, FC_WEIGHT, logical.lfWeight >= 600 ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+    FcPatternAddInteger(pattern, FC_WEIGHT,
+                        logical.lfWeight >= 600 ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
     FcPatternAddInteger(pattern, FC_SLANT, logical.lfItalic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
     FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
     FcDefaultSubstitute(pattern);

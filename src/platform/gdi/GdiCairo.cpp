@@ -9,8 +9,11 @@
 #include <cairo-ft.h>
 #include <cairo-pdf.h>
 #include <cairo.h>
+#include <cmath>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "../kernel/TextConvert.h"
 #include "../kernel/winbase.h"
@@ -52,48 +55,68 @@ double EmSize(cairo_t *cr, Font *font, const DeviceContext *dc) {
     return cell > 0 ? height / cell : height;
 }
 
+// A text measured in a font, with its glyphs from the origin, so drawing
+// it does not look the characters up again.
 struct TextMetrics {
-    double ascent;
-    double descent;
-    double advance;
+    double ascent = 0;
+    double descent = 0;
+    double advance = 0;
+    std::vector<cairo_glyph_t> glyphs;
 };
+
+// Selects the font at its size into cr: on an untransformed context the
+// font's kept scaled font, made the first time.
+void SelectFont(cairo_t *cr, Font *font, DeviceContext *dc) {
+    cairo_matrix_t ctm;
+    cairo_get_matrix(cr, &ctm);
+    const bool plain = ctm.xx == 1 && ctm.yy == 1 && ctm.xy == 0 && ctm.yx == 0;
+    if (plain && font->scaled && font->scaledSize == dc->dpiY) {
+        cairo_set_scaled_font(cr, font->scaled);
+        return;
+    }
+    cairo_set_font_face(cr, FaceOf(font));
+    cairo_set_font_size(cr, EmSize(cr, font, dc));
+    if (plain) {
+        if (font->scaled)
+            cairo_scaled_font_destroy(font->scaled);
+        font->scaled = cairo_scaled_font_reference(cairo_get_scaled_font(cr));
+        font->scaledSize = dc->dpiY;
+    }
+}
 
 // Selects the context's font into cr and measures the text.
 TextMetrics Measure(cairo_t *cr, DeviceContext *dc, const std::string &utf8) {
     Font *font = dc->font ? dc->font : StockFont();
-    cairo_set_font_face(cr, FaceOf(font));
-    cairo_set_font_size(cr, EmSize(cr, font, dc));
+    SelectFont(cr, font, dc);
+    TextMetrics m;
     cairo_font_extents_t extents{};
     cairo_font_extents(cr, &extents);
-    cairo_text_extents_t text{};
-    cairo_text_extents(cr, utf8.c_str(), &text);
-    return {extents.ascent, extents.descent, text.x_advance};
+    m.ascent = extents.ascent;
+    m.descent = extents.descent;
+    cairo_scaled_font_t *scaled = cairo_get_scaled_font(cr);
+    cairo_glyph_t *glyphs = nullptr;
+    int count = 0;
+    if (cairo_scaled_font_text_to_glyphs(scaled, 0, 0, utf8.c_str(), static_cast<int>(utf8.size()),
+                                         &glyphs, &count, nullptr, nullptr,
+                                         nullptr) == CAIRO_STATUS_SUCCESS) {
+        cairo_text_extents_t text{};
+        cairo_scaled_font_glyph_extents(scaled, glyphs, count, &text);
+        m.advance = text.x_advance;
+        m.glyphs.assign(glyphs, glyphs + count);
+    }
+    cairo_glyph_free(glyphs);
+    return m;
 }
 
 std::string Utf8Of(LPCSTR text, int length) {
     if (!text)
         return {};
     size_t n = length < 0 ? strlen(text) : static_cast<size_t>(length);
-    return ConvertText(CP_ACP, CP_UTF8, text, n);
-}
-
-void DrawTextAt(DeviceContext *dc, double x, double y, const std::string &utf8) {
-    cairo_t *cr = dc->cr;
-    TextMetrics m = Measure(cr, dc, utf8);
-    if (dc->backgroundMode == OPAQUE) {
-        SetColor(cr, dc->backgroundColor);
-        cairo_rectangle(cr, x, y, m.advance, m.ascent + m.descent);
-        cairo_fill(cr);
-    }
-    SetColor(cr, dc->textColor);
-    cairo_move_to(cr, x, y + m.ascent);
-    cairo_show_text(cr, utf8.c_str());
-    Font *font = dc->font ? dc->font : StockFont();
-    if (font->logical.lfUnderline) {
-        double thickness = std::max(1.0, (m.ascent + m.descent) / 16.0);
-        cairo_rectangle(cr, x, y + m.ascent + m.descent / 3.0, m.advance, thickness);
-        cairo_fill(cr);
-    }
+    // Every ANSI code page is ASCII below 0x80: such text is UTF-8 already.
+    bool ascii = true;
+    for (size_t i = 0; i < n && ascii; ++i)
+        ascii = static_cast<unsigned char>(text[i]) < 0x80;
+    return ascii ? std::string(text, n) : ConvertText(CP_ACP, CP_UTF8, text, n);
 }
 
 // Sets a rectangle of a memory context's bitmap straight in its pixels,
@@ -106,35 +129,157 @@ void FillPixels(DeviceContext *dc, int left, int top, int w, int h, COLORREF col
     const int x1 = std::min(width, left + w), y1 = std::min(height, top + h);
     if (x0 >= x1 || y0 >= y1)
         return;
-    cairo_surface_flush(surface);
+    Bitmap *bitmap = dc->bitmap;
+    if (x0 == 0 && y0 == 0 && x1 == width && y1 == height)
+        bitmap->blank = false; // all of it is written: no need to clear it first
+    if (!bitmap->direct || bitmap->blank) {
+        bitmap->Pixels(); // what cairo drew is in the pixels, the bitmap cleared
+        bitmap->direct = true;
+    }
     unsigned char *data = cairo_image_surface_get_data(surface);
     const int stride = cairo_image_surface_get_stride(surface);
     const uint32_t pixel = (static_cast<uint32_t>(GetRValue(color)) << 16) |
                            (static_cast<uint32_t>(GetGValue(color)) << 8) | GetBValue(color);
     // Black and white (the barcodes' colours) are one byte repeated: the
-    // unused fourth byte takes it too, so a row is one memset.
-    const bool uniform = pixel == 0 || pixel == 0xFFFFFF;
-    for (int y = y0; y < y1; ++y) {
-        auto *row = reinterpret_cast<uint32_t *>(data + static_cast<size_t>(y) * static_cast<size_t>(stride));
+    // unused fourth byte takes it too, so a wide row is one memset; a
+    // narrow one (a bar) is cheaper stored pixel by pixel.
+    const bool uniform = (pixel == 0 || pixel == 0xFFFFFF) && x1 - x0 >= 16;
+    const size_t count = static_cast<size_t>(x1 - x0);
+    unsigned char *row =
+        data + static_cast<size_t>(y0) * static_cast<size_t>(stride) + static_cast<size_t>(x0) * 4;
+    for (int y = y0; y < y1; ++y, row += stride) {
         if (uniform) {
-            memset(row + x0, pixel ? 0xFF : 0, static_cast<size_t>(x1 - x0) * 4);
+            memset(row, pixel ? 0xFF : 0, count * 4);
             continue;
         }
-        for (int x = x0; x < x1; ++x)
-            row[x] = pixel;
+        auto *pixels = reinterpret_cast<uint32_t *>(row);
+        for (size_t x = 0; x < count; ++x)
+            pixels[x] = pixel;
     }
-    cairo_surface_mark_dirty_rectangle(surface, x0, y0, x1 - x0, y1 - y0);
+}
+
+// Before cairo draws on a memory context's bitmap: tells cairo of the
+// pixels written straight into it.
+void CairoDraws(DeviceContext *dc) {
+    if (dc->kind == DeviceContext::Memory && dc->bitmap && dc->bitmap->blank)
+        dc->bitmap->Pixels();
+    if (dc->kind == DeviceContext::Memory && dc->bitmap && dc->bitmap->direct) {
+        cairo_surface_mark_dirty(dc->bitmap->surface);
+        dc->bitmap->direct = false;
+    }
+}
+
+// Draws text with its cell's top-left at (x, y); m: the text measured in
+// the context's font; clipped: cairo clips the drawing.
+void DrawTextAt(DeviceContext *dc, int x, int y, const TextMetrics &m, bool clipped) {
+    cairo_t *cr = dc->cr;
+    if (dc->backgroundMode == OPAQUE && dc->kind == DeviceContext::Memory && !clipped) {
+        // The cell's pixels, as cairo would fill them, set directly.
+        FillPixels(dc, x, y, static_cast<int>(std::lround(m.advance)),
+                   static_cast<int>(std::lround(m.ascent + m.descent)), dc->backgroundColor);
+    } else if (dc->backgroundMode == OPAQUE) {
+        CairoDraws(dc);
+        SetColor(cr, dc->backgroundColor);
+        cairo_rectangle(cr, x, y, m.advance, m.ascent + m.descent);
+        cairo_fill(cr);
+    }
+    CairoDraws(dc);
+    SetColor(cr, dc->textColor);
+    std::vector<cairo_glyph_t> glyphs = m.glyphs;
+    for (cairo_glyph_t &glyph : glyphs) {
+        glyph.x += x;
+        glyph.y += y + m.ascent;
+    }
+    cairo_show_glyphs(cr, glyphs.data(), static_cast<int>(glyphs.size()));
+    Font *font = dc->font ? dc->font : StockFont();
+    if (font->logical.lfUnderline) {
+        double thickness = std::max(1.0, (m.ascent + m.descent) / 16.0);
+        cairo_rectangle(cr, x, y + m.ascent + m.descent / 3.0, m.advance, thickness);
+        cairo_fill(cr);
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Surfaces of deleted bitmaps, kept for the next bitmap of the same size:
+// a renderer that makes a new bitmap for every drawing (the barcodes) then
+// reuses its memory instead of allocating it anew. Small surfaces only.
+class SurfacePool {
+public:
+    cairo_surface_t *Take(int width, int height) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        for (auto it = m_free.begin(); it != m_free.end(); ++it) {
+            if (cairo_image_surface_get_width(*it) == width &&
+                cairo_image_surface_get_height(*it) == height) {
+                cairo_surface_t *surface = *it;
+                m_free.erase(it);
+                return surface;
+            }
+        }
+        return nullptr;
+    }
+    void Give(cairo_surface_t *surface) {
+        const long long bytes = static_cast<long long>(cairo_image_surface_get_stride(surface)) *
+                                cairo_image_surface_get_height(surface);
+        if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS ||
+            cairo_surface_get_reference_count(surface) != 1 || bytes > kLargest) {
+            cairo_surface_destroy(surface);
+            return;
+        }
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_free.size() == kKept) {
+            cairo_surface_destroy(m_free.front());
+            m_free.erase(m_free.begin());
+        }
+        m_free.push_back(surface);
+    }
+
+private:
+    static constexpr size_t kKept = 4;
+    static constexpr long long kLargest = 1 << 20;
+    std::mutex m_lock;
+    std::vector<cairo_surface_t *> m_free;
+};
+
+SurfacePool &Pool() {
+    static auto *pool = new SurfacePool;
+    return *pool;
 }
 
 } // namespace
 
 Bitmap::Bitmap(int w, int h) : Object(OBJ_BITMAP), width(w), height(h) {
-    surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+    surface = Pool().Take(w, h);
+    if (!surface)
+        surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+    else
+        blank = true; // a new bitmap starts black, as a freshly made one does
 }
 
-Bitmap::~Bitmap() { cairo_surface_destroy(surface); }
+unsigned char *Bitmap::Pixels() {
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS)
+        return nullptr;
+    cairo_surface_flush(surface);
+    unsigned char *data = cairo_image_surface_get_data(surface);
+    if (blank) {
+        memset(data, 0,
+               static_cast<size_t>(cairo_image_surface_get_stride(surface)) *
+                   static_cast<size_t>(height));
+        cairo_surface_mark_dirty(surface);
+        blank = false;
+    }
+    return data;
+}
+
+Bitmap::~Bitmap() {
+    Pool().Give(surface);
+}
 
 Font::~Font() {
+    if (scaled)
+        cairo_scaled_font_destroy(scaled);
     if (face)
         cairo_font_face_destroy(face);
 }
@@ -262,8 +407,9 @@ extern "C" int WINAPI GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, L
     if ((header.biBitCount != 32 && header.biBitCount != 24) || header.biCompression != BI_RGB ||
         header.biWidth != bitmap->width)
         return 0;
-    cairo_surface_flush(bitmap->surface);
-    const unsigned char *pixels = cairo_image_surface_get_data(bitmap->surface);
+    const unsigned char *pixels = bitmap->Pixels();
+    if (!pixels)
+        return 0;
     const int stride = cairo_image_surface_get_stride(bitmap->surface);
     const bool bottomUp = header.biHeight > 0;
     const int rows = bitmap->height;
@@ -326,6 +472,7 @@ extern "C" BOOL WINAPI LineTo(HDC hdc, int x, int y) {
         cairo_fill(cr);
         return TRUE;
     }
+    CairoDraws(dc);
     cairo_set_line_width(cr, width);
     cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
     cairo_move_to(cr, from.x + 0.5, from.y + 0.5);
@@ -340,7 +487,8 @@ extern "C" BOOL WINAPI TextOutA(HDC hdc, int x, int y, LPCSTR lpString, int c) {
         return FALSE;
     if (!dc->cr || c == 0)
         return TRUE;
-    DrawTextAt(dc, x, y, Utf8Of(lpString, c));
+    const std::string utf8 = Utf8Of(lpString, c);
+    DrawTextAt(dc, x, y, Measure(dc->cr, dc, utf8), false);
     return TRUE;
 }
 
@@ -381,14 +529,19 @@ extern "C" int WINAPI DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lp
         y = (lprc->top + lprc->bottom - height) / 2.0;
     else if ((format & DT_SINGLELINE) && (format & DT_BOTTOM))
         y = lprc->bottom - height;
+    // Whole pixels, as the platform places text; clipped to the rectangle
+    // only when the text's cell reaches outside it.
+    const int left = static_cast<int>(x), top = static_cast<int>(y);
+    const bool outside = left < lprc->left || top < lprc->top || left + m.advance > lprc->right ||
+                         top + height > lprc->bottom;
+    const bool clipped = outside && !(format & DT_NOCLIP);
     if (dc->cr) {
-        if (!(format & DT_NOCLIP)) {
+        if (clipped) {
             cairo_rectangle(cr, lprc->left, lprc->top, lprc->right - lprc->left,
                             lprc->bottom - lprc->top);
             cairo_clip(cr);
         }
-        // Whole pixels, as the platform places text.
-        DrawTextAt(dc, static_cast<int>(x), static_cast<int>(y), utf8);
+        DrawTextAt(dc, left, top, m, clipped);
     }
     cairo_restore(cr);
     return static_cast<int>(height + 0.5);
@@ -407,7 +560,8 @@ extern "C" int WINAPI FillRect(HDC hDC, const RECT *lprc, HBRUSH hbr) {
         return 1;
     }
     SetColor(dc->cr, brush->color);
-    cairo_rectangle(dc->cr, lprc->left, lprc->top, lprc->right - lprc->left, lprc->bottom - lprc->top);
+    cairo_rectangle(dc->cr, lprc->left, lprc->top, lprc->right - lprc->left,
+                    lprc->bottom - lprc->top);
     cairo_fill(dc->cr);
     return 1;
 }

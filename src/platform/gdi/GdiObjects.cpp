@@ -2,6 +2,7 @@
 // device's capabilities.
 #include "GdiObjects.h"
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <unordered_set>
@@ -16,6 +17,9 @@ namespace {
 struct Registry {
     std::mutex lock;
     std::unordered_set<Object *> live;
+    // Counts unregistrations: a thread's last answer stays good while the
+    // count has not moved.
+    std::atomic<unsigned long> removals{0};
 };
 
 Registry &Objects() {
@@ -45,18 +49,31 @@ HGDIOBJ Register(Object *object) {
 Object *Lookup(HGDIOBJ handle) {
     if (!handle)
         return nullptr;
+    // Drawing asks for the same context again and again: the last handle
+    // this thread found live is still live if no object went since.
+    static thread_local HGDIOBJ lastHandle = nullptr;
+    static thread_local unsigned long lastRemovals = 0;
     Registry &registry = Objects();
+    if (handle == lastHandle && registry.removals.load(std::memory_order_acquire) == lastRemovals)
+        return static_cast<Object *>(handle);
     std::lock_guard<std::mutex> guard(registry.lock);
     auto *object = static_cast<Object *>(handle);
-    return registry.live.count(object) ? object : nullptr;
+    if (!registry.live.count(object))
+        return nullptr;
+    lastHandle = handle;
+    lastRemovals = registry.removals.load(std::memory_order_relaxed);
+    return object;
 }
 
-DeviceContext *LookupDC(HDC hdc) { return LookupAs<DeviceContext>(hdc, OBJ_DC); }
+DeviceContext *LookupDC(HDC hdc) {
+    return LookupAs<DeviceContext>(hdc, OBJ_DC);
+}
 
 void Unregister(Object *object) {
     Registry &registry = Objects();
     std::lock_guard<std::mutex> guard(registry.lock);
     registry.live.erase(object);
+    registry.removals.fetch_add(1, std::memory_order_release);
 }
 
 Pen *StockPen(int index) {
@@ -224,7 +241,8 @@ extern "C" DWORD WINAPI GetObjectType(HGDIOBJ h) {
     Object *object = Lookup(h);
     if (!object)
         return 0;
-    if (object->type == OBJ_DC && static_cast<DeviceContext *>(object)->kind == DeviceContext::Memory)
+    if (object->type == OBJ_DC &&
+        static_cast<DeviceContext *>(object)->kind == DeviceContext::Memory)
         return OBJ_MEMDC;
     return object->type;
 }
@@ -387,8 +405,8 @@ extern "C" int WINAPI MulDiv(int nNumber, int nNumerator, int nDenominator) {
     // Rounded half away from zero, computed in 64 bits, as the platform does.
     long long product = static_cast<long long>(nNumber) * nNumerator;
     long long half = (nDenominator > 0 ? nDenominator : -static_cast<long long>(nDenominator)) / 2;
-    long long result = ((product < 0) == (nDenominator < 0) ? product + half : product - half) /
-                       nDenominator;
+    long long result =
+        ((product < 0) == (nDenominator < 0) ? product + half : product - half) / nDenominator;
     if (result > 2147483647LL || result < -2147483648LL)
         return -1;
     return static_cast<int>(result);

@@ -13,6 +13,7 @@
 struct _cairo;
 struct _cairo_surface;
 struct _cairo_font_face;
+struct _cairo_scaled_font;
 
 namespace platform::gdi {
 
@@ -31,7 +32,18 @@ struct Bitmap : Object {
     ~Bitmap() override;
     int width;
     int height;
+    // The pixels for reading or writing (first cleared when the bitmap
+    // is still blank); null when the surface could not be made.
+    unsigned char *Pixels();
+
     _cairo_surface *surface = nullptr; // 32-bit image, B G R x in memory
+    // A bitmap made on a reused surface is black but not yet cleared: the
+    // first access clears it, unless a fill covers it all first.
+    bool blank = false;
+    // Pixels were written straight into the surface since cairo last drew
+    // on it: cairo is told (mark dirty) before it draws again, and needs
+    // no flush before the next direct write.
+    bool direct = false;
 };
 
 struct Pen : Object {
@@ -50,6 +62,10 @@ struct Font : Object {
     ~Font() override;
     LOGFONTA logical{};
     _cairo_font_face *face = nullptr; // made on first use
+    // The font at its size on untransformed contexts (bitmaps, the screen),
+    // kept so that drawing a caption again does not look the size up again.
+    _cairo_scaled_font *scaled = nullptr;
+    double scaledSize = 0;
 };
 
 // What a printer context knows of its printer and of the job being printed.
@@ -79,8 +95,8 @@ struct DeviceContext : Object {
     int backgroundMode = OPAQUE;
     POINT position{0, 0};
 
-    _cairo *cr = nullptr;           // where drawing goes, when there is somewhere
-    _cairo_surface *pdf = nullptr;  // a printer's document while a job is open
+    _cairo *cr = nullptr;          // where drawing goes, when there is somewhere
+    _cairo_surface *pdf = nullptr; // a printer's document while a job is open
     std::unique_ptr<PrinterState> printer;
 };
 

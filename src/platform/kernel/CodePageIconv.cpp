@@ -25,9 +25,9 @@ struct CodePage {
 
 // The code pages this platform converts, by their platform numbers.
 constexpr CodePage kCodePages[] = {
-    {936, "CP936", true},     {54936, "GB18030", false}, {950, "BIG5", true},
-    {932, "CP932", true},     {949, "CP949", true},      {1250, "CP1250", false},
-    {1251, "CP1251", false},  {1252, "CP1252", false},   {20127, "ASCII", false},
+    {936, "CP936", true},         {54936, "GB18030", false}, {950, "BIG5", true},
+    {932, "CP932", true},         {949, "CP949", true},      {1250, "CP1250", false},
+    {1251, "CP1251", false},      {1252, "CP1252", false},   {20127, "ASCII", false},
     {28591, "ISO-8859-1", false}, {65001, "UTF-8", false},
 };
 
@@ -57,12 +57,10 @@ const CodePage *Resolve(UINT number) {
     return FindCodePage(number);
 }
 
-// A thread's descriptors, closed when the thread ends (a process that
-// starts a thread per task, as the bridge does, would leak them otherwise).
-struct DescriptorCache {
-    std::map<std::pair<UINT, bool>, iconv_t> descriptors;
+// A thread's open descriptors, closed when the thread ends.
+struct DescriptorCache : std::map<std::pair<UINT, bool>, iconv_t> {
     ~DescriptorCache() {
-        for (auto &[key, cd] : descriptors) {
+        for (auto &[key, cd] : *this) {
             if (cd != reinterpret_cast<iconv_t>(-1))
                 iconv_close(cd);
         }
@@ -73,11 +71,11 @@ struct DescriptorCache {
 iconv_t Descriptor(const CodePage *page, bool toWide) {
     thread_local DescriptorCache cache;
     auto key = std::make_pair(page->number, toWide);
-    auto it = cache.descriptors.find(key);
-    if (it == cache.descriptors.end()) {
+    auto it = cache.find(key);
+    if (it == cache.end()) {
         iconv_t cd = toWide ? iconv_open("UTF-16LE", page->iconvName)
                             : iconv_open(page->iconvName, "UTF-16LE");
-        it = cache.descriptors.emplace(key, cd).first;
+        it = cache.emplace(key, cd).first;
     }
     if (it->second != reinterpret_cast<iconv_t>(-1))
         iconv(it->second, nullptr, nullptr, nullptr, nullptr);
@@ -123,7 +121,9 @@ bool IsAscii(const char *text, size_t length) {
 
 } // namespace
 
-extern "C" UINT WINAPI GetACP() { return AnsiCodePage(); }
+extern "C" UINT WINAPI GetACP() {
+    return AnsiCodePage();
+}
 
 extern "C" BOOL WINAPI IsDBCSLeadByte(BYTE TestChar) {
     const CodePage *page = Resolve(CP_ACP);

@@ -33,8 +33,8 @@ Heap &TheHeap() {
 } // namespace
 
 extern "C" HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes) {
-    void *data = (uFlags & GMEM_ZEROINIT) ? calloc(1, dwBytes ? dwBytes : 1)
-                                          : malloc(dwBytes ? dwBytes : 1);
+    void *data =
+        (uFlags & GMEM_ZEROINIT) ? calloc(1, dwBytes ? dwBytes : 1) : malloc(dwBytes ? dwBytes : 1);
     if (!data) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -112,4 +112,13 @@ extern "C" SIZE_T WINAPI GlobalSize(HGLOBAL hMem) {
         return 0;
     }
     return it->second.size;
+}
+
+// Local memory is the same heap; the flags have the same values.
+extern "C" HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes) {
+    return GlobalAlloc(uFlags, uBytes);
+}
+
+extern "C" HLOCAL WINAPI LocalFree(HLOCAL hMem) {
+    return GlobalFree(hMem);
 }

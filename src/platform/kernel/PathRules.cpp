@@ -160,9 +160,11 @@ DWORD CopyOut(const std::string &text, LPSTR buffer, DWORD size) {
     return static_cast<DWORD>(text.size());
 }
 
-void SetErrorFromErrno() { SetLastError(ErrorFromErrno(errno)); }
+void SetErrorFromErrno() {
+    SetLastError(ErrorFromErrno(errno));
+}
 
-std::string HomeDirectory() {
+std::string HomeDirectory(bool create) {
     std::string home;
     if (const char *env = getenv("QUILLBAY_HOME"); env && *env) {
         home = env;
@@ -181,7 +183,7 @@ std::string HomeDirectory() {
         home = data + "/quillbay";
     }
     // Make every missing directory of the chain.
-    for (size_t i = 1; i <= home.size(); ++i) {
+    for (size_t i = 1; create && i <= home.size(); ++i) {
         if (i == home.size() || home[i] == '/')
             mkdir(home.substr(0, i).c_str(), 0700);
     }

@@ -34,7 +34,8 @@ DWORD ErrorFromErrno(int error);
 void SetErrorFromErrno();
 
 // Where the user's state lives: QUILLBAY_HOME, else $XDG_DATA_HOME/quillbay,
-// else ~/.local/share/quillbay. Created when missing.
-std::string HomeDirectory();
+// else ~/.local/share/quillbay. Created (private to the user) when missing,
+// unless create is false.
+std::string HomeDirectory(bool create = true);
 
 } // namespace platform

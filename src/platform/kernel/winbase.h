@@ -112,6 +112,19 @@ extern "C" UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 extern "C" UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 extern "C" DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 
+// ---- Time -------------------------------------------------------------------
+struct SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+};
+using LPSYSTEMTIME = SYSTEMTIME *;
+
 // ---- Global memory ----------------------------------------------------------
 #define GMEM_FIXED 0x0000
 #define GMEM_MOVEABLE 0x0002
@@ -124,6 +137,38 @@ extern "C" LPVOID WINAPI GlobalLock(HGLOBAL hMem);
 extern "C" BOOL WINAPI GlobalUnlock(HGLOBAL hMem);
 extern "C" HGLOBAL WINAPI GlobalFree(HGLOBAL hMem);
 extern "C" SIZE_T WINAPI GlobalSize(HGLOBAL hMem);
+
+#define LMEM_FIXED 0x0000
+#define LMEM_MOVEABLE 0x0002
+#define LMEM_ZEROINIT 0x0040
+#define LPTR (LMEM_FIXED | LMEM_ZEROINIT)
+
+extern "C" HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
+extern "C" HLOCAL WINAPI LocalFree(HLOCAL hMem);
+
+// ---- System messages ---------------------------------------------------------
+#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_STRING 0x00000400
+#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+#define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000
+#define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FF
+
+#define LANG_NEUTRAL 0
+#define LANG_ENGLISH 0x09
+#define SUBLANG_NEUTRAL 0x00
+#define SUBLANG_DEFAULT 0x01
+#define SUBLANG_SYS_DEFAULT 0x02
+#define SUBLANG_ENGLISH_US 0x01
+#define MAKELANGID(p, s) (static_cast<WORD>((static_cast<WORD>(s) << 10) | static_cast<WORD>(p)))
+
+// The text of a system error code or HRESULT from the system's message
+// table (FORMAT_MESSAGE_FROM_SYSTEM; inserts are not expanded), ending with
+// CR LF. 0 with ERROR_MR_MID_NOT_FOUND when the system has no text for it.
+extern "C" DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
+                                       DWORD dwLanguageId, LPSTR lpBuffer, DWORD nSize,
+                                       va_list *Arguments);
 
 // ---- Synchronisation --------------------------------------------------------
 // A critical section is recursive for its owning thread, as the platform's is.
@@ -140,10 +185,18 @@ extern "C" void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection
 
 // The interlocked operations are full barriers and work on shared memory
 // between processes too.
-inline LONG InterlockedIncrement(LONG volatile *p) { return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedDecrement(LONG volatile *p) { return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedExchange(LONG volatile *p, LONG v) { return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedExchangeAdd(LONG volatile *p, LONG v) { return __atomic_fetch_add(p, v, __ATOMIC_SEQ_CST); }
+inline LONG InterlockedIncrement(LONG volatile *p) {
+    return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedDecrement(LONG volatile *p) {
+    return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedExchange(LONG volatile *p, LONG v) {
+    return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedExchangeAdd(LONG volatile *p, LONG v) {
+    return __atomic_fetch_add(p, v, __ATOMIC_SEQ_CST);
+}
 inline LONG InterlockedCompareExchange(LONG volatile *p, LONG exchange, LONG comparand) {
     __atomic_compare_exchange_n(p, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
     return comparand;
@@ -160,8 +213,8 @@ extern "C" HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, B
 extern "C" BOOL WINAPI SetEvent(HANDLE hEvent);
 extern "C" BOOL WINAPI ResetEvent(HANDLE hEvent);
 extern "C" DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
-extern "C" DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles,
-                                               BOOL bWaitAll, DWORD dwMilliseconds);
+extern "C" DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll,
+                                               DWORD dwMilliseconds);
 
 #define PAGE_READONLY 0x02
 #define PAGE_READWRITE 0x04

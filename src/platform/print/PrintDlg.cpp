@@ -183,4 +183,6 @@ extern "C" BOOL WINAPI PrintDlgA(LPPRINTDLGA pPD) {
     return SetupDialog(pPD);
 }
 
-extern "C" DWORD WINAPI CommDlgExtendedError() { return t_dialogError; }
+extern "C" DWORD WINAPI CommDlgExtendedError() {
+    return t_dialogError;
+}

@@ -58,8 +58,10 @@ void PaperOf(const DEVMODEA *dm, int &width, int &length) {
         std::swap(width, length);
 }
 
-int Dots(int tenthsOfMillimetre, int dpi) {
-    return static_cast<int>((static_cast<long long>(tenthsOfMillimetre) * dpi + 127) / 254);
+// Dots from a length in tenths (scale 254) or hundredths (scale 2540) of a
+// millimetre, rounded to the nearest dot.
+int Dots(int length, int dpi, int scale = 254) {
+    return static_cast<int>((static_cast<long long>(length) * dpi + scale / 2) / scale);
 }
 
 PrinterState *PrinterOf(HDC hdc) {
@@ -99,10 +101,10 @@ extern "C" HDC WINAPI CreateDCA(LPCSTR, LPCSTR pwszDevice, LPCSTR, const DEVMODE
     int top = landscape ? printer.marginRight : printer.marginTop;
     int right = landscape ? printer.marginBottom : printer.marginRight;
     int bottom = landscape ? printer.marginLeft : printer.marginBottom;
-    dc->offsetX = Dots(left / 10, dc->dpiX);
-    dc->offsetY = Dots(top / 10, dc->dpiY);
-    dc->width = dc->physicalWidth - dc->offsetX - Dots(right / 10, dc->dpiX);
-    dc->height = dc->physicalHeight - dc->offsetY - Dots(bottom / 10, dc->dpiY);
+    dc->offsetX = Dots(left, dc->dpiX, 2540);
+    dc->offsetY = Dots(top, dc->dpiY, 2540);
+    dc->width = dc->physicalWidth - dc->offsetX - Dots(right, dc->dpiX, 2540);
+    dc->height = dc->physicalHeight - dc->offsetY - Dots(bottom, dc->dpiY, 2540);
     state->printer = printer;
     dc->printer = std::move(state);
     return static_cast<HDC>(Register(dc));

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <strings.h>
 #include <sys/stat.h>
@@ -19,9 +20,9 @@ PrinterInfo PdfPrinter() {
     pdf.name = kPdfPrinterName;
     pdf.pdf = true;
     pdf.dpi = 600;
-    // Like a real printer, the PDF printer does not print to the paper's
-    // edge: a sixth of an inch all round, so a page looks as it will on paper.
-    pdf.marginLeft = pdf.marginTop = pdf.marginRight = pdf.marginBottom = 423;
+    // A virtual printer has no hardware margin: the printable area is the
+    // paper, so device (0, 0) is the paper's corner and a PDF printed later
+    // at actual size has everything where the page put it.
     return pdf;
 }
 
@@ -46,9 +47,12 @@ std::string OutputName(const std::string &title) {
            ".pdf";
 }
 
+std::string JobLog() {
+    return HomeDirectory() + "/print-jobs.log";
+}
+
 void RecordJob(const std::string &printer, const std::string &where, const std::string &title) {
-    std::string log = HomeDirectory() + "/print-jobs.log";
-    if (FILE *file = fopen(log.c_str(), "a")) {
+    if (FILE *file = fopen(JobLog().c_str(), "a")) {
         fprintf(file, "%ld\t%s\t%s\t%s\n", static_cast<long>(time(nullptr)), printer.c_str(),
                 where.c_str(), title.c_str());
         fclose(file);
@@ -56,6 +60,35 @@ void RecordJob(const std::string &printer, const std::string &where, const std::
 }
 
 } // namespace
+
+std::vector<JobRecord> RecordedJobs() {
+    std::vector<JobRecord> jobs;
+    FILE *file = fopen(JobLog().c_str(), "r");
+    if (!file)
+        return jobs;
+    char *line = nullptr;
+    size_t capacity = 0;
+    while (getline(&line, &capacity, file) > 0) {
+        std::string text(line);
+        if (!text.empty() && text.back() == '\n')
+            text.pop_back();
+        const size_t a = text.find('\t'), b = text.find('\t', a + 1), c = text.find('\t', b + 1);
+        if (c == std::string::npos)
+            continue;
+        JobRecord job;
+        job.time = strtol(text.c_str(), nullptr, 10);
+        job.printer = text.substr(a + 1, b - a - 1);
+        job.where = text.substr(b + 1, c - b - 1);
+        job.title = text.substr(c + 1);
+        const size_t number = job.where.find(", job ");
+        if (job.where.rfind("CUPS queue ", 0) == 0 && number != std::string::npos)
+            job.cupsJob = atoi(job.where.c_str() + number + 6);
+        jobs.push_back(job);
+    }
+    free(line);
+    fclose(file);
+    return jobs;
+}
 
 std::string PrintDirectory() {
     std::string dir;
@@ -103,7 +136,8 @@ PrinterInfo DefaultPrinter() {
         return info;
     std::vector<PrinterInfo> printers;
     std::string cupsDefault;
-    if (CupsPrinters(printers, cupsDefault) && !cupsDefault.empty() && FindPrinter(cupsDefault, info))
+    if (CupsPrinters(printers, cupsDefault) && !cupsDefault.empty() &&
+        FindPrinter(cupsDefault, info))
         return info;
     return PdfPrinter();
 }
@@ -114,12 +148,14 @@ bool SubmitJob(const PrinterInfo &printer, const std::string &pdfPath, const std
     if (printer.pdf) {
         where = PrintDirectory() + "/" + OutputName(title);
         ok = rename(pdfPath.c_str(), where.c_str()) == 0;
+        if (!ok)
+            where = "not written to " + where + ": " + strerror(errno);
     } else {
         ok = CupsSubmit(printer, pdfPath, title, paperWidth, paperLength, where);
         unlink(pdfPath.c_str());
     }
-    if (ok)
-        RecordJob(printer.name, where, title);
+    // Every job is recorded, refused ones too: none vanishes silently.
+    RecordJob(printer.name, where, title);
     return ok;
 }
 

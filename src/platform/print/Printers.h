@@ -21,6 +21,20 @@ struct PrinterInfo {
     int marginTop = 0;
     int marginRight = 0;
     int marginBottom = 0;
+    // A CUPS destination's media for the job's page (its PWG name and size in
+    // hundredths of a millimetre, portrait), once CupsDetails chose it.
+    std::string media;
+    int mediaWidth = 0;
+    int mediaLength = 0;
+};
+
+// One line of the job log: when, on which printer, where it went, its title.
+struct JobRecord {
+    long time = 0;
+    std::string printer;
+    std::string where;
+    std::string title;
+    int cupsJob = 0; // the CUPS job number, 0 for the PDF printer
 };
 
 std::vector<PrinterInfo> ListPrinters();
@@ -35,14 +49,25 @@ PrinterInfo DefaultPrinter();
 bool SubmitJob(const PrinterInfo &printer, const std::string &pdfPath, const std::string &title,
                int paperWidth, int paperLength, std::string &where);
 
+// The jobs recorded in $QUILLBAY_HOME/print-jobs.log, oldest first.
+std::vector<JobRecord> RecordedJobs();
+
 // Where the built-in printer writes: QUILLBAY_PRINT_DIR, else
 // $QUILLBAY_HOME/prints (made when missing).
 std::string PrintDirectory();
 
-// CUPS (PrintersCups.cpp).
+// CUPS (PrintersCups.cpp). CupsDetails asks the destination for its
+// resolution and for the media that takes a page of the given size (tenths
+// of a millimetre): its own media of that size, else a custom size in its
+// range, else the smallest of its sizes that holds the page; the margins
+// come from that media entry.
 bool CupsPrinters(std::vector<PrinterInfo> &printers, std::string &defaultName);
 void CupsDetails(PrinterInfo &printer, int paperWidth, int paperLength);
 bool CupsSubmit(const PrinterInfo &printer, const std::string &pdfPath, const std::string &title,
                 int paperWidth, int paperLength, std::string &where);
+// A CUPS job's state from the server's job history ("pending", "processing",
+// "completed", "canceled", "aborted", ...) and the printer's or the
+// server's reason; false when the server does not know the job.
+bool CupsJobState(int job, std::string &state, std::string &reason);
 
 } // namespace platform::print

@@ -1,10 +1,13 @@
-// CUPS destinations: listing, their resolution and margins, and jobs.
+// CUPS destinations: listing, their resolution, media and margins, jobs and
+// the jobs' final states.
 //
-// A job's PDF goes to the queue as application/pdf, always with its media
-// size, so the queue prints it on the paper it was made for instead of
-// rescaling it to its own default paper.
+// A job's PDF goes to the queue as application/pdf with the media the
+// destination itself offers for the page (asked by size, with the PWG names
+// libcups knows) and print-scaling=none, so the page comes out at 100 % on
+// the paper it was made for, or on the smallest paper that holds it.
 #include <cups/cups.h>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "Printers.h"
@@ -12,24 +15,98 @@
 namespace platform::print {
 namespace {
 
-// The IPP media name for a paper in tenths of a millimetre.
-std::string MediaName(int paperWidth, int paperLength) {
-    int w = paperWidth < paperLength ? paperWidth : paperLength;
-    int h = paperWidth < paperLength ? paperLength : paperWidth;
-    if (w == 2100 && h == 2970)
-        return "iso_a4_210x297mm";
-    if (w == 1480 && h == 2100)
-        return "iso_a5_148x210mm";
-    char name[64];
-    if (w % 10 == 0 && h % 10 == 0)
-        snprintf(name, sizeof name, "custom_%dx%dmm", w / 10, h / 10);
-    else
-        snprintf(name, sizeof name, "custom_%d.%dx%d.%dmm", w / 10, w % 10, h / 10, h % 10);
+// Hundredths of a millimetre from tenths, the shorter side first.
+void PortraitSize(int paperWidth, int paperLength, int &width, int &length) {
+    width = 10 * (paperWidth < paperLength ? paperWidth : paperLength);
+    length = 10 * (paperWidth < paperLength ? paperLength : paperWidth);
+}
+
+// The PWG name of a size when the destination could not be asked (its
+// capabilities not loaded yet): the standard size's own name, else a custom
+// size named by its dimensions.
+std::string PwgName(int width, int length) {
+    if (pwg_media_t *media = pwgMediaForSize(width, length))
+        return media->pwg;
+    char name[IPP_MAX_NAME];
+    pwgFormatSizeName(name, sizeof name, "custom", nullptr, width, length, nullptr);
     return name;
 }
 
 std::string NameOf(const cups_dest_t &dest) {
     return dest.instance ? std::string(dest.name) + "/" + dest.instance : dest.name;
+}
+
+// Whether the destination takes custom sizes (its "custom_min_" and
+// "custom_max_" media) and the size lies in their range.
+bool TakesCustomSize(cups_dest_t *dest, cups_dinfo_t *info, int width, int length) {
+    ipp_attribute_t *media = cupsFindDestSupported(CUPS_HTTP_DEFAULT, dest, info, CUPS_MEDIA);
+    // pwgMediaForPWG answers custom names in one buffer per thread: copy.
+    pwg_media_t least{}, most{};
+    for (int i = 0; media && i < ippGetCount(media); ++i) {
+        const char *name = ippGetString(media, i, nullptr);
+        pwg_media_t *size = name ? pwgMediaForPWG(name) : nullptr;
+        if (size && strncmp(name, "custom_min_", 11) == 0)
+            least = *size;
+        else if (size && strncmp(name, "custom_max_", 11) == 0)
+            most = *size;
+    }
+    return most.width > 0 && width >= least.width && width <= most.width &&
+           length >= least.length && length <= most.length;
+}
+
+// Among the destination's own media: the smallest that holds the page, or
+// (for a custom size) the one with the smallest margins.
+bool BestListedMedia(cups_dest_t *dest, cups_dinfo_t *info, int width, int length, bool custom,
+                     cups_size_t &chosen) {
+    bool found = false;
+    const int count =
+        cupsGetDestMediaCount(CUPS_HTTP_DEFAULT, dest, info, CUPS_MEDIA_FLAGS_DEFAULT);
+    for (int i = 0; i < count; ++i) {
+        cups_size_t size{};
+        if (!cupsGetDestMediaByIndex(CUPS_HTTP_DEFAULT, dest, info, i, CUPS_MEDIA_FLAGS_DEFAULT,
+                                     &size))
+            continue;
+        if (!custom && (size.width < width || size.length < length))
+            continue;
+        const long long key = custom ? size.left + size.right + size.top + size.bottom
+                                     : static_cast<long long>(size.width) * size.length;
+        const long long best = custom ? chosen.left + chosen.right + chosen.top + chosen.bottom
+                                      : static_cast<long long>(chosen.width) * chosen.length;
+        if (!found || key < best) {
+            chosen = size;
+            found = true;
+        }
+    }
+    return found;
+}
+
+// The destination's media for a page (hundredths of a millimetre): one of
+// its own of that size (libcups finds it by the PWG sizes), else a custom
+// size where it takes one of that size, else the smallest of its sizes that
+// holds the page.
+bool ChooseMedia(cups_dest_t *dest, cups_dinfo_t *info, int width, int length,
+                 cups_size_t &chosen) {
+    if (cupsGetDestMediaBySize(CUPS_HTTP_DEFAULT, dest, info, width, length,
+                               CUPS_MEDIA_FLAGS_DEFAULT, &chosen))
+        return true;
+    if (!TakesCustomSize(dest, info, width, length))
+        return BestListedMedia(dest, info, width, length, false, chosen);
+    BestListedMedia(dest, info, width, length, true, chosen);
+    pwgFormatSizeName(chosen.media, sizeof chosen.media, "custom", nullptr, width, length, nullptr);
+    chosen.width = width;
+    chosen.length = length;
+    return true;
+}
+
+void ReadResolution(cups_dest_t *dest, cups_dinfo_t *info, PrinterInfo &printer) {
+    ipp_attribute_t *res = cupsFindDestDefault(CUPS_HTTP_DEFAULT, dest, info, "printer-resolution");
+    if (!res)
+        return;
+    int y = 0;
+    ipp_res_t units;
+    const int x = ippGetResolution(res, 0, &y, &units);
+    if (x > 0)
+        printer.dpi = units == IPP_RES_PER_CM ? static_cast<int>(x * 2.54 + 0.5) : x;
 }
 
 } // namespace
@@ -51,26 +128,21 @@ bool CupsPrinters(std::vector<PrinterInfo> &printers, std::string &defaultName) 
 void CupsDetails(PrinterInfo &printer, int paperWidth, int paperLength) {
     cups_dest_t *dests = nullptr;
     int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
-    std::string name = printer.name.substr(0, printer.name.find('/'));
-    std::string instance = printer.name.find('/') == std::string::npos
-                               ? ""
-                               : printer.name.substr(printer.name.find('/') + 1);
-    cups_dest_t *dest = cupsGetDest(name.c_str(), instance.empty() ? nullptr : instance.c_str(),
-                                    count, dests);
+    const size_t slash = printer.name.find('/');
+    const std::string name = printer.name.substr(0, slash);
+    const std::string instance = slash == std::string::npos ? "" : printer.name.substr(slash + 1);
+    cups_dest_t *dest =
+        cupsGetDest(name.c_str(), instance.empty() ? nullptr : instance.c_str(), count, dests);
     cups_dinfo_t *info = dest ? cupsCopyDestInfo(CUPS_HTTP_DEFAULT, dest) : nullptr;
     if (info) {
-        if (ipp_attribute_t *res = cupsFindDestDefault(CUPS_HTTP_DEFAULT, dest, info,
-                                                       "printer-resolution")) {
-            int y = 0;
-            ipp_res_t units;
-            int x = ippGetResolution(res, 0, &y, &units);
-            if (x > 0)
-                printer.dpi = units == IPP_RES_PER_CM ? static_cast<int>(x * 2.54 + 0.5) : x;
-        }
+        ReadResolution(dest, info, printer);
+        int width, length;
+        PortraitSize(paperWidth, paperLength, width, length);
         cups_size_t size{};
-        std::string media = MediaName(paperWidth, paperLength);
-        if (cupsGetDestMediaByName(CUPS_HTTP_DEFAULT, dest, info, media.c_str(),
-                                   CUPS_MEDIA_FLAGS_DEFAULT, &size)) {
+        if (ChooseMedia(dest, info, width, length, size)) {
+            printer.media = size.media;
+            printer.mediaWidth = size.width;
+            printer.mediaLength = size.length;
             printer.marginLeft = size.left;
             printer.marginRight = size.right;
             printer.marginTop = size.top;
@@ -83,20 +155,62 @@ void CupsDetails(PrinterInfo &printer, int paperWidth, int paperLength) {
 
 bool CupsSubmit(const PrinterInfo &printer, const std::string &pdfPath, const std::string &title,
                 int paperWidth, int paperLength, std::string &where) {
+    int width, length;
+    PortraitSize(paperWidth, paperLength, width, length);
+    const std::string media = printer.media.empty() ? PwgName(width, length) : printer.media;
     cups_option_t *options = nullptr;
     int count = 0;
-    std::string media = MediaName(paperWidth, paperLength);
     count = cupsAddOption(CUPS_MEDIA, media.c_str(), count, &options);
+    count = cupsAddOption("print-scaling", "none", count, &options);
     count = cupsAddOption("document-format", CUPS_FORMAT_PDF, count, &options);
-    std::string queue = printer.name.substr(0, printer.name.find('/'));
-    int job = cupsPrintFile2(CUPS_HTTP_DEFAULT, queue.c_str(), pdfPath.c_str(), title.c_str(),
-                             count, options);
+    const std::string queue = printer.name.substr(0, printer.name.find('/'));
+    const int job = cupsPrintFile2(CUPS_HTTP_DEFAULT, queue.c_str(), pdfPath.c_str(), title.c_str(),
+                                   count, options);
     cupsFreeOptions(count, options);
     if (job <= 0) {
         where = std::string("CUPS refused the job: ") + cupsLastErrorString();
         return false;
     }
     where = "CUPS queue " + printer.name + ", job " + std::to_string(job);
+    if (!printer.media.empty() && (printer.mediaWidth != width || printer.mediaLength != length)) {
+        char note[160];
+        snprintf(note, sizeof note, ", on %s (the page is %g x %g mm)", media.c_str(),
+                 paperWidth / 10.0, paperLength / 10.0);
+        where += note;
+    }
+    return true;
+}
+
+bool CupsJobState(int job, std::string &state, std::string &reason) {
+    ipp_t *request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    const std::string uri = "ipp://localhost/jobs/" + std::to_string(job);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri.c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                 cupsUser());
+    const char *wanted[] = {"job-state", "job-state-reasons", "job-printer-state-message"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
+                  wanted);
+    ipp_t *response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    ipp_attribute_t *attr =
+        response ? ippFindAttribute(response, "job-state", IPP_TAG_ENUM) : nullptr;
+    if (!attr) {
+        ippDelete(response);
+        return false;
+    }
+    state = ippEnumString("job-state", ippGetInteger(attr, 0));
+    reason.clear();
+    if (ipp_attribute_t *message =
+            ippFindAttribute(response, "job-printer-state-message", IPP_TAG_TEXT))
+        reason = ippGetString(message, 0, nullptr) ? ippGetString(message, 0, nullptr) : "";
+    if (ipp_attribute_t *reasons =
+            ippFindAttribute(response, "job-state-reasons", IPP_TAG_KEYWORD)) {
+        for (int i = 0; i < ippGetCount(reasons); ++i) {
+            const char *keyword = ippGetString(reasons, i, nullptr);
+            if (keyword && strcmp(keyword, "none") != 0)
+                reason += std::string(reason.empty() ? "" : "; ") + keyword;
+        }
+    }
+    ippDelete(response);
     return true;
 }
 

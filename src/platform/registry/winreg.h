@@ -1,16 +1,23 @@
 // The registry component: hierarchical keys with typed values.
 //
-// The hives live in one SQLite database in the user's data directory
-// (QUILLBAY_HOME), so keys survive the process and several processes may
-// read and write at once. Key and value names compare case-insensitively.
+// Two hives, each an SQLite database, so keys survive the process and
+// several processes may read and write at once: the user's hive in the
+// user's data directory (QUILLBAY_HOME) holds HKEY_CURRENT_USER; the
+// machine's hive (QUILLBAY_MACHINE_HOME, default /var/lib/quillbay), written
+// by root and read by everyone, holds HKEY_LOCAL_MACHINE. HKEY_CLASSES_ROOT
+// merges the classes of both, the user's winning. Key and value names
+// compare case-insensitively.
 #pragma once
 
 #include "../kernel/windef.h"
 #include "../kernel/winerror.h"
 
-#define HKEY_CLASSES_ROOT (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(0x80000000))))
-#define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(0x80000001))))
-#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(0x80000002))))
+#define HKEY_CLASSES_ROOT                                                                          \
+    (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(0x80000000))))
+#define HKEY_CURRENT_USER                                                                          \
+    (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(0x80000001))))
+#define HKEY_LOCAL_MACHINE                                                                         \
+    (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(0x80000002))))
 #define HKEY_USERS (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(0x80000003))))
 
 #define REG_NONE 0

@@ -183,6 +183,20 @@ int DesktopUiHost::Choose(const std::string &title, const std::vector<std::strin
     return chosen >= 0 && chosen < static_cast<int>(options.size()) ? chosen : -1;
 }
 
+bool DesktopUiHost::Ask(const std::string &title, const std::string &prompt, bool secret,
+                        std::string &answer) {
+    std::vector<std::string> args = {"--entry", "--title=" + title, "--text=" + prompt};
+    if (secret)
+        args.push_back("--hide-text");
+    Outcome outcome = Run(args);
+    if (!outcome.shown)
+        return m_fallback.Ask(title, prompt, secret, answer);
+    if (outcome.exitCode != 0)
+        return false;
+    answer = outcome.output;
+    return true;
+}
+
 std::unique_ptr<UiHost> MakeDesktopUiHost() {
     std::string zenity = DesktopUiHost::FindZenity();
     if (zenity.empty()) {

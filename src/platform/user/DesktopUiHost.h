@@ -19,6 +19,8 @@ public:
                    UINT type) override;
     int Choose(const std::string &title, const std::vector<std::string> &options,
                int preset) override;
+    bool Ask(const std::string &title, const std::string &prompt, bool secret,
+             std::string &answer) override;
 
     // zenity's path on PATH, or empty.
     static std::string FindZenity();

@@ -4,15 +4,32 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <termios.h>
 #include <unistd.h>
 
 namespace platform {
 namespace {
 
+// Reads a line from the terminal, without echo for a secret.
+bool ReadLine(bool secret, std::string &line) {
+    termios saved{};
+    bool quiet = secret && isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (quiet) {
+        termios silent = saved;
+        silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSANOW, &silent);
+    }
+    bool read = static_cast<bool>(std::getline(std::cin, line));
+    if (quiet) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+        fprintf(stderr, "\n");
+    }
+    return read;
+}
+
 class ConsoleUiHost : public UiHost {
 public:
-    int MessageBox(HWND, const std::string &text, const std::string &caption,
-                   UINT type) override {
+    int MessageBox(HWND, const std::string &text, const std::string &caption, UINT type) override {
         std::vector<MessageBoxButton> buttons = MessageBoxButtons(type);
         fprintf(stderr, "\n== %s (%s) ==\n%s\n", caption.c_str(), MessageBoxIcon(type),
                 text.c_str());
@@ -45,6 +62,11 @@ public:
             return preset;
         long n = strtol(line.c_str(), nullptr, 10);
         return n >= 1 && n <= static_cast<long>(options.size()) ? static_cast<int>(n - 1) : -1;
+    }
+    bool Ask(const std::string &title, const std::string &prompt, bool secret,
+             std::string &answer) override {
+        fprintf(stderr, "\n== %s ==\n%s (end of input to cancel)> ", title.c_str(), prompt.c_str());
+        return ReadLine(secret, answer);
     }
 };
 
@@ -126,6 +148,15 @@ int HeadlessUiHost::Choose(const std::string &title, const std::vector<std::stri
     return -1;
 }
 
+bool HeadlessUiHost::Ask(const std::string &title, const std::string &prompt, bool, std::string &) {
+    fprintf(stderr, "[question] %s: %s: cancelled (no answer)\n", title.c_str(), prompt.c_str());
+    return false;
+}
+
+bool UiHost::Ask(const std::string &, const std::string &, bool, std::string &) {
+    return false;
+}
+
 UiHost &UiHost::Current() {
     std::lock_guard<std::mutex> guard(HostLock());
     if (!HostSlot())
@@ -151,8 +182,29 @@ ScriptedUiHost::ScriptedUiHost() {
             start = end + 1;
         }
     }
+    if (const char *texts = getenv("QUILLBAY_UI_TEXTS")) {
+        std::string list = texts;
+        size_t start = 0;
+        while (start <= list.size()) {
+            size_t end = list.find('\n', start);
+            if (end == std::string::npos)
+                end = list.size();
+            if (end > start || end < list.size())
+                m_texts.push_back(list.substr(start, end - start));
+            start = end + 1;
+        }
+    }
     if (const char *log = getenv("QUILLBAY_UI_LOG"))
         m_logPath = log;
+}
+
+void ScriptedUiHost::Log(const std::string &line) {
+    if (m_logPath.empty())
+        return;
+    if (FILE *log = fopen(m_logPath.c_str(), "a")) {
+        fprintf(log, "%s\n", line.c_str());
+        fclose(log);
+    }
 }
 
 int ScriptedUiHost::MessageBox(HWND owner, const std::string &text, const std::string &caption,
@@ -164,12 +216,8 @@ int ScriptedUiHost::MessageBox(HWND owner, const std::string &text, const std::s
         m_answers.pop_front();
     }
     m_shown.push_back(ShownMessageBox{owner, text, caption, type, answer});
-    if (!m_logPath.empty()) {
-        if (FILE *log = fopen(m_logPath.c_str(), "a")) {
-            fprintf(log, "box\t%u\t%s\t%s\t%d\n", type, caption.c_str(), text.c_str(), answer);
-            fclose(log);
-        }
-    }
+    Log("box\t" + std::to_string(type) + "\t" + caption + "\t" + text + "\t" +
+        std::to_string(answer));
     return answer;
 }
 
@@ -183,13 +231,36 @@ int ScriptedUiHost::Choose(const std::string &title, const std::vector<std::stri
     }
     if (answer >= static_cast<int>(options.size()))
         answer = -1;
-    if (!m_logPath.empty()) {
-        if (FILE *log = fopen(m_logPath.c_str(), "a")) {
-            fprintf(log, "choice\t%s\t%d\n", title.c_str(), answer);
-            fclose(log);
-        }
-    }
+    std::string asked = title + ":";
+    for (size_t i = 0; i < options.size(); ++i)
+        asked += (i ? "|" : " ") + options[i];
+    m_asked.push_back(asked);
+    Log("choice\t" + title + "\t" + std::to_string(answer));
     return answer;
+}
+
+bool ScriptedUiHost::Ask(const std::string &title, const std::string &prompt, bool secret,
+                         std::string &answer) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_asked.push_back(title + ": " + prompt);
+    if (m_texts.empty()) {
+        Log("question\t" + title + "\t" + prompt + "\t(cancelled)");
+        return false;
+    }
+    answer = m_texts.front();
+    m_texts.pop_front();
+    Log("question\t" + title + "\t" + prompt + "\t" + (secret ? "***" : answer));
+    return true;
+}
+
+void ScriptedUiHost::QueueText(const std::string &text) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_texts.push_back(text);
+}
+
+std::vector<std::string> ScriptedUiHost::Asked() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_asked;
 }
 
 void ScriptedUiHost::Queue(int answer) {
@@ -206,6 +277,8 @@ void ScriptedUiHost::Forget() {
     std::lock_guard<std::mutex> guard(m_lock);
     m_shown.clear();
     m_answers.clear();
+    m_texts.clear();
+    m_asked.clear();
 }
 
 } // namespace platform

@@ -4,7 +4,8 @@
 // shows dialogs on the user's display (zenity), "headless"
 // writes what is shown to stderr and answers the default button, "scripted"
 // answers from a queue (QUILLBAY_UI_ANSWERS, comma-separated button IDs, or
-// Queue() in-process) and records what was shown (and appends it to the file
+// Queue() in-process; texts from QUILLBAY_UI_TEXTS, one per line, or
+// QueueText()) and records what was shown (and appends it to the file
 // QUILLBAY_UI_LOG when set). Without the variable: console on a terminal,
 // headless otherwise.
 #pragma once
@@ -38,6 +39,10 @@ public:
     // the index chosen, or -1 when the user cancels.
     virtual int Choose(const std::string &title, const std::vector<std::string> &options,
                        int preset) = 0;
+    // Asks for a line of text (a secret one is not shown as it is typed);
+    // false when the user cancels. A host that cannot ask cancels.
+    virtual bool Ask(const std::string &title, const std::string &prompt, bool secret,
+                     std::string &answer);
 
     // The host in use, made from QUILLBAY_UI on first use.
     static UiHost &Current();
@@ -53,16 +58,27 @@ public:
                    UINT type) override;
     int Choose(const std::string &title, const std::vector<std::string> &options,
                int preset) override;
+    // Answers from the text queue; without a text the question is cancelled.
+    bool Ask(const std::string &title, const std::string &prompt, bool secret,
+             std::string &answer) override;
 
     // Answers for the next boxes or choices, in order; without one a box gets
     // its default button and a choice its preset.
     void Queue(int answer);
+    void QueueText(const std::string &text);
     std::vector<ShownMessageBox> Shown() const;
+    // The choices and questions put to the user: "title: option|option..."
+    // for a choice, "title: prompt" for a question.
+    std::vector<std::string> Asked() const;
     void Forget();
 
 private:
+    void Log(const std::string &line);
+
     mutable std::mutex m_lock;
     std::deque<int> m_answers;
+    std::deque<std::string> m_texts;
+    std::vector<std::string> m_asked;
     std::vector<ShownMessageBox> m_shown;
     std::string m_logPath;
 };
@@ -84,13 +100,16 @@ int DefaultButton(UINT type);
 const char *MessageBoxIcon(UINT type);
 
 // Answers as a host without a person answers: boxes get their default
-// button, choices their preset; what is shown goes to stderr.
+// button, choices their preset, questions are cancelled; what is shown goes
+// to stderr.
 class HeadlessUiHost : public UiHost {
 public:
     int MessageBox(HWND owner, const std::string &text, const std::string &caption,
                    UINT type) override;
     int Choose(const std::string &title, const std::vector<std::string> &options,
                int preset) override;
+    bool Ask(const std::string &title, const std::string &prompt, bool secret,
+             std::string &answer) override;
 };
 
 } // namespace platform

@@ -42,8 +42,8 @@ extern "C" BOOL WINAPI IsWindow(HWND hWnd);
 
 // Loads a bitmap from a .bmp file (LR_LOADFROMFILE, name = path) or from a
 // module's bitmap resources: 1, 4, 8, 16, 24 and 32-bit, bottom-up or
-// top-down, BI_RGB or BI_BITFIELDS, with the 40-byte, V4 or V5 header.
-// Compressed (RLE) bitmaps are refused.
+// top-down, BI_RGB, BI_BITFIELDS, BI_RLE8 and BI_RLE4, with the OS/2 core,
+// 40-byte, V2, V3, V4 or V5 header. Printers' forms (JPEG, PNG) are refused.
 extern "C" HANDLE WINAPI LoadImageA(HINSTANCE hInst, LPCSTR name, UINT type, int cx, int cy,
                                     UINT fuLoad);
 extern "C" HBITMAP WINAPI LoadBitmapA(HINSTANCE hInstance, LPCSTR lpBitmapName);

@@ -16,7 +16,7 @@ class DrawDibObject : public platform::KernelObject {};
 // A view of the source rectangle, top-down, 4 bytes per pixel (B G R x).
 struct Source {
     const unsigned char *bits;
-    int width;  // of the whole bitmap
+    int width; // of the whole bitmap
     int height;
     bool bottomUp;
     int x, y, w, h; // the rectangle, top-left origin
@@ -24,7 +24,8 @@ struct Source {
     const unsigned char *Row(int row) const {
         int y0 = y + row;
         int stored = bottomUp ? height - 1 - y0 : y0;
-        return bits + static_cast<size_t>(stored) * static_cast<size_t>(width) * 4 + static_cast<size_t>(x) * 4;
+        return bits + static_cast<size_t>(stored) * static_cast<size_t>(width) * 4 +
+               static_cast<size_t>(x) * 4;
     }
 };
 
@@ -85,8 +86,9 @@ void Stretch(const Source &src, int w, int h, std::vector<unsigned char> &out) {
         for (int x = 0; x < w; ++x) {
             double c[3] = {0, 0, 0};
             for (size_t k = 0; k < span.weights.size(); ++k) {
-                const double *p = &horizontal[(static_cast<size_t>(span.first) + k) * static_cast<size_t>(w) * 3 +
-                                              static_cast<size_t>(x) * 3];
+                const double *p =
+                    &horizontal[(static_cast<size_t>(span.first) + k) * static_cast<size_t>(w) * 3 +
+                                static_cast<size_t>(x) * 3];
                 for (int i = 0; i < 3; ++i)
                     c[i] += p[i] * span.weights[k];
             }
@@ -104,8 +106,7 @@ void DrawOnRaster(platform::gdi::DeviceContext *dc, const Source &src, int xDst,
     // Only the part that lands on the bitmap is computed.
     std::vector<unsigned char> stretched;
     Stretch(src, w, h, stretched);
-    cairo_surface_flush(surface);
-    unsigned char *pixels = cairo_image_surface_get_data(surface);
+    unsigned char *pixels = dc->bitmap->Pixels();
     const int stride = cairo_image_surface_get_stride(surface);
     const int width = cairo_image_surface_get_width(surface);
     const int height = cairo_image_surface_get_height(surface);
@@ -117,8 +118,12 @@ void DrawOnRaster(platform::gdi::DeviceContext *dc, const Source &src, int xDst,
             int tx = xDst + x;
             if (tx < 0 || tx >= width)
                 continue;
-            memcpy(pixels + static_cast<size_t>(ty) * static_cast<size_t>(stride) + static_cast<size_t>(tx) * 4,
-                   &stretched[(static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 4], 4);
+            memcpy(pixels + static_cast<size_t>(ty) * static_cast<size_t>(stride) +
+                       static_cast<size_t>(tx) * 4,
+                   &stretched[(static_cast<size_t>(y) * static_cast<size_t>(w) +
+                               static_cast<size_t>(x)) *
+                              4],
+                   4);
         }
     }
     cairo_surface_mark_dirty(surface);
@@ -171,9 +176,14 @@ extern "C" BOOL WINAPI DrawDibDraw(HDRAWDIB hdd, HDC hdc, int xDst, int yDst, in
     if (lpbi->biBitCount != 32 || lpbi->biCompression != BI_RGB || lpbi->biWidth <= 0 ||
         lpbi->biHeight == 0)
         return FALSE;
-    Source src{static_cast<const unsigned char *>(lpBits), lpbi->biWidth,
-               lpbi->biHeight < 0 ? -lpbi->biHeight : lpbi->biHeight, lpbi->biHeight > 0,
-               xSrc, ySrc, dxSrc, dySrc};
+    Source src{static_cast<const unsigned char *>(lpBits),
+               lpbi->biWidth,
+               lpbi->biHeight < 0 ? -lpbi->biHeight : lpbi->biHeight,
+               lpbi->biHeight > 0,
+               xSrc,
+               ySrc,
+               dxSrc,
+               dySrc};
     if (dxDst == -1)
         dxDst = dxSrc;
     if (dyDst == -1)

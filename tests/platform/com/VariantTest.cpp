@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
+#include "platform/com/Decimal.h"
 #include "platform/win32.h"
 
 namespace {
@@ -123,7 +124,7 @@ TEST(Variant, DatesRoundTripThroughText) {
     VariantInit(&date);
     date.vt = VT_DATE;
     date.date = 0;
-    EXPECT_EQ(AsText(date), u"1899-12-30 00:00:00");
+    EXPECT_EQ(AsText(date), u"00:00:00");
 }
 
 TEST(Variant, CopyAndClearOwnTheirText) {
@@ -153,4 +154,80 @@ TEST(Variant, ReferencesAreReadThrough) {
     EXPECT_EQ(AsText(ref), u"9");
     ASSERT_EQ(Change(ref, VT_R8, out), S_OK);
     EXPECT_DOUBLE_EQ(out.dblVal, 9.0);
+}
+
+TEST(Variant, DatesAloneAndTimesAloneAreWrittenAlone) {
+    VARIANT date;
+    VariantInit(&date);
+    date.vt = VT_DATE;
+    date.date = 45000.0;
+    EXPECT_EQ(AsText(date), u"2023-03-15");
+    date.date = 0.5;
+    EXPECT_EQ(AsText(date), u"12:00:00");
+    SYSTEMTIME time{2023, 3, 0, 15, 12, 0, 0, 999};
+    DOUBLE value = -1;
+    ASSERT_TRUE(SystemTimeToVariantTime(&time, &value));
+    EXPECT_DOUBLE_EQ(value, 45000.5);
+    time.wMonth = 13;
+    EXPECT_FALSE(SystemTimeToVariantTime(&time, &value));
+}
+
+TEST(Variant, DecimalsKeepTheirScaleAndReadAsNumbers) {
+    VARIANT number;
+    VariantInit(&number);
+    ASSERT_TRUE(platform::DecimalFromText("12.50", number.decVal));
+    number.vt = VT_DECIMAL;
+    EXPECT_EQ(number.decVal.scale, 2);
+    EXPECT_EQ(number.decVal.Lo64, 1250u);
+    EXPECT_EQ(AsText(number), u"12.5");
+    VARIANT out;
+    ASSERT_EQ(Change(number, VT_I4, out), S_OK);
+    EXPECT_EQ(out.lVal, 12); // half to even
+    VARIANT copy;
+    VariantInit(&copy);
+    ASSERT_EQ(VariantCopy(&copy, &number), S_OK);
+    EXPECT_EQ(copy.vt, VT_DECIMAL);
+    EXPECT_EQ(AsText(copy), u"12.5");
+    const std::pair<const char *, const char16_t *> texts[] = {
+        {"-3.100", u"-3.1"},
+        {"-0.00", u"0"},
+        {"0.0001", u"0.0001"},
+        {"79228162514264337593543950335", u"79228162514264337593543950335"},
+        {"1.0000000000000000000000000000000", u"1"}};
+    for (const auto &[text, expected] : texts) {
+        ASSERT_TRUE(platform::DecimalFromText(text, number.decVal)) << text;
+        number.vt = VT_DECIMAL;
+        EXPECT_EQ(AsText(number), expected) << text;
+    }
+    for (const char *refused : {"79228162514264337593543950336", "1e5", "", "-", "1.2.3", "NaN"})
+        EXPECT_FALSE(platform::DecimalFromText(refused, number.decVal)) << refused;
+}
+
+TEST(Variant, ByteArraysAreWrittenInHexAndCopiedWhole) {
+    VARIANT bytes;
+    VariantInit(&bytes);
+    bytes.vt = VT_ARRAY | VT_UI1;
+    bytes.parray = SafeArrayCreateVector(VT_UI1, 0, 3);
+    ASSERT_NE(bytes.parray, nullptr);
+    const BYTE data[] = {0x00, 0xAB, 0x7F};
+    memcpy(bytes.parray->pvData, data, 3);
+    EXPECT_EQ(AsText(bytes), u"00AB7F");
+    VARIANT copy, out;
+    VariantInit(&copy);
+    ASSERT_EQ(VariantCopy(&copy, &bytes), S_OK);
+    EXPECT_NE(copy.parray, bytes.parray);
+    VariantClear(&bytes);
+    EXPECT_EQ(AsText(copy), u"00AB7F");
+    EXPECT_EQ(Change(copy, VT_I4, out), DISP_E_TYPEMISMATCH);
+    LONG low = -1, high = -1;
+    EXPECT_EQ(SafeArrayGetLBound(copy.parray, 1, &low), S_OK);
+    EXPECT_EQ(SafeArrayGetUBound(copy.parray, 1, &high), S_OK);
+    EXPECT_EQ(high - low + 1, 3);
+    EXPECT_EQ(SafeArrayGetUBound(copy.parray, 2, &high), DISP_E_BADINDEX);
+    void *locked = nullptr;
+    ASSERT_EQ(SafeArrayAccessData(copy.parray, &locked), S_OK);
+    EXPECT_EQ(SafeArrayDestroy(copy.parray), DISP_E_ARRAYISLOCKED);
+    EXPECT_EQ(SafeArrayUnaccessData(copy.parray), S_OK);
+    VariantClear(&copy);
+    EXPECT_EQ(SafeArrayCreateVector(VT_BSTR, 0, 1), nullptr);
 }

@@ -36,8 +36,11 @@ TEST_F(DesktopDialogs, UnansweredDialogsOnTheDisplayAreClosedOrCancelled) {
     EXPECT_EQ(host.MessageBox(nullptr, "保存成功？", "错误", MB_OKCANCEL | MB_ICONWARNING),
               IDCANCEL);
     EXPECT_EQ(host.MessageBox(nullptr, "<b>not markup</b>", "x", MB_YESNOCANCEL), IDCANCEL);
-    // A choice nobody made is cancelled, whatever its preset.
+    // A choice nobody made is cancelled, whatever its preset; so is a question.
     EXPECT_EQ(host.Choose("Print Setup: printer", {"Quillbay PDF", "Office"}, 1), -1);
+    std::string answer = "untouched";
+    EXPECT_FALSE(host.Ask("Client certificate", "Password", true, answer));
+    EXPECT_EQ(answer, "untouched");
 }
 
 TEST_F(DesktopDialogs, WithoutADisplayTheyAreAnsweredAsHeadless) {
@@ -46,4 +49,6 @@ TEST_F(DesktopDialogs, WithoutADisplayTheyAreAnsweredAsHeadless) {
     // The headless answers: the default button, the preset.
     EXPECT_EQ(host.MessageBox(nullptr, "text", "caption", MB_OKCANCEL), IDOK);
     EXPECT_EQ(host.Choose("Print Setup: printer", {"Quillbay PDF", "Office"}, 1), 1);
+    std::string answer;
+    EXPECT_FALSE(host.Ask("Client certificate", "Password", true, answer));
 }

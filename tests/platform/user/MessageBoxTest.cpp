@@ -42,3 +42,25 @@ TEST(MessageBox, ScriptedChoicesFollowTheQueueThenThePreset) {
     host.Queue(5);
     EXPECT_EQ(host.Choose("Printer", {"a", "b"}, 0), -1);
 }
+
+TEST(UiHost, QuestionsAreAnsweredFromTheTextQueueOrCancelled) {
+    setenv("QUILLBAY_UI_TEXTS", "first\n\nthird", 1);
+    ScriptedUiHost host;
+    unsetenv("QUILLBAY_UI_TEXTS");
+    std::string answer = "unchanged";
+    EXPECT_TRUE(host.Ask("Title", "One", false, answer));
+    EXPECT_EQ(answer, "first");
+    EXPECT_TRUE(host.Ask("Title", "Two", true, answer));
+    EXPECT_EQ(answer, "");
+    host.QueueText("fourth");
+    EXPECT_TRUE(host.Ask("Title", "Three", false, answer));
+    EXPECT_EQ(answer, "third");
+    EXPECT_TRUE(host.Ask("Title", "Four", false, answer));
+    EXPECT_EQ(answer, "fourth");
+    EXPECT_FALSE(host.Ask("Title", "Five", false, answer));
+    std::vector<std::string> asked = host.Asked();
+    ASSERT_EQ(asked.size(), 5u);
+    EXPECT_EQ(asked[4], "Title: Five");
+    host.Choose("Pick", {"a", "b"}, 1);
+    EXPECT_EQ(host.Asked().back(), "Pick: a|b");
+}

@@ -1,5 +1,6 @@
 // GdiFont: a LOGFONTA and the font handle made from it, used for the job's
-// text and the barcode captions.
+// text and the barcode captions. It lives with the support library so that
+// both the object and the barcode renderers reach it from above.
 #pragma once
 
 #include "platform/win32.h"

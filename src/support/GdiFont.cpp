@@ -1,4 +1,4 @@
-#include "GdiFont.h"
+#include "support/GdiFont.h"
 
 #include "support/ModuleGlobals.h"
 

@@ -1,0 +1,281 @@
+// HttpConnect and HttpSend, and PrintLogo's web addresses,
+// against real servers on loopback.
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+#include "QuillDoc.h"
+#include "QuillDocFixture.h"
+#include "platform/user/UiHost.h"
+#include "testing/HttpServers.h"
+#include "testing/PdfPage.h"
+#include "testing/TestSupport.h"
+
+using testing_support::FaultServer;
+using testing_support::Nginx;
+
+namespace {
+
+std::string Corpus(const std::string &relative) {
+    return std::string(CORPORA_DIR) + "/" + relative;
+}
+
+std::string Hex(const std::string &bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : bytes) {
+        hex += digits[c >> 4];
+        hex += digits[c & 15];
+    }
+    return hex;
+}
+
+void SetReceiveTimeout(DWORD milliseconds) {
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER,
+                    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0, nullptr,
+                    0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (milliseconds)
+        RegSetValueExA(key, "ReceiveTimeout", 0, REG_DWORD,
+                       reinterpret_cast<const BYTE *>(&milliseconds), sizeof(milliseconds));
+    else
+        RegDeleteValueA(key, "ReceiveTimeout");
+    RegCloseKey(key);
+}
+
+platform::ScriptedUiHost &Host() {
+    return dynamic_cast<platform::ScriptedUiHost &>(platform::UiHost::Current());
+}
+
+class HttpMethods : public QuillDocFixture {
+protected:
+    static void SetUpTestSuite() {
+        QuillDocFixture::SetUpTestSuite();
+        s_nginx = std::make_unique<Nginx>();
+        s_faults = std::make_unique<FaultServer>();
+    }
+    static void TearDownTestSuite() {
+        s_nginx.reset();
+        s_faults.reset();
+        QuillDocFixture::TearDownTestSuite();
+    }
+    void SetUp() override {
+        std::string why;
+        ASSERT_TRUE(s_nginx->Ready(why)) << why;
+        ASSERT_EQ(QuillDoc::Create(nullptr, IID_IQuillDoc, reinterpret_cast<void **>(&m_doc)),
+                  S_OK);
+    }
+    void TearDown() override { m_doc->Release(); }
+
+    int Connect(const std::string &url) {
+        int n = -1;
+        EXPECT_EQ(m_doc->HttpConnect(Arg(Wide(url)), &n), S_OK);
+        return n;
+    }
+    // The reply as UTF-8.
+    std::string Send(const std::string &key, const std::string &params) {
+        BSTR reply = nullptr;
+        EXPECT_EQ(m_doc->HttpSend(Arg(Wide(key)), Arg(Wide(params)), &reply), S_OK);
+        return Utf8(reply);
+    }
+    std::string Slot() {
+        BSTR text = nullptr;
+        m_doc->GetDBResult(&text);
+        return Utf8(text);
+    }
+
+    static std::string Utf8(BSTR text) {
+        std::string utf8 = text ? platform::WideToUtf8(text, SysStringLen(text)) : "";
+        SysFreeString(text);
+        return utf8;
+    }
+
+    static inline std::unique_ptr<Nginx> s_nginx;
+    static inline std::unique_ptr<FaultServer> s_faults;
+    IQuillDoc *m_doc = nullptr;
+};
+
+} // namespace
+
+TEST_F(HttpMethods, SendBeforeConnectAnswersEmptyAtOnce) {
+    EXPECT_EQ(Send("KEY", "a=1"), "");
+    EXPECT_EQ(Slot(), "");
+}
+
+TEST_F(HttpMethods, AnUnreachableServerPreparesNoConnection) {
+    EXPECT_EQ(Connect("http://127.0.0.1:" + std::to_string(testing_support::FreePort()) + "/x"), 0);
+    EXPECT_EQ(Send("KEY", "a=1"), "");
+    EXPECT_EQ(Connect("http://server.invalid/x"), 0);
+    // Reachable, but not an http:// or https:// address: no host.
+    EXPECT_EQ(Connect("ftp://127.0.0.1:" + std::to_string(s_faults->Port()) + "/echo"), 0);
+    EXPECT_EQ(Send("KEY", "a=1"), "");
+}
+
+TEST_F(HttpMethods, TheFormGoesAsItStandsWithItsHeader) {
+    ASSERT_EQ(Connect(s_faults->Url("/echo")), 1);
+    std::string echo = Send("KEY", "a=1&b=x y&c==");
+    EXPECT_EQ(echo.rfind("POST /echo HTTP/1.1\r\n", 0), 0u);
+    EXPECT_NE(echo.find("\r\nContent-Type:application/x-www-form-urlencoded;charset=gb2312\r\n"),
+              std::string::npos);
+    EXPECT_EQ(echo.substr(echo.find("\r\n\r\n") + 4), "sp=KEY&a=1&b=x y&c==");
+    EXPECT_EQ(Slot(), echo);
+    echo = Send("KEY", "");
+    EXPECT_EQ(echo.substr(echo.find("\r\n\r\n") + 4), "sp=KEY&");
+    echo = Send("a&b=c", "");
+    EXPECT_EQ(echo.substr(echo.find("\r\n\r\n") + 4), "sp=a&b=c&");
+}
+
+TEST_F(HttpMethods, TextTravelsInTheAnsiCodePage) {
+    ASSERT_EQ(Connect(s_faults->Url("/echo")), 1);
+    std::string echo = Send("编号", "名字=张三");
+    EXPECT_EQ(echo.substr(echo.find("\r\n\r\n") + 4), "sp=编号&名字=张三");
+    EXPECT_NE(echo.find("Content-Length: 17\r\n"), std::string::npos); // GBK: two bytes each
+    ASSERT_EQ(Connect(s_faults->Url("/reply?hex=" + Hex(testing_support::Ansi("你好，世界")))), 1);
+    EXPECT_EQ(Send("k", ""), "你好，世界");
+    ASSERT_EQ(Connect(s_faults->Url("/reply?hex=6f6b00746865207265737400")), 1);
+    EXPECT_EQ(Send("k", ""), "ok"); // up to the NUL
+}
+
+TEST_F(HttpMethods, ErrorPagesAreReplies) {
+    ASSERT_EQ(Connect(s_faults->Url("/status?code=404")), 1);
+    EXPECT_EQ(Send("k", ""), "status page 404");
+}
+
+TEST_F(HttpMethods, SendsShareOneConnectionWhileTheServerKeepsIt) {
+    ASSERT_EQ(Connect("http://127.0.0.1:" + std::to_string(s_nginx->Port()) + "/conn"), 1);
+    std::string first = Send("k", "a=1");
+    const std::string number = first.substr(0, first.find(' '));
+    EXPECT_EQ(first, number + " 1");
+    EXPECT_EQ(Send("k", "a=2"), number + " 2");
+    EXPECT_EQ(Send("k", "a=3"), number + " 3");
+}
+
+TEST_F(HttpMethods, AClosedConnectionLastsUntilTheNextConnect) {
+    ASSERT_EQ(Connect(s_faults->Url("/close")), 1);
+    EXPECT_EQ(Send("k", ""), "closing");
+    EXPECT_EQ(Send("k", ""), "");
+    EXPECT_EQ(Send("k", ""), "");
+    ASSERT_EQ(Connect(s_faults->Url("/close")), 1);
+    EXPECT_EQ(Send("k", ""), "closing");
+}
+
+TEST_F(HttpMethods, ASilentServerTimesOutIntoAnEmptyReply) {
+    SetReceiveTimeout(300);
+    ASSERT_EQ(Connect(s_faults->Url("/silent")), 1); // the session opens here
+    SetReceiveTimeout(0);
+    EXPECT_EQ(Send("k", ""), "");
+    ASSERT_EQ(Connect(s_faults->Url("/echo")), 1);
+    EXPECT_EQ(Send("k", "").rfind("POST /echo", 0), 0u);
+}
+
+// ---- PrintLogo from the web ---------------------------------------------------------
+
+class WebPictures : public HttpMethods {
+protected:
+    void SetUp() override {
+        HttpMethods::SetUp();
+        setenv("QUILLBAY_PRINTER", "Quillbay PDF", 1);
+        m_prints = testing_support::MakeTempDir("web-logo-");
+        setenv("QUILLBAY_PRINT_DIR", m_prints.c_str(), 1);
+        m_doc->SetPaperSize(2100, 2970);
+        testing_support::WriteFile(
+            s_nginx->Root() + "/logo.png",
+            testing_support::ReadFile(Corpus("pngsuite-full/png/basn2c08.png")));
+        testing_support::WriteFile(
+            s_nginx->Root() + "/logo.gif",
+            testing_support::ReadFile(Corpus("pygif-test-suite/all-reds.gif")));
+    }
+    void TearDown() override {
+        HttpMethods::TearDown();
+        testing_support::RemoveTree(m_prints);
+    }
+    std::string Web(const std::string &path) {
+        return "http://127.0.0.1:" + std::to_string(s_nginx->Port()) + path;
+    }
+    // Prints the picture in a job of its own; the job's PDF.
+    std::string PrintJob(const std::string &url, const std::string &file) {
+        int n = 0;
+        m_doc->SetPrinter(Arg(u"1"), &n);
+        EXPECT_EQ(m_doc->PrintLogo(Arg(Wide(url)), Arg(Wide(file)), 20, 30, 0, 0, 40, 0), S_OK);
+        m_doc->SetPrinter(Arg(u"0"), &n);
+        std::string names = testing_support::Run({"/bin/ls", "-t", m_prints}).output;
+        return m_prints + "/" + names.substr(0, names.find('\n'));
+    }
+    std::string m_prints;
+};
+
+TEST_F(WebPictures, APictureFromTheWebPrintsAsTheSameFileWould) {
+    const std::string fromWeb = PrintJob(Web("/logo.png"), "");
+    const std::string temporary = std::string(getenv("TMPDIR")) + "/log";
+    EXPECT_NE(access(temporary.c_str(), F_OK), 0) << "the temporary file is gone";
+    sleep(1); // a job name of its own
+    const std::string fromFile = PrintJob("", Corpus("pngsuite-full/png/basn2c08.png"));
+    ASSERT_NE(fromWeb, fromFile);
+    testing_support::PdfPage web(fromWeb, 150), local(fromFile, 150);
+    ASSERT_TRUE(web.Ok() && local.Ok());
+    ASSERT_EQ(web.Width(), local.Width());
+    ASSERT_EQ(web.Height(), local.Height());
+    auto a = web.Region(0, 0, web.Width() - 1, web.Height() - 1);
+    auto b = local.Region(0, 0, local.Width() - 1, local.Height() - 1);
+    EXPECT_TRUE(a == b);
+    int left, top, right, bottom;
+    EXPECT_TRUE(web.DarkBox(0, 0, web.Width() - 1, web.Height() - 1, left, top, right, bottom));
+}
+
+TEST_F(WebPictures, SecureAddressesAreDownloadedToo) {
+    EXPECT_EQ(m_doc->PrintLogo(
+                  Arg(Wide("https://localhost:" +
+                           std::to_string(s_nginx->TlsPort(Nginx::kSelfSigned)) + "/logo.gif")),
+                  Arg(u""), 0, 0, 0, 0, 0, 0),
+              S_OK);
+    EXPECT_EQ(static_cast<QuillDoc *>(m_doc)->PictureObject()->Width(), 16);
+    // Capitals are a file path.
+    EXPECT_EQ(m_doc->PrintLogo(Arg(Wide("HTTP://127.0.0.1/logo.gif")), Arg(u""), 0, 0, 0, 0, 0, 0),
+              S_FALSE);
+}
+
+TEST_F(WebPictures, AFailedDownloadWarnsWithTheAddressAndCode) {
+    Host().Forget();
+    const std::string url =
+        "http://127.0.0.1:" + std::to_string(testing_support::FreePort()) + "/logo.gif";
+    EXPECT_EQ(m_doc->PrintLogo(Arg(Wide(url)), Arg(u""), 0, 0, 0, 0, 0, 0), S_FALSE);
+    auto shown = Host().Shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, "不能下载图象" + url + "，错误代码：12029");
+    EXPECT_EQ(shown[0].caption, "错误");
+    // An empty body is a failed download too (-4: code 4).
+    EXPECT_EQ(m_doc->PrintLogo(Arg(Wide(s_faults->Url("/empty"))), Arg(u""), 0, 0, 0, 0, 0, 0),
+              S_FALSE);
+    ASSERT_EQ(Host().Shown().size(), 2u);
+    EXPECT_EQ(Host().Shown()[1].text, "不能下载图象" + s_faults->Url("/empty") + "，错误代码：4");
+    // A body that is no picture fails to load, without a message.
+    EXPECT_EQ(
+        m_doc->PrintLogo(Arg(Wide(s_faults->Url("/status?code=404"))), Arg(u""), 0, 0, 0, 0, 0, 0),
+        S_FALSE);
+    EXPECT_EQ(Host().Shown().size(), 2u);
+}
+
+TEST_F(WebPictures, TwoProcessesWithTheSameThreeLetterNameEachGetTheirOwn) {
+    // a/logo.png and b/logo.gif both become the temporary file "log".
+    testing_support::Run({"/bin/mkdir", "-p", s_nginx->Root() + "/a", s_nginx->Root() + "/b"});
+    testing_support::WriteFile(
+        s_nginx->Root() + "/a/logo.png",
+        testing_support::ReadFile(Corpus("libjpeg-turbo-2.1.5-testimages/testorig.jpg")));
+    testing_support::WriteFile(s_nginx->Root() + "/b/logo.gif",
+                               testing_support::ReadFile(Corpus("pngsuite-full/png/basn2c08.png")));
+    int outA = -1, outB = -1;
+    int a = testing_support::Spawn({LOGO_WORKER_PATH, Web("/a/logo.png"), "227", "40"}, &outA);
+    int b = testing_support::Spawn({LOGO_WORKER_PATH, Web("/b/logo.gif"), "32", "40"}, &outB);
+    auto output = [](int fd) {
+        std::string text;
+        char c;
+        while (read(fd, &c, 1) == 1)
+            text += c;
+        close(fd);
+        return text;
+    };
+    EXPECT_EQ(output(outA), "0\n");
+    EXPECT_EQ(output(outB), "0\n");
+    EXPECT_EQ(testing_support::Wait(a), 0);
+    EXPECT_EQ(testing_support::Wait(b), 0);
+}

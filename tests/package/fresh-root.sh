@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# The package on a fresh Debian machine: in a minimal Debian root made here
+# with mmdebstrap from this machine's own apt sources, "apt-get install
+# ./quillbay_*.deb" pulls its dependencies; a user with no registration of
+# their own prints the sample page, the object found through
+# HKEY_CLASSES_ROOT; "apt-get purge quillbay" leaves no file of the package
+# and no registration behind.
+#
+#   fresh-root.sh PACKAGE.deb
+#
+# Downloaded packages and lists are kept in QUILLBAY_ROOT_CACHE (default
+# /var/cache/quillbay-test-root) for the next run. Exits with 77 (a skip)
+# when this machine cannot make a Debian root.
+set -euo pipefail
+
+readonly class='{AE9D5D26-B784-4C47-8830-86B5D0CA1F7C}'
+readonly module=/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null ||
+  echo x86_64-linux-gnu)/quillbay/quillbay.so
+
+fail() { echo "FAILED: $*" >&2; exit 1; }
+step() { echo "[$(date +%T)] $*"; }
+
+# What the root's user sees of a command, as that user and with a clean
+# environment.
+as_alice() {
+  chroot "$root" runuser -u alice -- env -i HOME=/home/alice PATH=/usr/bin:/bin \
+    QUILLBAY_UI=headless "$@"
+}
+
+check_installed() {
+  local tool out
+  for tool in quillbay-script quillbay-regsvr quillbay-reg quillbay-bridge; do
+    out=$(chroot "$root" "$tool" --version) || fail "$tool --version"
+    [ "$out" = "$tool (quillbay) $(dpkg-deb -f "$deb" Version)" ] || fail "$tool --version: $out"
+    [ -f "$root/usr/share/man/man1/$tool.1.gz" ] || fail "no manual page for $tool"
+  done
+  [ -f "$root/usr/share/man/man3/Quillbay.QuillDoc.3.gz" ] || fail "no manual page for the object"
+  local unit
+  for unit in $(chroot "$root" dpkg-query -L quillbay | grep '^/usr/lib/systemd/user/.'); do
+    compgen -G "$root/etc/systemd/user/*.wants/${unit##*/}" >/dev/null ||
+      fail "${unit##*/} is not enabled for every user"
+  done
+  [ -f "$root/var/lib/quillbay/registry.db" ] || fail "no machine registry"
+  [ "$(stat -c %a "$root/var/lib/quillbay/registry.db")" = 644 ] || fail "machine registry not readable by all"
+}
+
+check_user_prints() {
+  chroot "$root" useradd --create-home alice
+  out=$(as_alice quillbay-reg query "HKCR\\CLSID\\$class\\InprocServer32" @) ||
+    fail "alice does not see the class: $out"
+  [ "$out" = "$module" ] || fail "alice sees the class at $out"
+  as_alice quillbay-script /usr/share/doc/quillbay/examples/sample-page.html ||
+    fail "alice could not print the sample page"
+  local state=$root/home/alice/.local/share/quillbay jobs
+  jobs=$(find "$state/prints" -name '*.pdf' -size +1k | wc -l)
+  [ "$jobs" -ge 1 ] || fail "no printed page in $state/prints"
+  step "alice printed $jobs page(s): $(cut -f2,3 "$state/print-jobs.log" | tr '\t\n' ' ')"
+  # The object came from the machine's registration: alice has no classes.
+  if as_alice quillbay-reg query 'HKCU\Software\Classes' >/dev/null 2>&1; then
+    fail "alice has classes of her own"
+  fi
+}
+
+check_purged() {
+  local path left=()
+  while read -r path; do
+    [ -e "$root$path" ] || [ -L "$root$path" ] || continue
+    [ -d "$root$path" ] && [[ $path != *quillbay* ]] && continue # a folder others share
+    left+=("$path")
+  done <<<"$files"
+  while read -r path; do
+    left+=("${path#"$root"}")
+  done < <(find "$root" -xdev -iname '*quillbay*' -not -path "$root/home/*" -not -path "$root/tmp/*")
+  [ ${#left[@]} -eq 0 ] || fail "left behind after purge: ${left[*]}"
+  for path in /proc/[0-9]*; do
+    [ "$(readlink "$path/root" 2>/dev/null)" = "$root" ] || continue
+    left+=("$(cat "$path/comm")")
+    kill -9 "${path#/proc/}" 2>/dev/null || true
+  done
+  [ ${#left[@]} -eq 0 ] || fail "processes left running in the root: ${left[*]}"
+  if as_alice quillbay-reg --version >/dev/null 2>&1; then fail "the tools are still there"; fi
+}
+
+# Runs inside mmdebstrap's customize step: $1 is the root, $2 the package.
+inside() {
+  root=$1 deb=$2
+  cp "$deb" "$root/tmp/"
+  step "installing $(basename "$deb") and its dependencies"
+  # As a user would: with the package's recommendations (fonts, CUPS).
+  chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+    -o APT::Install-Recommends=true "/tmp/$(basename "$deb")" >"$root/tmp/install.log" 2>&1 ||
+    { tail -30 "$root/tmp/install.log"; fail "apt-get install"; }
+  step "$(grep -c '^Setting up' "$root/tmp/install.log") packages set up, among them" \
+    "$(grep -oE '^Setting up (cups|fonts-[a-z-]+|quillbay) ' "$root/tmp/install.log" | cut -d' ' -f3 | tr '\n' ' ')"
+  check_installed
+  check_user_prints
+  files=$(chroot "$root" dpkg-query -L quillbay)
+  step "purging"
+  chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q quillbay \
+    >"$root/tmp/purge.log" 2>&1 || { tail -30 "$root/tmp/purge.log"; fail "apt-get purge"; }
+  check_purged
+  rm -f "$root/tmp/$(basename "$deb")"
+  step "installed, printed as a user, purged: nothing left"
+}
+
+if [ "${1:-}" = inside ]; then
+  inside "$2" "$3"
+  exit 0
+fi
+
+[ $# -eq 1 ] && [ -f "$1" ] || { echo "usage: fresh-root.sh PACKAGE.deb" >&2; exit 2; }
+deb=$(realpath "$1")
+skip() { echo "SKIPPED: $*"; exit 77; }
+[ "$(id -u)" -eq 0 ] || skip "making a Debian root needs root"
+command -v mmdebstrap >/dev/null || skip "mmdebstrap is not installed"
+unshare --mount true 2>/dev/null || skip "this machine does not let root mount (needed for a root's /proc)"
+
+# This machine's own Debian sources, one line each.
+. /etc/os-release
+mapfile -t sources < <(apt-get indextargets --format '$(ORIGIN)|$(REPO_URI)|$(RELEASE)|$(COMPONENT)' \
+  'Created-By: Packages' 2>/dev/null | awk -F'|' '$1 == "Debian" { print "deb " $2 " " $3 " " $4 }' |
+  sort -u)
+[ ${#sources[@]} -gt 0 ] || skip "this machine has no Debian apt sources to make a root from"
+
+# Packages and package lists are kept between runs, hard-linked in and out
+# of the root (its working folder lies beside the cache, on the same file
+# system) so a run copies nothing.
+cache=${QUILLBAY_ROOT_CACHE:-/var/cache/quillbay-test-root}
+mkdir -p "$cache/archives" "$cache/lists"
+work=$(mktemp -d "$cache/work.XXXXXX")
+trap 'rm -rf --one-file-system "$work"' EXIT
+link_in='cp -al "$0"/archives/. "$1"/var/cache/apt/archives/ && cp -al "$0"/lists/. "$1"/var/lib/apt/lists/'
+link_out='cp -aln "$1"/var/cache/apt/archives/*.deb "$0"/archives/ 2>/dev/null;
+  find "$0"/lists -type f -delete; cp -al "$1"/var/lib/apt/lists/*_* "$0"/lists/ 2>/dev/null; true'
+step "making a minimal Debian $VERSION_CODENAME root (cache: $(find "$cache/archives" -name '*.deb' | wc -l) packages)"
+TMPDIR=$work mmdebstrap --quiet --variant=minbase --skip=essential/unlink \
+  --dpkgopt=force-unsafe-io --aptopt='Acquire::Languages "none"' \
+  --setup-hook='mkdir -p "$1"/var/cache/apt/archives "$1"/var/lib/apt/lists' \
+  --setup-hook="sh -c '$link_in' '$cache' \"\$1\"" \
+  --customize-hook="'$(realpath "$0")' inside \"\$1\" '$deb'" \
+  --customize-hook="sh -c '$link_out' '$cache' \"\$1\"" \
+  "$VERSION_CODENAME" /dev/null "${sources[@]}"

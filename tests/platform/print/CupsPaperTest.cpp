@@ -1,0 +1,224 @@
+// Pages of every size at a private CUPS with two driverless printers: one
+// with ippeveprinter's own sizes (Letter, Legal, A4, #10, DL), one that
+// takes custom sizes. Each page arrives on the paper chosen for it, at
+// 100 %, and each job's final state can be read back.
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+#include "testing/PdfPage.h"
+#include "testing/PrivateCups.h"
+#include "testing/TestSupport.h"
+
+namespace {
+
+// A label printer: a few sizes of its own, borderless, and any size from
+// 50 x 50 to 216 x 356 mm.
+const char *const kLabelPrinter = R"(ATTR mimeMediaType document-format-supported application/pdf
+ATTR mimeMediaType document-format-default application/pdf
+ATTR keyword media-supported na_letter_8.5x11in,iso_a4_210x297mm,iso_a6_105x148mm,custom_min_50x50mm,custom_max_216x356mm
+ATTR keyword media-default iso_a4_210x297mm
+ATTR collection media-col-database {
+  MEMBER collection media-size { MEMBER integer x-dimension 21590 MEMBER integer y-dimension 27940 }
+  MEMBER integer media-left-margin 0 MEMBER integer media-right-margin 0 MEMBER integer media-top-margin 0 MEMBER integer media-bottom-margin 0
+},{
+  MEMBER collection media-size { MEMBER integer x-dimension 21000 MEMBER integer y-dimension 29700 }
+  MEMBER integer media-left-margin 0 MEMBER integer media-right-margin 0 MEMBER integer media-top-margin 0 MEMBER integer media-bottom-margin 0
+},{
+  MEMBER collection media-size { MEMBER integer x-dimension 10500 MEMBER integer y-dimension 14800 }
+  MEMBER integer media-left-margin 0 MEMBER integer media-right-margin 0 MEMBER integer media-top-margin 0 MEMBER integer media-bottom-margin 0
+},{
+  MEMBER collection media-size { MEMBER rangeOfInteger x-dimension 5000-21600 MEMBER rangeOfInteger y-dimension 5000-35600 }
+  MEMBER integer media-left-margin 0 MEMBER integer media-right-margin 0 MEMBER integer media-top-margin 0 MEMBER integer media-bottom-margin 0
+}
+ATTR collection media-size-supported {
+  MEMBER integer x-dimension 21590 MEMBER integer y-dimension 27940
+},{
+  MEMBER integer x-dimension 21000 MEMBER integer y-dimension 29700
+},{
+  MEMBER integer x-dimension 10500 MEMBER integer y-dimension 14800
+},{
+  MEMBER rangeOfInteger x-dimension 5000-21600 MEMBER rangeOfInteger y-dimension 5000-35600
+}
+)";
+
+struct Page {
+    const char *name;
+    int width, length; // tenths of a millimetre, as the page is made
+    bool landscape;
+};
+
+// A4, DL, A5 landscape and a 100 x 150 mm label.
+constexpr Page kPages[] = {{"A4", 2100, 2970, false},
+                           {"DL", 1100, 2200, false},
+                           {"A5 landscape", 1480, 2100, true},
+                           {"label", 1000, 1500, false}};
+
+// What the job log says of the last job.
+std::string LastWhere() {
+    const std::string log =
+        testing_support::ReadFile(std::string(getenv("QUILLBAY_HOME")) + "/print-jobs.log");
+    const size_t start = log.rfind('\n', log.size() - 2) + 1;
+    const std::string line = log.substr(start == std::string::npos ? 0 : start);
+    const size_t b = line.find('\t', line.find('\t') + 1), c = line.find('\t', b + 1);
+    return line.substr(b + 1, c - b - 1);
+}
+
+// Prints a page with a 50 mm line 4 dots thick at (10, 20) mm from the
+// printable area's corner; the device context's offsets and the job log.
+std::string PrintPage(const std::string &queue, const Page &page, int &offsetX) {
+    DEVMODEA dm{};
+    dm.dmPaperWidth = static_cast<SHORT>(page.width);
+    dm.dmPaperLength = static_cast<SHORT>(page.length);
+    dm.dmPrintQuality = 600;
+    dm.dmOrientation = page.landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
+    HDC dc = CreateDCA("quillbay", queue.c_str(), "", &dm);
+    if (!dc)
+        return "(no context)";
+    offsetX = GetDeviceCaps(dc, PHYSICALOFFSETX);
+    DOCINFOA info{sizeof(DOCINFOA), page.name, nullptr, nullptr, 0};
+    StartDocA(dc, &info);
+    StartPage(dc);
+    HPEN pen = CreatePen(PS_SOLID, 4, 0);
+    HGDIOBJ old = SelectObject(dc, pen);
+    const int dots = static_cast<int>(10 * 600 / 25.4), end = static_cast<int>(60 * 600 / 25.4);
+    MoveToEx(dc, dots, 2 * dots, nullptr);
+    LineTo(dc, end, 2 * dots);
+    SelectObject(dc, old);
+    DeleteObject(pen);
+    EndPage(dc);
+    const int ended = EndDoc(dc);
+    DeleteDC(dc);
+    return ended ? LastWhere() : "(refused) " + LastWhere();
+}
+
+// The longest dark run of the page, across or down, in millimetres.
+double LongestLine(const std::string &pdf) {
+    const int dpi = 150;
+    testing_support::PdfPage page(pdf, dpi);
+    int longest = 0;
+    for (int y = 0; y < page.Height(); ++y)
+        for (int x = 0, run = 0; x < page.Width(); ++x)
+            longest = std::max(longest, run = page.Dark(x, y) ? run + 1 : 0);
+    for (int x = 0; x < page.Width(); ++x)
+        for (int y = 0, run = 0; y < page.Height(); ++y)
+            longest = std::max(longest, run = page.Dark(x, y) ? run + 1 : 0);
+    return longest * 25.4 / dpi;
+}
+
+double Millimetres(double points) {
+    return points / 72 * 25.4;
+}
+
+class CupsPaper : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_cups = new testing_support::PrivateCups;
+        std::string why;
+        if (s_cups->Ready(why))
+            s_cups->AddPrinter("label", kLabelPrinter);
+    }
+    static void TearDownTestSuite() {
+        delete s_cups;
+        s_cups = nullptr;
+    }
+    void SetUp() override {
+        std::string why;
+        ASSERT_TRUE(s_cups->Ready(why)) << why;
+    }
+
+    // Prints every page on a queue and checks where each arrived: the
+    // media named in the log (empty: the page's own), the paper the
+    // printer received (portrait, millimetres) and the 50 mm line.
+    void PrintsEveryPage(const std::string &queue, const std::vector<std::string> &notes,
+                         const std::vector<std::pair<double, double>> &papers) {
+        const size_t before = s_cups->Documents(queue).size();
+        for (size_t i = 0; i < std::size(kPages); ++i) {
+            int offset = -1;
+            const std::string where = PrintPage(queue, kPages[i], offset);
+            EXPECT_EQ(where.rfind("CUPS queue " + queue + ", job ", 0), 0u) << where;
+            if (notes[i].empty())
+                EXPECT_EQ(where.find(", on "), std::string::npos) << where;
+            else
+                EXPECT_NE(where.find(", on " + notes[i]), std::string::npos) << where;
+        }
+        const std::vector<std::string> documents =
+            s_cups->WaitForDocuments(queue, before + std::size(kPages), 60);
+        ASSERT_EQ(documents.size(), before + std::size(kPages));
+        for (size_t i = 0; i < std::size(kPages); ++i) {
+            const std::string &pdf = documents[before + i];
+            double w = 0, h = 0;
+            ASSERT_TRUE(testing_support::PdfPageSize(pdf, w, h)) << pdf;
+            EXPECT_NEAR(std::min(Millimetres(w), Millimetres(h)), papers[i].first, 0.5)
+                << kPages[i].name;
+            EXPECT_NEAR(std::max(Millimetres(w), Millimetres(h)), papers[i].second, 0.5)
+                << kPages[i].name;
+            EXPECT_NEAR(LongestLine(pdf), 50, 0.5) << kPages[i].name; // at 100 %
+        }
+    }
+
+    static inline testing_support::PrivateCups *s_cups = nullptr;
+};
+
+} // namespace
+
+TEST_F(CupsPaper, APrinterWithItsOwnSizesTakesTheSmallestThatHoldsThePage) {
+    // A4 and DL as they are; A5 on Letter, the smallest that holds it;
+    // the label on DL.
+    PrintsEveryPage(s_cups->QueueName(), {"", "", "na_letter_8.5x11in", "iso_dl_110x220mm"},
+                    {{210, 297}, {110, 220}, {215.9, 279.4}, {110, 220}});
+}
+
+TEST_F(CupsPaper, APrinterWithCustomSizesTakesEachPageAsItIs) {
+    PrintsEveryPage("label", {"", "", "", ""}, {{210, 297}, {110, 220}, {148, 210}, {100, 150}});
+}
+
+TEST_F(CupsPaper, MarginsComeFromTheMediaEntry) {
+    int offset = -1;
+    PrintPage(s_cups->QueueName(), kPages[0], offset); // A4: 3.4 mm at the sides
+    EXPECT_EQ(offset, 80);
+    PrintPage(s_cups->QueueName(), kPages[1], offset); // DL: a quarter inch
+    EXPECT_EQ(offset, 150);
+    PrintPage("label", kPages[3], offset); // borderless
+    EXPECT_EQ(offset, 0);
+}
+
+TEST_F(CupsPaper, EveryJobsFinalStateIsReadBack) {
+    // A job held in a stopped queue, then cancelled: the job log and
+    // quillbay-jobs show it pending, then cancelled with the reason.
+    const auto stopped = testing_support::Run({"/usr/sbin/cupsdisable", "label"});
+    ASSERT_EQ(stopped.exitCode, 0) << stopped.output;
+    int offset = 0;
+    const std::string where = PrintPage("label", kPages[0], offset);
+    const int job = atoi(where.c_str() + where.find(", job ") + 6);
+    ASSERT_GT(job, 0) << where;
+    std::string listing = testing_support::Run({JOBS_TOOL_PATH}).output;
+    EXPECT_NE(listing.find("job " + std::to_string(job) + "\tpending"), std::string::npos)
+        << listing;
+    testing_support::Run({"/usr/bin/cancel", "label-" + std::to_string(job)});
+    testing_support::Run({"/usr/sbin/cupsenable", "label"});
+    listing = testing_support::Run({JOBS_TOOL_PATH, "1"}).output;
+    EXPECT_NE(listing.find("job " + std::to_string(job) + "\tcanceled: "), std::string::npos)
+        << listing;
+    EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 1);
+}
+
+TEST_F(CupsPaper, ARefusedJobIsLoggedAndReported) {
+    // The queue goes away while the page is being made: the end of the
+    // document fails and the job log says why.
+    ASSERT_TRUE(s_cups->AddPrinter("gone", ""));
+    DEVMODEA dm{};
+    dm.dmPaperWidth = 2100;
+    dm.dmPaperLength = 2970;
+    HDC dc = CreateDCA("quillbay", "gone", "", &dm);
+    ASSERT_NE(dc, nullptr);
+    DOCINFOA info{sizeof(DOCINFOA), "Refused", nullptr, nullptr, 0};
+    StartDocA(dc, &info);
+    StartPage(dc);
+    testing_support::Run({"/usr/sbin/lpadmin", "-x", "gone"});
+    EndPage(dc);
+    EXPECT_EQ(EndDoc(dc), 0);
+    DeleteDC(dc);
+    EXPECT_EQ(LastWhere().rfind("CUPS refused the job: ", 0), 0u) << LastWhere();
+}

@@ -1,0 +1,39 @@
+// Every tool answers --help and --version, and refuses a wrong command line
+// with its usage and exit code 2.
+#include <gtest/gtest.h>
+#include <string>
+
+#include "testing/TestSupport.h"
+
+namespace {
+
+const char *const kTools[] = {"quillbay-script", "quillbay-regsvr", "quillbay-reg", "quillbay-rc",
+                              "quillbay-midl"};
+
+std::string PathOf(const std::string &tool) {
+    return std::string(BIN_DIR) + "/" + tool;
+}
+
+} // namespace
+
+TEST(ToolOptions, EveryToolAnswersHelpAndVersion) {
+    for (const std::string tool : kTools) {
+        auto version = testing_support::Run({PathOf(tool), "--version"});
+        EXPECT_EQ(version.exitCode, 0) << tool;
+        EXPECT_EQ(version.output, tool + " (quillbay) " + QUILLBAY_VERSION + "\n");
+        auto help = testing_support::Run({PathOf(tool), "--help"});
+        EXPECT_EQ(help.exitCode, 0) << tool;
+        EXPECT_EQ(help.output.rfind("usage: " + tool + " ", 0), 0u) << help.output;
+        EXPECT_NE(help.output.find("--version"), std::string::npos) << tool;
+        EXPECT_NE(help.output.find("See " + tool + "(1)"), std::string::npos) << tool;
+    }
+}
+
+TEST(ToolOptions, AWrongCommandLineGivesTheUsageOnStandardError) {
+    for (const std::string tool : kTools) {
+        auto result = testing_support::Run(
+            {"/bin/sh", "-c", "\"$0\" 2>&1 >/dev/null; echo \"exit $?\"", PathOf(tool)});
+        EXPECT_EQ(result.output.rfind("usage: " + tool, 0), 0u) << result.output;
+        EXPECT_NE(result.output.find("exit 2\n"), std::string::npos) << result.output;
+    }
+}
