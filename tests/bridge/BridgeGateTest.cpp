@@ -87,9 +87,11 @@ TEST_F(BridgeGate, ListensOnBothLoopbackAddresses) {
     Headers named = Local();
     named.push_back({"Host", "[::1]:" + std::to_string(Port())});
     HttpReply six = SendHttp(Port(), verb::get, "/version", "", named, "::1");
-    if (six.status == 0 && m_bridge->Log().find("no IPv6 loopback") != std::string::npos)
-        GTEST_SKIP() << "this machine has no IPv6 loopback";
-    EXPECT_EQ(six.status, 200);
+    // A machine without IPv6 loopback gets 127.0.0.1 alone, and a warning.
+    if (m_bridge->Log().find("no IPv6 loopback") != std::string::npos)
+        EXPECT_EQ(six.status, 0);
+    else
+        EXPECT_EQ(six.status, 200);
 }
 
 TEST_F(BridgeGate, ProgramsWithoutAnOriginNeedTheToken) {
