@@ -30,6 +30,10 @@ protected:
         unsetenv("QUILLBAY_UI_ANSWERS");
     }
     void TearDown() override {
+        // Stopped, the bridge ends cleanly: a crash or a sanitizer's report
+        // (a leak at the end included) would give another exit code.
+        if (m_bridge && m_bridge->Pid() > 0)
+            EXPECT_EQ(m_bridge->Stop(), 0) << m_bridge->Log();
         m_bridge.reset();
         unsetenv("QUILLBAY_UI_LOG");
         unsetenv("QUILLBAY_UI_ANSWERS");
@@ -41,7 +45,9 @@ protected:
     testing_support::BridgeProcess &Start(const std::vector<std::string> &args = {},
                                           const std::string &answers = "",
                                           unsigned short port = 0) {
-        m_bridge.reset(); // one bridge per user: the last one stops first
+        if (m_bridge && m_bridge->Pid() > 0) // one bridge per user: the last one stops first
+            EXPECT_EQ(m_bridge->Stop(), 0) << m_bridge->Log();
+        m_bridge.reset();
         if (!answers.empty())
             setenv("QUILLBAY_UI_ANSWERS", answers.c_str(), 1);
         m_bridge = std::make_unique<testing_support::BridgeProcess>(BRIDGE_PATH, args, port);
