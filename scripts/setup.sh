@@ -13,6 +13,7 @@ packages=(
   libcurl4-openssl-dev libssl-dev openssl nginx python3
   scdoc dpkg-dev file lintian mmdebstrap debian-archive-keyring gpg
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql-15
+  libboost1.74-dev nlohmann-json3-dev chromium zenity xvfb node-typescript
 )
 
 missing=()

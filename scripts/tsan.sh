@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs the tests with threads of their own under ThreadSanitizer
 # (build-tsan/): the picture and animation tests, the Internet API's tests
-# (its worker thread and the status callbacks) and the HTTP client's. Fails
-# on any report.
+# (its worker thread and the status callbacks), the HTTP client's, and the
+# bridge's sessions under load. Fails on any report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${TSAN_BUILD_DIR:-build-tsan}"
@@ -18,3 +18,20 @@ export TSAN_OPTIONS="halt_on_error=1 exitcode=66"
 "$build/bin/test_inet" --gtest_brief=1 | tail -2
 "$build/bin/test_net" --gtest_brief=1 | tail -2
 echo "ThreadSanitizer: picture, animation, Internet API and HTTP client tests clean"
+
+# The bridge's sessions, each on a thread of its own, under load (fewer in a
+# row than the usual thousand); the bridge runs ThreadSanitized as the
+# tests start it, and its reports land in files.
+ninja -C "$build" test_bridge >/dev/null
+reports=$(mktemp -d)
+TSAN_OPTIONS="halt_on_error=1 exitcode=66 log_path=$reports/report suppressions=$PWD/scripts/tsan.supp" \
+  BRIDGE_LOAD_SESSIONS=100 \
+  "$build/bin/test_bridge" --gtest_brief=1 \
+  --gtest_filter='BridgeGate.*:BridgeSession.*:BridgeLoad.*' 2>&1 | tail -2
+if ls "$reports"/report* >/dev/null 2>&1; then
+  cat "$reports"/report*
+  rm -rf "$reports"
+  exit 1
+fi
+rm -rf "$reports"
+echo "ThreadSanitizer: the bridge's sessions and load clean"

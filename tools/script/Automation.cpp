@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <climits>
+#include <cstdio>
 #include <strings.h>
 
 #include "platform/kernel/TextConvert.h"
@@ -174,4 +175,17 @@ HRESULT CallMember(IDispatch *dispatch, DISPID id, const std::vector<ScriptValue
         FromVariant(returned, result);
     VariantClear(&returned);
     return hr;
+}
+
+std::string CallFailureText(const std::string &member, HRESULT failure) {
+    char code[16];
+    snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(failure));
+    return member + " failed: HRESULT " + code;
+}
+
+std::string CreateFailureText(const std::string &what, const std::string &error, HRESULT hr) {
+    char code[16];
+    snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+    return "Automation server can't create object " + what + ": " + error + " (HRESULT " + code +
+           ")";
 }

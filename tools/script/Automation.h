@@ -33,3 +33,8 @@ HRESULT CallMember(IDispatch *dispatch, DISPID id, const std::vector<ScriptValue
 
 // Parses "clsid:XXXXXXXX-..." (with or without braces).
 bool ParseClassId(const std::string &text, CLSID &clsid);
+
+// The messages a script's exception carries: a member that failed, and an
+// object that could not be created (`error` says why, `what` names it).
+std::string CallFailureText(const std::string &member, HRESULT failure);
+std::string CreateFailureText(const std::string &what, const std::string &error, HRESULT hr);

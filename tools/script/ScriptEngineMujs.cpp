@@ -78,17 +78,16 @@ void PushValue(js_State *J, const ScriptValue &value) {
     }
 }
 
-// Calls the member and pushes its result; false with a message on failure.
-bool CallAndPush(js_State *J, MethodRef *ref, char (&message)[256]) {
+// Calls the member and pushes its result; false with a message and the
+// member's HRESULT on failure.
+bool CallAndPush(js_State *J, MethodRef *ref, char (&message)[256], HRESULT &failure) {
     std::vector<ScriptValue> args;
     for (int i = 1; i < js_gettop(J); ++i)
         args.push_back(ReadValue(J, i));
     ScriptValue result;
-    HRESULT failure = S_OK;
     HRESULT hr = CallMember(ref->dispatch, ref->id, args, result, failure);
     if (FAILED(hr)) {
-        snprintf(message, sizeof message, "%s failed: HRESULT 0x%08X", ref->name,
-                 static_cast<unsigned>(failure));
+        snprintf(message, sizeof message, "%s", CallFailureText(ref->name, failure).c_str());
         return false;
     }
     PushValue(J, result);
@@ -100,8 +99,14 @@ bool CallAndPush(js_State *J, MethodRef *ref, char (&message)[256]) {
 void CallMethod(js_State *J) {
     auto *ref = static_cast<MethodRef *>(js_currentfunctiondata(J));
     char message[256];
-    if (!CallAndPush(J, ref, message))
-        js_error(J, "%s", message);
+    HRESULT failure = S_OK;
+    if (CallAndPush(J, ref, message, failure))
+        return;
+    // The error carries the HRESULT in `number`, as a browser's does.
+    js_newerror(J, message);
+    js_pushnumber(J, static_cast<int32_t>(failure));
+    js_setproperty(J, -2, "number");
+    js_throw(J);
 }
 
 // Property reads on an object: its members come back as callable methods.
@@ -127,8 +132,7 @@ bool CreateByProgId(const char *progId, IDispatch **dispatch, char (&message)[25
     std::string error;
     HRESULT hr = CreateScriptableObject(progId, dispatch, error);
     if (FAILED(hr))
-        snprintf(message, sizeof message, "Automation server can't create object %s: %s (HRESULT 0x%08X)",
-                 progId, error.c_str(), static_cast<unsigned>(hr));
+        snprintf(message, sizeof message, "%s", CreateFailureText(progId, error, hr).c_str());
     return SUCCEEDED(hr);
 }
 

@@ -297,8 +297,19 @@ DeviceContext::~DeviceContext() {
 }
 
 _cairo *ScratchContext() {
-    static cairo_t *cr = cairo_create(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1));
-    return cr;
+    // One per thread: a cairo context must not be used by two threads at
+    // once (the bridge calls objects on many); freed when the thread ends.
+    struct Scratch {
+        cairo_t *cr;
+        Scratch() {
+            cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1);
+            cr = cairo_create(surface);
+            cairo_surface_destroy(surface); // the context holds it
+        }
+        ~Scratch() { cairo_destroy(cr); }
+    };
+    thread_local Scratch scratch;
+    return scratch.cr;
 }
 
 void EnsureSurface(DeviceContext *dc) {

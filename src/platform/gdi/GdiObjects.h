@@ -3,6 +3,7 @@
 // refused rather than followed.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -20,7 +21,9 @@ struct Object {
     explicit Object(DWORD type) : type(type) {}
     virtual ~Object() = default;
     DWORD type;
-    int selections = 0; // device contexts this object is selected into
+    // Device contexts this object is selected into; stock objects are
+    // selected by the contexts of every thread.
+    std::atomic<int> selections{0};
     bool stock = false; // stock objects are never deleted
 };
 

@@ -1,5 +1,6 @@
 // Printer device contexts and their jobs: one PDF document per job, handed
 // to the printer when the document ends.
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include "../gdi/GdiObjects.h"
 #include "../kernel/TextConvert.h"
 #include "../kernel/winbase.h"
+#include "JobEvents.h"
 #include "PrinterState.h"
 #include "Printers.h"
 
@@ -67,6 +69,12 @@ PrinterState *PrinterOf(HDC hdc) {
     return dc && dc->kind == DeviceContext::Printer ? dc->printer.get() : nullptr;
 }
 
+void Report(const PrinterState &state, print::JobEvent::Stage stage,
+            const std::string &where = {}) {
+    print::ReportJob(print::JobEvent{stage, state.jobId, state.title, state.printer.name,
+                                     state.pagesDone, where});
+}
+
 } // namespace
 
 extern "C" HDC WINAPI CreateDCA(LPCSTR, LPCSTR pwszDevice, LPCSTR, const DEVMODEA *pdm) {
@@ -111,17 +119,21 @@ extern "C" int WINAPI StartDocA(HDC hdc, const DOCINFOA *lpdi) {
     }
     if (state->documentOpen)
         return state->jobId; // already printing: the same document goes on
-    static int serial = 0;
+    // Jobs of several threads may start at once (the bridge's sessions).
+    static std::atomic<int> serial{0};
+    const int job = ++serial;
     state->title = AnsiToUtf8(lpdi->lpszDocName ? lpdi->lpszDocName : "");
     state->partPath = print::PrintDirectory() + "/.job-" + std::to_string(getpid()) + "-" +
-                      std::to_string(++serial) + ".pdf.part";
+                      std::to_string(job) + ".pdf.part";
     if (!OpenPdf(dc, state->partPath, state->title)) {
         state->partPath.clear();
         SetLastError(ERROR_CANTWRITE);
         return 0;
     }
     state->documentOpen = true;
-    state->jobId = serial;
+    state->jobId = job;
+    state->pagesDone = 0;
+    Report(*state, print::JobEvent::Started);
     return state->jobId;
 }
 
@@ -144,6 +156,8 @@ extern "C" int WINAPI EndPage(HDC hdc) {
         return 0;
     ShowPdfPage(dc);
     state->pageOpen = false;
+    ++state->pagesDone;
+    Report(*state, print::JobEvent::PageDone);
     return 1;
 }
 
@@ -160,6 +174,7 @@ extern "C" int WINAPI EndDoc(HDC hdc) {
     bool ok = print::SubmitJob(state->printer, state->partPath, state->title, state->paperWidth,
                                state->paperLength, where);
     state->partPath.clear();
+    Report(*state, ok ? print::JobEvent::Finished : print::JobEvent::Failed, where);
     return ok ? 1 : 0;
 }
 
@@ -172,5 +187,6 @@ extern "C" int WINAPI AbortDoc(HDC hdc) {
     unlink(state->partPath.c_str());
     state->partPath.clear();
     state->documentOpen = state->pageOpen = false;
+    Report(*state, print::JobEvent::Aborted);
     return 1;
 }

@@ -18,6 +18,7 @@ struct PrinterState {
     bool documentOpen = false;
     bool pageOpen = false;
     int jobId = 0;
+    int pagesDone = 0; // pages ended in this job
 
     ~PrinterState();
 };

@@ -1,5 +1,6 @@
 #include "Printers.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -41,7 +42,7 @@ std::string OutputName(const std::string &title) {
     struct tm local {};
     localtime_r(&now, &local);
     strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    static int serial = 0;
+    static std::atomic<int> serial{0}; // jobs of several threads end at once
     return safe + "-" + stamp + "-" + std::to_string(getpid()) + "-" + std::to_string(++serial) +
            ".pdf";
 }

@@ -10,66 +10,6 @@
 namespace platform {
 namespace {
 
-const char *IconLabel(UINT type) {
-    switch (type & MB_ICONMASK) {
-    case MB_ICONHAND:
-        return "error";
-    case MB_ICONQUESTION:
-        return "question";
-    case MB_ICONWARNING:
-        return "warning";
-    case MB_ICONINFORMATION:
-        return "information";
-    default:
-        return "message";
-    }
-}
-
-struct Button {
-    int id;
-    char key;
-    const char *label;
-};
-
-std::vector<Button> ButtonsOf(UINT type) {
-    switch (type & MB_TYPEMASK) {
-    case MB_OKCANCEL:
-        return {{IDOK, 'o', "OK"}, {IDCANCEL, 'c', "Cancel"}};
-    case MB_ABORTRETRYIGNORE:
-        return {{IDABORT, 'a', "Abort"}, {IDRETRY, 'r', "Retry"}, {IDIGNORE, 'i', "Ignore"}};
-    case MB_YESNOCANCEL:
-        return {{IDYES, 'y', "Yes"}, {IDNO, 'n', "No"}, {IDCANCEL, 'c', "Cancel"}};
-    case MB_YESNO:
-        return {{IDYES, 'y', "Yes"}, {IDNO, 'n', "No"}};
-    case MB_RETRYCANCEL:
-        return {{IDRETRY, 'r', "Retry"}, {IDCANCEL, 'c', "Cancel"}};
-    default:
-        return {{IDOK, 'o', "OK"}};
-    }
-}
-
-class HeadlessUiHost : public UiHost {
-public:
-    int MessageBox(HWND, const std::string &text, const std::string &caption, UINT type) override {
-        fprintf(stderr, "[%s] %s: %s\n", IconLabel(type), caption.c_str(), text.c_str());
-        return DefaultButton(type);
-    }
-    int Choose(const std::string &title, const std::vector<std::string> &options,
-               int preset) override {
-        if (preset >= 0 && preset < static_cast<int>(options.size())) {
-            fprintf(stderr, "[choice] %s: %s\n", title.c_str(), options[preset].c_str());
-            return preset;
-        }
-        fprintf(stderr, "[choice] %s: cancelled (no preset)\n", title.c_str());
-        return -1;
-    }
-    bool Ask(const std::string &title, const std::string &prompt, bool, std::string &) override {
-        fprintf(stderr, "[question] %s: %s: cancelled (no answer)\n", title.c_str(),
-                prompt.c_str());
-        return false;
-    }
-};
-
 // Reads a line from the terminal, without echo for a secret.
 bool ReadLine(bool secret, std::string &line) {
     termios saved{};
@@ -90,10 +30,11 @@ bool ReadLine(bool secret, std::string &line) {
 class ConsoleUiHost : public UiHost {
 public:
     int MessageBox(HWND, const std::string &text, const std::string &caption, UINT type) override {
-        std::vector<Button> buttons = ButtonsOf(type);
-        fprintf(stderr, "\n== %s (%s) ==\n%s\n", caption.c_str(), IconLabel(type), text.c_str());
+        std::vector<MessageBoxButton> buttons = MessageBoxButtons(type);
+        fprintf(stderr, "\n== %s (%s) ==\n%s\n", caption.c_str(), MessageBoxIcon(type),
+                text.c_str());
         for (;;) {
-            for (const Button &b : buttons)
+            for (const MessageBoxButton &b : buttons)
                 fprintf(stderr, "  [%c] %s", b.key, b.label);
             fprintf(stderr, "\n> ");
             std::string line;
@@ -101,7 +42,7 @@ public:
                 return DefaultButton(type);
             if (line.empty())
                 return buttons.front().id;
-            for (const Button &b : buttons) {
+            for (const MessageBoxButton &b : buttons) {
                 if (tolower(static_cast<unsigned char>(line[0])) == b.key)
                     return b.id;
             }
@@ -136,6 +77,8 @@ std::unique_ptr<UiHost> MakeHost() {
         return std::make_unique<ScriptedUiHost>();
     if (name == "headless")
         return std::make_unique<HeadlessUiHost>();
+    if (name == "desktop")
+        return MakeDesktopUiHost();
     if (name == "console" || (name.empty() && isatty(STDIN_FILENO) && isatty(STDERR_FILENO)))
         return std::make_unique<ConsoleUiHost>();
     return std::make_unique<HeadlessUiHost>();
@@ -153,8 +96,61 @@ std::unique_ptr<UiHost> &HostSlot() {
 
 } // namespace
 
+const char *MessageBoxIcon(UINT type) {
+    switch (type & MB_ICONMASK) {
+    case MB_ICONHAND:
+        return "error";
+    case MB_ICONQUESTION:
+        return "question";
+    case MB_ICONWARNING:
+        return "warning";
+    case MB_ICONINFORMATION:
+        return "information";
+    default:
+        return "message";
+    }
+}
+
+std::vector<MessageBoxButton> MessageBoxButtons(UINT type) {
+    switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL:
+        return {{IDOK, 'o', "OK"}, {IDCANCEL, 'c', "Cancel"}};
+    case MB_ABORTRETRYIGNORE:
+        return {{IDABORT, 'a', "Abort"}, {IDRETRY, 'r', "Retry"}, {IDIGNORE, 'i', "Ignore"}};
+    case MB_YESNOCANCEL:
+        return {{IDYES, 'y', "Yes"}, {IDNO, 'n', "No"}, {IDCANCEL, 'c', "Cancel"}};
+    case MB_YESNO:
+        return {{IDYES, 'y', "Yes"}, {IDNO, 'n', "No"}};
+    case MB_RETRYCANCEL:
+        return {{IDRETRY, 'r', "Retry"}, {IDCANCEL, 'c', "Cancel"}};
+    default:
+        return {{IDOK, 'o', "OK"}};
+    }
+}
+
 int DefaultButton(UINT type) {
-    return ButtonsOf(type).front().id;
+    return MessageBoxButtons(type).front().id;
+}
+
+int HeadlessUiHost::MessageBox(HWND, const std::string &text, const std::string &caption,
+                               UINT type) {
+    fprintf(stderr, "[%s] %s: %s\n", MessageBoxIcon(type), caption.c_str(), text.c_str());
+    return DefaultButton(type);
+}
+
+int HeadlessUiHost::Choose(const std::string &title, const std::vector<std::string> &options,
+                           int preset) {
+    if (preset >= 0 && preset < static_cast<int>(options.size())) {
+        fprintf(stderr, "[choice] %s: %s\n", title.c_str(), options[preset].c_str());
+        return preset;
+    }
+    fprintf(stderr, "[choice] %s: cancelled (no preset)\n", title.c_str());
+    return -1;
+}
+
+bool HeadlessUiHost::Ask(const std::string &title, const std::string &prompt, bool, std::string &) {
+    fprintf(stderr, "[question] %s: %s: cancelled (no answer)\n", title.c_str(), prompt.c_str());
+    return false;
 }
 
 bool UiHost::Ask(const std::string &, const std::string &, bool, std::string &) {

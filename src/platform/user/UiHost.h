@@ -1,6 +1,7 @@
 // Where the platform's modal UI goes: message boxes and system dialogs.
 //
-// QUILLBAY_UI picks the host: "console" asks on the terminal, "headless"
+// QUILLBAY_UI picks the host: "console" asks on the terminal, "desktop"
+// shows dialogs on the user's display (zenity), "headless"
 // writes what is shown to stderr and answers the default button, "scripted"
 // answers from a queue (QUILLBAY_UI_ANSWERS, comma-separated button IDs, or
 // Queue() in-process; texts from QUILLBAY_UI_TEXTS, one per line, or
@@ -82,7 +83,33 @@ private:
     std::string m_logPath;
 };
 
+// The desktop host (DesktopUiHost.cpp), or the headless host where zenity is
+// not installed.
+std::unique_ptr<UiHost> MakeDesktopUiHost();
+
+// The buttons of a box of the given type, the default first.
+struct MessageBoxButton {
+    int id;
+    char key;
+    const char *label;
+};
+std::vector<MessageBoxButton> MessageBoxButtons(UINT type);
 // The default button of a box of the given type.
 int DefaultButton(UINT type);
+// The icon of a box: "error", "question", "warning", "information", "message".
+const char *MessageBoxIcon(UINT type);
+
+// Answers as a host without a person answers: boxes get their default
+// button, choices their preset, questions are cancelled; what is shown goes
+// to stderr.
+class HeadlessUiHost : public UiHost {
+public:
+    int MessageBox(HWND owner, const std::string &text, const std::string &caption,
+                   UINT type) override;
+    int Choose(const std::string &title, const std::vector<std::string> &options,
+               int preset) override;
+    bool Ask(const std::string &title, const std::string &prompt, bool secret,
+             std::string &answer) override;
+};
 
 } // namespace platform

@@ -1,0 +1,30 @@
+// The progress of the print jobs a thread runs, for a host that shows it to
+// its user (the bridge tells the page that asked for the job).
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace platform::print {
+
+struct JobEvent {
+    enum Stage { Started, PageDone, Finished, Failed, Aborted };
+    Stage stage;
+    int jobId;
+    std::string title;   // UTF-8
+    std::string printer; // UTF-8
+    int pages;           // pages ended so far
+    std::string where;   // Finished: the file written, or the queue and job
+};
+
+using JobObserver = std::function<void(const JobEvent &)>;
+
+// Observes the jobs of the calling thread from now on; an empty observer
+// stops. Events are reported on that thread, while the job's call runs.
+void ObserveJobsOnThisThread(JobObserver observer);
+void ReportJob(const JobEvent &event);
+
+// A stage's name: "started", "page", "finished", "failed", "aborted".
+const char *JobStageName(JobEvent::Stage stage);
+
+} // namespace platform::print

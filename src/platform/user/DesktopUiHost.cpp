@@ -1,0 +1,209 @@
+#include "DesktopUiHost.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace platform {
+namespace {
+
+constexpr int kZenityTimedOut = 5;
+
+const char *DialogKind(UINT type) {
+    switch (type & MB_ICONMASK) {
+    case MB_ICONHAND:
+        return "--error";
+    case MB_ICONWARNING:
+        return "--warning";
+    default:
+        return "--info";
+    }
+}
+
+const char *IconName(UINT type) {
+    switch (type & MB_ICONMASK) {
+    case MB_ICONHAND:
+        return "dialog-error";
+    case MB_ICONWARNING:
+        return "dialog-warning";
+    case MB_ICONQUESTION:
+        return "dialog-question";
+    default:
+        return "dialog-information";
+    }
+}
+
+// The answer of a box nobody answered (closed, or timed out): Cancel where
+// the box has it, as closing a box means; else its default button.
+int Unanswered(const std::vector<MessageBoxButton> &buttons) {
+    for (const MessageBoxButton &b : buttons) {
+        if (b.id == IDCANCEL)
+            return IDCANCEL;
+    }
+    return buttons.front().id;
+}
+
+// Reads what zenity prints on its two outputs until it closes them.
+void ReadOutputs(int out, int err, std::string &output, std::string &errors) {
+    pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+    int open = 2;
+    while (open > 0 && poll(fds, 2, -1) > 0) {
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            char buffer[512];
+            ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                (i == 0 ? output : errors).append(buffer, static_cast<size_t>(n));
+            } else {
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    while (!output.empty() && (output.back() == '\n' || output.back() == '\r'))
+        output.pop_back();
+}
+
+} // namespace
+
+DesktopUiHost::DesktopUiHost(std::string zenity) : m_zenity(std::move(zenity)) {}
+
+std::string DesktopUiHost::FindZenity() {
+    const char *path = getenv("PATH");
+    std::string dirs = path && *path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos)
+            end = dirs.size();
+        std::string candidate = dirs.substr(start, end - start) + "/zenity";
+        if (end > start && access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return {};
+}
+
+DesktopUiHost::Outcome DesktopUiHost::Run(std::vector<std::string> args) const {
+    args.insert(args.begin(), m_zenity);
+    if (const char *timeout = getenv("QUILLBAY_UI_TIMEOUT"); timeout && atoi(timeout) > 0)
+        args.push_back(std::string("--timeout=") + std::to_string(atoi(timeout)));
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0)
+        return {false, -1, {}};
+    if (pipe2(err, O_CLOEXEC) != 0) {
+        close(out[0]);
+        close(out[1]);
+        return {false, -1, {}};
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    close(err[1]);
+    Outcome outcome{false, -1, {}};
+    if (rc == 0) {
+        std::string errors; // GTK's chatter stays out of the host's log
+        ReadOutputs(out[0], err[0], outcome.output, errors);
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        // 0, 1 and 5 are answers; anything else (a bad option, killed), or
+        // a display that could not be opened (also exit 1), means the user
+        // saw nothing.
+        outcome.shown = (outcome.exitCode == 0 || outcome.exitCode == 1 ||
+                         outcome.exitCode == kZenityTimedOut) &&
+                        errors.find("cannot open display") == std::string::npos;
+    }
+    close(out[0]);
+    close(err[0]);
+    return outcome;
+}
+
+int DesktopUiHost::MessageBox(HWND owner, const std::string &text, const std::string &caption,
+                              UINT type) {
+    std::vector<MessageBoxButton> buttons = MessageBoxButtons(type);
+    std::vector<std::string> args;
+    if (buttons.size() == 1)
+        args = {DialogKind(type), std::string("--ok-label=") + buttons[0].label};
+    else
+        args = {"--question", std::string("--ok-label=") + buttons[0].label,
+                std::string("--cancel-label=") + buttons.back().label};
+    if (buttons.size() == 3)
+        args.push_back(std::string("--extra-button=") + buttons[1].label);
+    args.insert(args.end(), {"--title=" + caption, "--text=" + text, "--no-markup",
+                             std::string("--icon-name=") + IconName(type)});
+    Outcome outcome = Run(args);
+    if (!outcome.shown)
+        return m_fallback.MessageBox(owner, text, caption, type);
+    if (outcome.exitCode == 0)
+        return buttons.front().id;
+    if (buttons.size() == 3 && outcome.output == buttons[1].label)
+        return buttons[1].id;
+    if (outcome.exitCode == 1 && buttons.size() > 1)
+        return buttons.back().id;
+    return Unanswered(buttons);
+}
+
+int DesktopUiHost::Choose(const std::string &title, const std::vector<std::string> &options,
+                          int preset) {
+    // A radio list with a hidden column of indices, so equal texts stay apart.
+    std::vector<std::string> args = {"--list",          "--radiolist",     "--title=" + title,
+                                     "--text=" + title, "--column= ",      "--column=#",
+                                     "--column=Choice", "--hide-column=2", "--print-column=2",
+                                     "--hide-header"};
+    for (size_t i = 0; i < options.size(); ++i)
+        args.insert(args.end(), {static_cast<int>(i) == preset ? "TRUE" : "FALSE",
+                                 std::to_string(i), options[i]});
+    Outcome outcome = Run(args);
+    if (!outcome.shown)
+        return m_fallback.Choose(title, options, preset);
+    if (outcome.exitCode != 0 || outcome.output.empty())
+        return -1;
+    int chosen = atoi(outcome.output.c_str());
+    return chosen >= 0 && chosen < static_cast<int>(options.size()) ? chosen : -1;
+}
+
+bool DesktopUiHost::Ask(const std::string &title, const std::string &prompt, bool secret,
+                        std::string &answer) {
+    std::vector<std::string> args = {"--entry", "--title=" + title, "--text=" + prompt};
+    if (secret)
+        args.push_back("--hide-text");
+    Outcome outcome = Run(args);
+    if (!outcome.shown)
+        return m_fallback.Ask(title, prompt, secret, answer);
+    if (outcome.exitCode != 0)
+        return false;
+    answer = outcome.output;
+    return true;
+}
+
+std::unique_ptr<UiHost> MakeDesktopUiHost() {
+    std::string zenity = DesktopUiHost::FindZenity();
+    if (zenity.empty()) {
+        fprintf(stderr, "quillbay: zenity is not installed; dialogs are answered headless\n");
+        return std::make_unique<HeadlessUiHost>();
+    }
+    return std::make_unique<DesktopUiHost>(zenity);
+}
+
+} // namespace platform

@@ -1,0 +1,165 @@
+#include "BridgeClient.h"
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
+#include <strings.h>
+
+namespace bridge_test {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+using asio::ip::tcp;
+using nlohmann::json;
+
+namespace {
+
+tcp::endpoint Loopback(unsigned short port, const std::string &address = "127.0.0.1") {
+    return tcp::endpoint(asio::ip::make_address(address), port);
+}
+
+bool HasHeader(const Headers &headers, const char *name) {
+    for (const auto &[key, value] : headers) {
+        if (strcasecmp(key.c_str(), name) == 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::string HttpReply::Header(const std::string &lowerName) const {
+    auto it = headers.find(lowerName);
+    return it == headers.end() ? std::string() : it->second;
+}
+
+std::string HttpReply::ErrorCode() const {
+    json body = Json();
+    return body.is_object() && body.contains("error") ? body["error"].value("code", "") : "";
+}
+
+HttpReply SendHttp(unsigned short port, http::verb method, const std::string &target,
+                   const std::string &body, const Headers &headers, const std::string &address) {
+    HttpReply reply;
+    asio::io_context io;
+    beast::tcp_stream stream(io);
+    beast::error_code ec;
+    stream.expires_after(std::chrono::seconds(60));
+    stream.connect(Loopback(port, address), ec);
+    if (ec)
+        return reply;
+    http::request<http::string_body> request{method, target, 11};
+    if (!HasHeader(headers, "Host"))
+        request.set(http::field::host, "127.0.0.1:" + std::to_string(port));
+    for (const auto &[name, value] : headers)
+        request.set(name, value);
+    request.body() = body;
+    request.prepare_payload();
+    http::write(stream, request, ec);
+    beast::flat_buffer buffer;
+    http::response<http::string_body> response;
+    http::read(stream, buffer, response, ec);
+    if (ec && response.result_int() == 0)
+        return reply;
+    reply.status = static_cast<int>(response.result_int());
+    for (const auto &field : response) {
+        std::string name(field.name_string());
+        for (char &c : name)
+            c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        reply.headers[name] = std::string(field.value());
+    }
+    reply.body = response.body();
+    return reply;
+}
+
+HttpReply PostJson(unsigned short port, const std::string &target, const json &message,
+                   const std::string &token) {
+    return SendHttp(port, http::verb::post, target, message.dump(), TokenHeader(token));
+}
+
+Headers TokenHeader(const std::string &token) {
+    return {{"Authorization", "Bearer " + token}};
+}
+
+BridgeSocket::BridgeSocket(unsigned short port, const Headers &headers) : m_socket(m_io) {
+    beast::error_code ec;
+    beast::get_lowest_layer(m_socket).connect(Loopback(port), ec);
+    if (ec)
+        return;
+    beast::get_lowest_layer(m_socket).socket().set_option(tcp::no_delay(true), ec);
+    m_socket.set_option(websocket::stream_base::decorator([headers](websocket::request_type &r) {
+        for (const auto &[name, value] : headers)
+            r.set(name, value);
+    }));
+    std::string host = "127.0.0.1:" + std::to_string(port);
+    for (const auto &[name, value] : headers) {
+        if (strcasecmp(name.c_str(), "Host") == 0)
+            host = value;
+    }
+    m_socket.handshake(host, "/session", ec);
+    if (ec)
+        return;
+    m_open = true;
+    m_greeting = Next();
+}
+
+BridgeSocket::~BridgeSocket() {
+    Close();
+}
+
+json BridgeSocket::Next() {
+    beast::flat_buffer buffer;
+    beast::error_code ec;
+    m_socket.read(buffer, ec);
+    if (ec) {
+        m_open = false;
+        return {{"closed", static_cast<int>(m_socket.reason().code)}, {"why", ec.message()}};
+    }
+    return json::parse(beast::buffers_to_string(buffer.data()), nullptr, false);
+}
+
+void BridgeSocket::SendText(const std::string &text) {
+    beast::error_code ec;
+    m_socket.text(true);
+    m_socket.write(asio::buffer(text), ec);
+    if (ec)
+        m_open = false;
+}
+
+json BridgeSocket::Request(json request) {
+    const int id = m_nextId++;
+    request["id"] = id;
+    SendText(request.dump());
+    for (;;) {
+        json message = Next();
+        if (message.contains("closed") || message.value("id", 0) == id)
+            return message;
+        if (message.contains("event"))
+            m_events.push_back(message);
+    }
+}
+
+json BridgeSocket::Call(int object, const std::string &member, const json &args) {
+    json reply = Request({{"op", "call"}, {"object", object}, {"member", member}, {"args", args}});
+    return reply.contains("value") ? reply["value"] : reply;
+}
+
+size_t BridgeSocket::Available() {
+    beast::error_code ec;
+    size_t bytes = beast::get_lowest_layer(m_socket).socket().available(ec);
+    return ec ? 0 : bytes;
+}
+
+void BridgeSocket::Close() {
+    if (!m_open)
+        return;
+    beast::error_code ec;
+    m_socket.close(websocket::close_code::normal, ec);
+    m_open = false;
+}
+
+} // namespace bridge_test

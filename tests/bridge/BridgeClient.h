@@ -1,0 +1,71 @@
+// A client of the bridge's protocol for the tests: single HTTP requests with
+// any headers, and sessions on a WebSocket, as a local program would speak.
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/verb.hpp>
+#include <boost/beast/websocket/stream.hpp>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace bridge_test {
+
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
+struct HttpReply {
+    int status = 0;                             // 0: no answer
+    std::map<std::string, std::string> headers; // names in lower case
+    std::string body;
+
+    nlohmann::json Json() const { return nlohmann::json::parse(body, nullptr, false); }
+    std::string Header(const std::string &lowerName) const;
+    std::string ErrorCode() const;
+};
+
+// One request on a connection of its own to `address` (127.0.0.1 unless
+// given). The Host header is the bridge's own unless `headers` carry one.
+HttpReply SendHttp(unsigned short port, boost::beast::http::verb method, const std::string &target,
+                   const std::string &body = "", const Headers &headers = {},
+                   const std::string &address = "127.0.0.1");
+// A POST of a JSON message with the bridge's token.
+HttpReply PostJson(unsigned short port, const std::string &target, const nlohmann::json &message,
+                   const std::string &token);
+
+class BridgeSocket {
+public:
+    BridgeSocket(unsigned short port, const Headers &headers);
+    ~BridgeSocket();
+
+    bool Open() const { return m_open; }
+    // The bridge's first message ({"event":"ready",...} or an error).
+    const nlohmann::json &Greeting() const { return m_greeting; }
+    // Sends a request with a fresh "id" and waits for its reply; events that
+    // arrive meanwhile are kept. {"closed": code} when the socket closed.
+    nlohmann::json Request(nlohmann::json request);
+    // A call of a member with its arguments: the reply's "value", or the
+    // reply itself when it is an error.
+    nlohmann::json Call(int object, const std::string &member, const nlohmann::json &args);
+    void SendText(const std::string &text);
+    nlohmann::json Next();
+    const std::vector<nlohmann::json> &Events() const { return m_events; }
+    // Bytes the bridge has sent that were not read yet.
+    size_t Available();
+    void Close();
+
+private:
+    boost::asio::io_context m_io;
+    boost::beast::websocket::stream<boost::beast::tcp_stream> m_socket;
+    bool m_open = false;
+    int m_nextId = 1;
+    nlohmann::json m_greeting;
+    std::vector<nlohmann::json> m_events;
+};
+
+// The token header local programs send.
+Headers TokenHeader(const std::string &token);
+
+} // namespace bridge_test

@@ -1,0 +1,89 @@
+// What the bridge's tests share: the module registered in the test run's
+// registry, a bridge started with chosen options and UI answers, and the
+// bridge's status.
+#pragma once
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "BridgeClient.h"
+#include "testing/BridgeProcess.h"
+#include "testing/TestSupport.h"
+
+namespace bridge_test {
+
+class BridgeFixture : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ASSERT_EQ(testing_support::Run({REGSVR_PATH, "/s", QUILLBAY_MODULE_PATH}).exitCode, 0);
+    }
+    void SetUp() override {
+        m_dir = testing_support::MakeTempDir("bridge-");
+        setenv("QUILLBAY_PRINT_DIR", (m_dir + "/prints").c_str(), 1);
+        setenv("QUILLBAY_PRINTER", "Quillbay PDF", 1);
+        setenv("QUILLBAY_UI", "scripted", 1);
+        setenv("QUILLBAY_UI_LOG", (m_dir + "/ui.log").c_str(), 1);
+        unsetenv("QUILLBAY_UI_ANSWERS");
+    }
+    void TearDown() override {
+        // Stopped, the bridge ends cleanly: a crash or a sanitizer's report
+        // (a leak at the end included) would give another exit code.
+        if (m_bridge && m_bridge->Pid() > 0)
+            EXPECT_EQ(m_bridge->Stop(), 0) << m_bridge->Log();
+        m_bridge.reset();
+        unsetenv("QUILLBAY_UI_LOG");
+        unsetenv("QUILLBAY_UI_ANSWERS");
+        testing_support::RemoveTree(m_dir);
+    }
+
+    // Starts the bridge; `answers` are the consent answers in order (0 allow
+    // this time, 1 allow always, 2 block).
+    testing_support::BridgeProcess &Start(const std::vector<std::string> &args = {},
+                                          const std::string &answers = "",
+                                          unsigned short port = 0) {
+        if (m_bridge && m_bridge->Pid() > 0) // one bridge per user: the last one stops first
+            EXPECT_EQ(m_bridge->Stop(), 0) << m_bridge->Log();
+        m_bridge.reset();
+        if (!answers.empty())
+            setenv("QUILLBAY_UI_ANSWERS", answers.c_str(), 1);
+        m_bridge = std::make_unique<testing_support::BridgeProcess>(BRIDGE_PATH, args, port);
+        unsetenv("QUILLBAY_UI_ANSWERS");
+        EXPECT_TRUE(m_bridge->Ready()) << m_bridge->Log();
+        return *m_bridge;
+    }
+    unsigned short Port() const { return m_bridge->Port(); }
+    std::string Token() const { return m_bridge->Token(); }
+    Headers Local() const { return TokenHeader(Token()); }
+    nlohmann::json Status() const {
+        return SendHttp(Port(), boost::beast::http::verb::get, "/status", "", Local()).Json();
+    }
+    // Allows an origin in the registry, as the user does with the bridge's
+    // command line.
+    static void Allow(const std::string &origin) {
+        ASSERT_EQ(testing_support::Run({BRIDGE_PATH, "--allow", origin}).exitCode, 0);
+    }
+    // The consent questions asked so far (lines of the UI log).
+    std::vector<std::string> Questions() const {
+        std::vector<std::string> lines;
+        std::string log = testing_support::ReadFile(m_dir + "/ui.log"), line;
+        for (char c : log) {
+            if (c != '\n') {
+                line += c;
+            } else {
+                if (line.rfind("choice\t", 0) == 0)
+                    lines.push_back(line);
+                line.clear();
+            }
+        }
+        return lines;
+    }
+
+    std::string m_dir;
+    std::unique_ptr<testing_support::BridgeProcess> m_bridge;
+};
+
+} // namespace bridge_test

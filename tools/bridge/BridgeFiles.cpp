@@ -1,0 +1,75 @@
+#include "BridgeFiles.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/kernel/PathRules.h"
+
+namespace bridge {
+
+std::string BridgeDirectory() {
+    std::string dir = platform::HomeDirectory() + "/bridge"; // the home is made when missing
+    mkdir(dir.c_str(), 0700);
+    chmod(dir.c_str(), 0700); // only the user may read the token
+    struct stat info {};
+    return stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? dir : std::string();
+}
+
+std::string TokenPath() {
+    return BridgeDirectory() + "/token";
+}
+
+std::string LogPath() {
+    return BridgeDirectory() + "/bridge.log";
+}
+
+bool TakeInstanceLock() {
+    std::string path = BridgeDirectory() + "/lock";
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return false;
+    }
+    return true; // held, with its descriptor, until the process ends
+}
+
+std::string RandomToken(size_t bytes) {
+    std::string raw(bytes, '\0');
+    size_t got = 0;
+    while (got < bytes) {
+        ssize_t n = getrandom(raw.data() + got, bytes - got, 0);
+        if (n <= 0)
+            continue; // interrupted; the kernel's pool never runs dry once seeded
+        got += static_cast<size_t>(n);
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned char c : raw) {
+        text += kHex[c >> 4];
+        text += kHex[c & 15];
+    }
+    return text;
+}
+
+bool WriteTokenFile(const std::string &token) {
+    const std::string path = TokenPath(), part = path + ".part";
+    int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    std::string line = token + "\n";
+    bool ok = fchmod(fd, 0600) == 0 &&
+              write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    ok = close(fd) == 0 && ok;
+    return ok && rename(part.c_str(), path.c_str()) == 0;
+}
+
+void RemoveTokenFile() {
+    unlink(TokenPath().c_str());
+}
+
+} // namespace bridge

@@ -1,0 +1,26 @@
+// The bridge's files in the user's state directory ($QUILLBAY_HOME/bridge,
+// readable by the user only): the lock that keeps one bridge per user, the
+// token local programs send, the log of a detached bridge.
+#pragma once
+
+#include <string>
+
+namespace bridge {
+
+// The directory, made (mode 0700) when missing; empty when it cannot be.
+std::string BridgeDirectory();
+std::string TokenPath();
+std::string LogPath();
+
+// Takes the per-user lock for the life of the process; false when another
+// bridge of this user holds it.
+bool TakeInstanceLock();
+
+// `bytes` random bytes from the kernel, as hexadecimal text.
+std::string RandomToken(size_t bytes);
+
+// Writes the token file (mode 0600) anew; false when it cannot.
+bool WriteTokenFile(const std::string &token);
+void RemoveTokenFile();
+
+} // namespace bridge

@@ -1,0 +1,146 @@
+// quillbay-bridge: lets pages in today's browsers create and call the print
+// object, over loopback HTTP and WebSocket, with the user's consent.
+//
+//   quillbay-bridge [--port N] [--foreground] [options]
+//   quillbay-bridge --allow|--block|--forget ORIGIN | --list-origins
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "BridgeFiles.h"
+#include "BridgeLog.h"
+#include "BridgeOptions.h"
+#include "BridgeProtocol.h"
+#include "BridgeServer.h"
+#include "OriginList.h"
+#include "ToolOptions.h"
+
+using namespace bridge;
+
+namespace {
+
+const tool_options::ToolInfo kTool = {
+    "quillbay-bridge",
+    "usage: quillbay-bridge [--port N] [--foreground] [options]\n"
+    "       quillbay-bridge --allow|--block|--forget ORIGIN\n"
+    "       quillbay-bridge --list-origins\n",
+    "Lets web pages in today's browsers create and call the print object over\n"
+    "loopback HTTP and WebSocket (http://127.0.0.1:18412/quillbay.js), protocol 1.\n"
+    "\n"
+    "  --port N             the port on 127.0.0.1 and [::1] (default 18412; 0: any)\n"
+    "  --foreground         stay attached to the terminal, log to stderr\n"
+    "  --idle-timeout S     end an HTTP session unused for S seconds (300)\n"
+    "  --max-request BYTES  largest request or message (1048576)\n"
+    "  --max-sessions N     page sessions open at once (100)\n"
+    "  --max-objects N      objects per session (32)\n"
+    "  --max-calls N        calls in flight per session (16)\n"
+    "  --max-connections N  connections open at once (512)\n"
+    "  --allow ORIGIN       allow a web origin always (e.g. https://shop.example)\n"
+    "  --block ORIGIN       block a web origin\n"
+    "  --forget ORIGIN      ask again about a web origin\n"
+    "  --list-origins       list the allowed and blocked origins\n"
+    "  --help               print this help\n"
+    "  --version            print the version\n"
+    "\n"
+    "Without --foreground the bridge detaches and logs to\n"
+    "$QUILLBAY_HOME/bridge/bridge.log. Programs without an Origin header send\n"
+    "\"Authorization: Bearer TOKEN\" with the token of $QUILLBAY_HOME/bridge/token.\n"};
+
+int ManageOrigins(const BridgeOptions &options) {
+    using Action = BridgeOptions::Action;
+    if (options.action == Action::ListOrigins) {
+        for (const auto &[origin, allowed] : StoredOrigins())
+            printf("%s\t%s\n", allowed ? "allowed" : "blocked", origin.c_str());
+        return 0;
+    }
+    std::string origin;
+    if (!NormalizeOrigin(options.origin, origin)) {
+        fprintf(stderr, "quillbay-bridge: %s is not a web origin (like https://shop.example)\n",
+                options.origin.c_str());
+        return 2;
+    }
+    bool ok = options.action == Action::Forget
+                  ? (ForgetOrigin(origin), true)
+                  : StoreVerdict(origin, options.action == Action::Allow);
+    if (!ok)
+        fprintf(stderr, "quillbay-bridge: cannot write the registry\n");
+    return ok ? 0 : 1;
+}
+
+// Where the object's dialogs and the consent questions go: the desktop
+// when there is a display, else nowhere (answered headless).
+void ChooseUiHost() {
+    if (getenv("QUILLBAY_UI"))
+        return;
+    const bool display = getenv("DISPLAY") || getenv("WAYLAND_DISPLAY");
+    setenv("QUILLBAY_UI", display ? "desktop" : "headless", 1);
+}
+
+bool Detach(BridgeServer &server) {
+    fflush(nullptr);
+    server.PrepareFork();
+    pid_t child = fork();
+    if (child < 0)
+        return false;
+    if (child > 0)
+        _exit(0); // the terminal gets its prompt back; the child serves
+    setsid();
+    server.ForkedChild();
+    int null = open("/dev/null", O_RDWR);
+    int log = open(LogPath().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    dup2(null, STDIN_FILENO);
+    dup2(null, STDOUT_FILENO);
+    dup2(log >= 0 ? log : null, STDERR_FILENO);
+    (void)!chdir("/");
+    return true;
+}
+
+int Serve(const BridgeOptions &options) {
+    if (!TakeInstanceLock()) {
+        printf("quillbay-bridge: already running for this user\n");
+        return 0;
+    }
+    ChooseUiHost();
+    const std::string token = RandomToken(32);
+    if (!WriteTokenFile(token)) {
+        Log(LogLevel::Error, "cannot write the token file " + TokenPath());
+        return 1;
+    }
+    bool clean;
+    {
+        BridgeServer server(options, token);
+        std::string error;
+        if (!server.Listen(error)) {
+            Log(LogLevel::Error, error);
+            RemoveTokenFile();
+            return 1;
+        }
+        printf("quillbay-bridge %s listening on http://127.0.0.1:%u\n", Version(), server.Port());
+        fflush(stdout);
+        Log(LogLevel::Info,
+            "listening on port " + std::to_string(server.Port()) + ", token in " + TokenPath());
+        if (!options.foreground && !Detach(server))
+            Log(LogLevel::Warning, "cannot detach; serving in the foreground");
+        clean = server.Run();
+    }
+    RemoveTokenFile();
+    Log(LogLevel::Info, "stopped");
+    if (!clean)
+        _exit(0); // a call still stuck in a dialog: do not wait for it
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (tool_options::AnswersStandardOption(argc, argv, kTool))
+        return 0;
+    BridgeOptions options;
+    std::string error;
+    if (!ParseOptions(argc, argv, options, error)) {
+        fprintf(stderr, "quillbay-bridge: %s\n", error.c_str());
+        return tool_options::Usage(kTool);
+    }
+    return options.action == BridgeOptions::Action::Serve ? Serve(options) : ManageOrigins(options);
+}

@@ -1,0 +1,31 @@
+// The bridge's command line.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace bridge {
+
+// The port pages reach the bridge on, unless --port says otherwise.
+inline constexpr unsigned short kDefaultPort = 18412;
+
+struct BridgeOptions {
+    enum class Action { Serve, Allow, Block, Forget, ListOrigins };
+    Action action = Action::Serve;
+    std::string origin; // Allow, Block, Forget
+
+    unsigned short port = kDefaultPort; // 0: any free port
+    bool foreground = false;
+    int idleSeconds = 300;           // an HTTP session without calls ends after this
+    size_t maxRequest = 1024 * 1024; // bytes of one request or message
+    size_t maxSessions = 100;        // open at once
+    size_t maxObjects = 32;          // per session
+    size_t maxCallsInFlight = 16;    // per session
+    size_t maxConnections = 512;     // open at once
+};
+
+// False with `error` set when the command line is wrong (--help and
+// --version are answered before, as every tool answers them).
+bool ParseOptions(int argc, char **argv, BridgeOptions &options, std::string &error);
+
+} // namespace bridge

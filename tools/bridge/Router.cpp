@@ -1,0 +1,188 @@
+#include "Router.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+#include "BridgeProtocol.h"
+#include "ClientFiles.h"
+#include "OriginList.h"
+#include "TypeDescription.h"
+
+namespace bridge {
+
+using nlohmann::json;
+
+namespace {
+
+std::string PathOf(const Request &request) {
+    std::string target(request.target());
+    return target.substr(0, target.find('?'));
+}
+
+Response HostRefusal(const Request &request) {
+    return JsonResponse(
+        ReplyToOf(request, ""),
+        Error(code::kHostRefused, "the Host header is not this bridge's loopback address"));
+}
+
+long ResidentBytes() {
+    long pages = 0, resident = 0;
+    if (FILE *statm = fopen("/proc/self/statm", "r")) {
+        if (fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        fclose(statm);
+    }
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+} // namespace
+
+Router::Router(const BridgeOptions &options, SessionTable &sessions, OriginPolicy &policy,
+               std::string token)
+    : m_options(options), m_sessions(sessions), m_policy(policy), m_token(std::move(token)) {}
+
+void Router::Handle(Request &&request, Respond respond) {
+    if (!HostIsLoopback(HeaderOf(request, "Host"), m_port))
+        return respond(HostRefusal(request));
+    const std::string path = PathOf(request);
+    ClientFile file;
+    if (request.method() == http::verb::get && FindClientFile(path, file)) {
+        // Public; readable by scripts of allowed origins only.
+        const std::string origin = HeaderOf(request, "Origin");
+        const bool allowed =
+            !origin.empty() && m_policy.Check(origin) == OriginPolicy::Verdict::Allowed;
+        return respond(TextResponse(ReplyToOf(request, allowed ? origin : ""), 200, file.body,
+                                    file.contentType));
+    }
+    if (request.method() == http::verb::options)
+        return respond(PreflightResponse(request, m_policy.Check(HeaderOf(request, "Origin")) !=
+                                                      OriginPolicy::Verdict::Refused));
+    auto shared = std::make_shared<Request>(std::move(request));
+    Admit(
+        *shared, [this, shared, respond](const Caller &caller) { Route(*shared, caller, respond); },
+        respond);
+}
+
+void Router::Admit(const Request &request, std::function<void(const Caller &)> accepted,
+                   Respond refused) {
+    if (!HostIsLoopback(HeaderOf(request, "Host"), m_port))
+        return refused(HostRefusal(request));
+    ReplyTo to = ReplyToOf(request, "");
+    const std::string origin = HeaderOf(request, "Origin");
+    if (origin.empty()) {
+        if (TokenMatches(HeaderOf(request, "Authorization"), m_token))
+            return accepted(Caller{"local", ""});
+        return refused(JsonResponse(to, Error(code::kTokenRequired,
+                                              "a request without an Origin needs the bridge's "
+                                              "token (Authorization: Bearer TOKEN)")));
+    }
+    // A refusal is readable by the page, so its script can say why.
+    to.allowOrigin = origin;
+    std::string owner;
+    NormalizeOrigin(origin, owner);
+    auto refuse = [refused, to, origin] {
+        refused(JsonResponse(
+            to, Error(code::kOriginRefused, "quillbay-bridge: the user has not allowed " + origin +
+                                                " to use the print object")));
+    };
+    switch (m_policy.Check(origin)) {
+    case OriginPolicy::Verdict::Allowed:
+        return accepted(Caller{owner, origin});
+    case OriginPolicy::Verdict::Refused:
+        return refuse();
+    case OriginPolicy::Verdict::Ask:
+        return m_policy.Ask(origin, [accepted, refuse, owner, origin](bool allowed) {
+            allowed ? accepted(Caller{owner, origin}) : refuse();
+        });
+    }
+}
+
+void Router::Route(const Request &request, const Caller &caller, Respond respond) {
+    const std::string path = PathOf(request);
+    const ReplyTo to = ReplyToOf(request, caller.allowOrigin);
+    const http::verb method = request.method();
+    if (path == "/call" && method == http::verb::post)
+        return Call(request, caller, std::move(respond));
+    if (path == "/echo" && method == http::verb::post)
+        return respond(TextResponse(to, 200, request.body(), "text/plain; charset=utf-8"));
+    if (path == "/version" && method == http::verb::get)
+        return respond(JsonResponse(to, VersionInfo()));
+    if (path == "/session" && method == http::verb::post)
+        return respond(JsonResponse(to, OpenSession(caller)));
+    if (path == "/status" && method == http::verb::get)
+        return respond(JsonResponse(to, Status()));
+    respond(JsonResponse(
+        to, Error(code::kNotFound,
+                  "no endpoint " + std::string(request.method_string()) + " " + path)));
+}
+
+json Router::OpenSession(const Caller &caller) {
+    auto session = m_sessions.Open(caller.owner, false);
+    if (!session)
+        return Error(code::kLimit,
+                     "the bridge has " + std::to_string(m_options.maxSessions) + " sessions open");
+    return {{"session", session->Token()},
+            {"idleTimeout", m_options.idleSeconds},
+            {"version", Version()},
+            {"protocol", kProtocol}};
+}
+
+void Router::Call(const Request &request, const Caller &caller, Respond respond) {
+    const ReplyTo to = ReplyToOf(request, caller.allowOrigin);
+    json message;
+    std::string error;
+    if (!ParseMessage(request.body(), message, error))
+        return respond(JsonResponse(to, Error(code::kBadRequest, error)));
+    const std::string token = message.value("session", "");
+    if (token.empty() && message.value("op", "") == "create") {
+        // A page's first object opens its session in the same round trip.
+        json opened = OpenSession(caller);
+        if (IsError(opened))
+            return respond(JsonResponse(to, opened));
+        return Submit(m_sessions.Find(opened["session"]), std::move(message), to, respond, true);
+    }
+    auto session = m_sessions.Find(token);
+    if (!session)
+        return respond(JsonResponse(to, Error(code::kNoSession, "no such session (it ended, "
+                                                                "or the bridge restarted)")));
+    if (session->Owner() != caller.owner)
+        return respond(
+            JsonResponse(to, Error(code::kWrongSession, "the session belongs to another page")));
+    if (message.value("op", "") == "close") {
+        m_sessions.Close(token);
+        return respond(JsonResponse(to, {{"value", {{"$", "undefined"}}}}));
+    }
+    Submit(session, std::move(message), to, respond, false);
+}
+
+void Router::Submit(const std::shared_ptr<PageSession> &session, json message, const ReplyTo &to,
+                    Respond respond, bool opened) {
+    json id = message.contains("id") ? message["id"] : json();
+    json extra = opened
+                     ? json{{"session", session->Token()}, {"idleTimeout", m_options.idleSeconds}}
+                     : json();
+    session->Submit(std::move(message), [to, respond, id = std::move(id), extra](json answer) {
+        if (!id.is_null())
+            answer["id"] = id;
+        if (!extra.is_null())
+            answer.update(extra);
+        respond(JsonResponse(to, answer));
+    });
+}
+
+json Router::VersionInfo() {
+    return {{"name", "quillbay-bridge"},
+            {"version", Version()},
+            {"protocol", kProtocol},
+            {"classes", m_classes.Classes()}};
+}
+
+json Router::Status() const {
+    return {{"sessions", m_sessions.Count()},
+            {"objects", PageObjects::Live()},
+            {"callsInFlight", m_sessions.CallsInFlight()},
+            {"residentBytes", ResidentBytes()},
+            {"serversIdle", ClassServersIdle()}};
+}
+
+} // namespace bridge

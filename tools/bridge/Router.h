@@ -1,0 +1,64 @@
+// The bridge's endpoints, on the I/O thread. Every request passes the gate
+// first: its Host must be this bridge's loopback address; a request with an
+// Origin needs that origin allowed (OriginPolicy, which may ask the user);
+// one without needs the local token. The client files alone are public.
+//
+//   GET  /quillbay.js, /quillbay.d.ts, /IQuillDoc.d.ts   the client
+//   GET  /version   {"name","version","protocol","classes":[...]}
+//   POST /session   opens an HTTP session: {"session":TOKEN,"idleTimeout":S,...}
+//   POST /call      {"session":TOKEN,"op":...} carried out in that session; a
+//                   "create" without a session opens one (its token comes back)
+//   POST /echo      the body back (a plain round trip, for comparison)
+//   GET  /status    sessions, objects, calls in flight, memory
+//   GET  /session   with "Upgrade: websocket": a session on a WebSocket
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "BridgeOptions.h"
+#include "ClassCatalog.h"
+#include "HttpReplies.h"
+#include "OriginPolicy.h"
+#include "SessionTable.h"
+
+namespace bridge {
+
+class Router {
+public:
+    // Who passed the gate: an origin, or "local" for a program with the token.
+    struct Caller {
+        std::string owner;
+        std::string allowOrigin; // what Access-Control-Allow-Origin echoes
+    };
+    using Respond = std::function<void(Response)>;
+
+    Router(const BridgeOptions &options, SessionTable &sessions, OriginPolicy &policy,
+           std::string token);
+    void SetPort(unsigned short port) { m_port = port; }
+
+    void Handle(Request &&request, Respond respond);
+    // The gate alone (a WebSocket upgrade): `accepted` or `refused` runs.
+    void Admit(const Request &request, std::function<void(const Caller &)> accepted,
+               Respond refused);
+    nlohmann::json Status() const;
+    nlohmann::json VersionInfo();
+
+private:
+    void Route(const Request &request, const Caller &caller, Respond respond);
+    void Call(const Request &request, const Caller &caller, Respond respond);
+    void Submit(const std::shared_ptr<PageSession> &session, nlohmann::json message,
+                const ReplyTo &to, Respond respond, bool opened);
+    nlohmann::json OpenSession(const Caller &caller);
+
+    const BridgeOptions &m_options;
+    SessionTable &m_sessions;
+    OriginPolicy &m_policy;
+    std::string m_token;
+    unsigned short m_port = 0;
+    ClassCatalog m_classes;
+};
+
+} // namespace bridge
