@@ -13,10 +13,24 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 ninja -C "$build" test_images test_inet test_net >/dev/null
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66"
-"$build/bin/test_images" --gtest_brief=1 \
-  --gtest_filter='GifSuite.Animations*:GifDecoder.AFirstDelay*:Picture.*' | tail -2
-"$build/bin/test_inet" --gtest_brief=1 | tail -2
-"$build/bin/test_net" --gtest_brief=1 | tail -2
+# Runs a test program quietly: its summary when it passes, its failures and
+# reports when it does not.
+quiet() {
+  local log
+  log=$(mktemp)
+  if "$@" >"$log" 2>&1; then
+    tail -2 "$log"
+    rm -f "$log"
+  else
+    grep -E -A12 'FAILED|Failure|ThreadSanitizer' "$log" | head -150
+    rm -f "$log"
+    return 1
+  fi
+}
+quiet "$build/bin/test_images" --gtest_brief=1 \
+  --gtest_filter='GifSuite.Animations*:GifDecoder.AFirstDelay*:Picture.*'
+quiet "$build/bin/test_inet" --gtest_brief=1
+quiet "$build/bin/test_net" --gtest_brief=1
 echo "ThreadSanitizer: picture, animation, Internet API and HTTP client tests clean"
 
 # The bridge's sessions, each on a thread of its own, under load (fewer in a
@@ -26,12 +40,13 @@ ninja -C "$build" test_bridge >/dev/null
 reports=$(mktemp -d)
 TSAN_OPTIONS="halt_on_error=1 exitcode=66 log_path=$reports/report suppressions=$PWD/scripts/tsan.supp" \
   BRIDGE_LOAD_SESSIONS=100 \
-  "$build/bin/test_bridge" --gtest_brief=1 \
-  --gtest_filter='BridgeGate.*:BridgeSession.*:BridgeLoad.*' 2>&1 | tail -2
+  quiet "$build/bin/test_bridge" --gtest_brief=1 \
+  --gtest_filter='BridgeGate.*:BridgeSession.*:BridgeLoad.*' || failed=1
 if ls "$reports"/report* >/dev/null 2>&1; then
   cat "$reports"/report*
   rm -rf "$reports"
   exit 1
 fi
 rm -rf "$reports"
+[ -z "${failed:-}" ] || exit 1
 echo "ThreadSanitizer: the bridge's sessions and load clean"

@@ -67,6 +67,9 @@ struct TextMetrics {
 // Selects the font at its size into cr: on an untransformed context the
 // font's kept scaled font, made the first time.
 void SelectFont(cairo_t *cr, Font *font, DeviceContext *dc) {
+    // cairo takes its own references to what is set, so the lock is needed
+    // only while the font's fields are read and replaced.
+    std::lock_guard<std::mutex> guard(font->lock);
     cairo_matrix_t ctm;
     cairo_get_matrix(cr, &ctm);
     const bool plain = ctm.xx == 1 && ctm.yy == 1 && ctm.xy == 0 && ctm.yx == 0;

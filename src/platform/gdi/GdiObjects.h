@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "../kernel/windef.h"
@@ -66,6 +67,9 @@ struct Font : Object {
     // kept so that drawing a caption again does not look the size up again.
     _cairo_scaled_font *scaled = nullptr;
     double scaledSize = 0;
+    // Guards face and scaled: a font (the stock font above all) may be
+    // selected into contexts of several threads at once.
+    std::mutex lock;
 };
 
 // What a printer context knows of its printer and of the job being printed.
