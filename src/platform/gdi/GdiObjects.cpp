@@ -17,10 +17,18 @@ namespace {
 struct Registry {
     std::mutex lock;
     std::unordered_set<Object *> live;
-    // Counts unregistrations: a thread's last answer stays good while the
-    // count has not moved.
-    std::atomic<unsigned long> removals{0};
 };
+
+// Counts unregistrations: a thread's last answer stays good while the count
+// has not moved. Constant-initialised, so reading it needs no guard.
+std::atomic<unsigned long> g_removals{0};
+
+// The last handle this thread found live, and the count it was found at.
+struct LastFound {
+    HGDIOBJ handle = nullptr;
+    unsigned long removals = 0;
+};
+thread_local LastFound t_lastFound;
 
 Registry &Objects() {
     static auto *registry = new Registry;
@@ -51,17 +59,15 @@ Object *Lookup(HGDIOBJ handle) {
         return nullptr;
     // Drawing asks for the same context again and again: the last handle
     // this thread found live is still live if no object went since.
-    static thread_local HGDIOBJ lastHandle = nullptr;
-    static thread_local unsigned long lastRemovals = 0;
-    Registry &registry = Objects();
-    if (handle == lastHandle && registry.removals.load(std::memory_order_acquire) == lastRemovals)
+    LastFound &last = t_lastFound;
+    if (handle == last.handle && g_removals.load(std::memory_order_acquire) == last.removals)
         return static_cast<Object *>(handle);
+    Registry &registry = Objects();
     std::lock_guard<std::mutex> guard(registry.lock);
     auto *object = static_cast<Object *>(handle);
     if (!registry.live.count(object))
         return nullptr;
-    lastHandle = handle;
-    lastRemovals = registry.removals.load(std::memory_order_relaxed);
+    last = {handle, g_removals.load(std::memory_order_relaxed)};
     return object;
 }
 
@@ -73,7 +79,7 @@ void Unregister(Object *object) {
     Registry &registry = Objects();
     std::lock_guard<std::mutex> guard(registry.lock);
     registry.live.erase(object);
-    registry.removals.fetch_add(1, std::memory_order_release);
+    g_removals.fetch_add(1, std::memory_order_release);
 }
 
 Pen *StockPen(int index) {

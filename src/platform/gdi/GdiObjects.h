@@ -16,6 +16,8 @@ struct _cairo_scaled_font;
 
 namespace platform::gdi {
 
+class GlyphCache;
+
 struct Object {
     explicit Object(DWORD type) : type(type) {}
     virtual ~Object() = default;
@@ -34,6 +36,10 @@ struct Bitmap : Object {
     unsigned char *Pixels();
 
     _cairo_surface *surface = nullptr; // 32-bit image, B G R x in memory
+    // The surface's memory and row length, kept so that drawing straight
+    // into the pixels asks cairo nothing; null when there is no surface.
+    unsigned char *data = nullptr;
+    int stride = 0;
     // A bitmap made on a reused surface is black but not yet cleared: the
     // first access clears it, unless a fill covers it all first.
     bool blank = false;
@@ -55,7 +61,7 @@ struct Brush : Object {
 };
 
 struct Font : Object {
-    Font() : Object(OBJ_FONT) {}
+    Font();
     ~Font() override;
     LOGFONTA logical{};
     _cairo_font_face *face = nullptr; // made on first use
@@ -63,6 +69,8 @@ struct Font : Object {
     // kept so that drawing a caption again does not look the size up again.
     _cairo_scaled_font *scaled = nullptr;
     double scaledSize = 0;
+    // What text drawn with the scaled font keeps of its glyphs (GlyphCache.h).
+    std::unique_ptr<GlyphCache> glyphs;
 };
 
 // What a printer context knows of its printer and of the job being printed.
