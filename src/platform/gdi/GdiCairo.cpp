@@ -247,27 +247,67 @@ unsigned char *DirectPixels(Bitmap *bitmap) {
     return bitmap->data;
 }
 
+bool IsEmpty(const RECT &r) {
+    return r.left >= r.right || r.top >= r.bottom;
+}
+
+RECT Intersection(const RECT &a, const RECT &b) {
+    return {std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+            std::min(a.bottom, b.bottom)};
+}
+
+// Records a box (not empty) written straight into the bitmap.
+inline void Touch(Bitmap *bitmap, const RECT &box) {
+    RECT &t = bitmap->touched;
+    if (!bitmap->plain) {
+        return;
+    } else if (IsEmpty(t)) {
+        t = box;
+    } else {
+        t.left = std::min(t.left, box.left);
+        t.top = std::min(t.top, box.top);
+        t.right = std::max(t.right, box.right);
+        t.bottom = std::max(t.bottom, box.bottom);
+    }
+}
+
 // Sets a rectangle of a memory context's bitmap straight in its pixels,
 // clipped to the bitmap: the pixels cairo would fill for it, without cairo.
+// A rectangle that already holds the colour (the bitmap was filled with it
+// and nothing has been written there since) is left as it is.
 void FillPixels(DeviceContext *dc, int left, int top, int w, int h, COLORREF color) {
     Bitmap *bitmap = dc->bitmap;
-    const int x0 = std::max(0, left), y0 = std::max(0, top);
-    const int x1 = std::min(bitmap->width, left + w), y1 = std::min(bitmap->height, top + h);
-    if (x0 >= x1 || y0 >= y1 || !bitmap->data)
+    const RECT box{std::max(0, left), std::max(0, top), std::min(bitmap->width, left + w),
+                   std::min(bitmap->height, top + h)};
+    if (IsEmpty(box) || !bitmap->data)
         return;
-    if (x0 == 0 && y0 == 0 && x1 == bitmap->width && y1 == bitmap->height)
-        bitmap->blank = false; // all of it is written: no need to clear it first
-    DirectPixels(bitmap);
     const uint32_t pixel = (static_cast<uint32_t>(GetRValue(color)) << 16) |
                            (static_cast<uint32_t>(GetGValue(color)) << 8) | GetBValue(color);
+    if (bitmap->plain && bitmap->plainPixel == pixel && IsEmpty(Intersection(box, bitmap->touched)))
+        return;
+    const bool whole =
+        box.left == 0 && box.top == 0 && box.right == bitmap->width && box.bottom == bitmap->height;
+    if (whole)
+        bitmap->blank = false; // all of it is written: no need to clear it first
+    DirectPixels(bitmap);
     const auto stride = static_cast<size_t>(bitmap->stride);
-    StoreRows(bitmap->data + static_cast<size_t>(y0) * stride + static_cast<size_t>(x0) * 4, stride,
-              y1 - y0, static_cast<size_t>(x1 - x0), pixel);
+    StoreRows(bitmap->data + static_cast<size_t>(box.top) * stride +
+                  static_cast<size_t>(box.left) * 4,
+              stride, box.bottom - box.top, static_cast<size_t>(box.right - box.left), pixel);
+    if (whole) {
+        bitmap->plain = true;
+        bitmap->plainPixel = pixel;
+        bitmap->touched = {0, 0, 0, 0};
+    } else {
+        Touch(bitmap, box);
+    }
 }
 
 // Before cairo draws on a memory context's bitmap: tells cairo of the
 // pixels written straight into it.
 void CairoDraws(DeviceContext *dc) {
+    if (dc->kind == DeviceContext::Memory && dc->bitmap)
+        dc->bitmap->plain = false;
     if (dc->kind == DeviceContext::Memory && dc->bitmap && dc->bitmap->blank)
         dc->bitmap->Pixels();
     if (dc->kind == DeviceContext::Memory && dc->bitmap && dc->bitmap->direct) {
@@ -329,11 +369,6 @@ bool PlaceGlyphs(Font *font, GlyphCache &cache, int x, int y, const TextMetrics 
     return true;
 }
 
-RECT Intersection(const RECT &a, const RECT &b) {
-    return {std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-            std::min(a.bottom, b.bottom)};
-}
-
 // Draws text on a memory context's bitmap straight into its pixels, with
 // the glyphs' coverage as cairo renders it; false when it cannot (another
 // kind of context, an underlined font, a font the cache does not serve).
@@ -358,16 +393,19 @@ bool DrawTextDirect(DeviceContext *dc, int x, int y, const TextMetrics &m, const
         const RECT cell{x, y, x + static_cast<int>(std::lround(m.advance)),
                         y + static_cast<int>(std::lround(m.ascent + m.descent))};
         paint.plain = Intersection(area, cell);
-        if (paint.plain.left >= paint.plain.right || paint.plain.top >= paint.plain.bottom)
+        if (IsEmpty(paint.plain))
             paint.plain = {0, 0, 0, 0};
         FillPixels(dc, paint.plain.left, paint.plain.top, paint.plain.right - paint.plain.left,
                    paint.plain.bottom - paint.plain.top, dc->backgroundColor);
     }
-    if (area.left >= area.right || area.top >= area.bottom)
+    if (IsEmpty(area))
         return true;
     const PixelTarget target{DirectPixels(dc->bitmap), static_cast<size_t>(dc->bitmap->stride),
                              area};
     GlyphCache::Draw(target, placed, paint);
+    const RECT inked = Intersection(area, GlyphCache::Extent(placed));
+    if (!IsEmpty(inked))
+        Touch(dc->bitmap, inked);
     return true;
 }
 
@@ -477,6 +515,7 @@ Bitmap::Bitmap(int w, int h) : Object(OBJ_BITMAP), width(w), height(h) {
 unsigned char *Bitmap::Pixels() {
     if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS)
         return nullptr;
+    plain = false; // the caller may write anything
     cairo_surface_flush(surface);
     if (blank) {
         memset(data, 0, static_cast<size_t>(stride) * static_cast<size_t>(height));

@@ -19,17 +19,6 @@ struct Registry {
     std::unordered_set<Object *> live;
 };
 
-// Counts unregistrations: a thread's last answer stays good while the count
-// has not moved. Constant-initialised, so reading it needs no guard.
-std::atomic<unsigned long> g_removals{0};
-
-// The last handle this thread found live, and the count it was found at.
-struct LastFound {
-    HGDIOBJ handle = nullptr;
-    unsigned long removals = 0;
-};
-thread_local LastFound t_lastFound;
-
 Registry &Objects() {
     static auto *registry = new Registry;
     return *registry;
@@ -54,25 +43,19 @@ HGDIOBJ Register(Object *object) {
     return object;
 }
 
-Object *Lookup(HGDIOBJ handle) {
+std::atomic<unsigned long> g_removals{0};
+constinit thread_local LastFound t_lastFound;
+
+Object *LookupLive(HGDIOBJ handle) {
     if (!handle)
         return nullptr;
-    // Drawing asks for the same context again and again: the last handle
-    // this thread found live is still live if no object went since.
-    LastFound &last = t_lastFound;
-    if (handle == last.handle && g_removals.load(std::memory_order_acquire) == last.removals)
-        return static_cast<Object *>(handle);
     Registry &registry = Objects();
     std::lock_guard<std::mutex> guard(registry.lock);
     auto *object = static_cast<Object *>(handle);
     if (!registry.live.count(object))
         return nullptr;
-    last = {handle, g_removals.load(std::memory_order_relaxed)};
+    t_lastFound = {handle, g_removals.load(std::memory_order_relaxed)};
     return object;
-}
-
-DeviceContext *LookupDC(HDC hdc) {
-    return LookupAs<DeviceContext>(hdc, OBJ_DC);
 }
 
 void Unregister(Object *object) {

@@ -3,6 +3,8 @@
 // refused rather than followed.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -47,6 +49,12 @@ struct Bitmap : Object {
     // on it: cairo is told (mark dirty) before it draws again, and needs
     // no flush before the next direct write.
     bool direct = false;
+    // The whole bitmap was last filled with one pixel value, and since then
+    // only `touched` (a box) was written: a fill of that value outside it
+    // has nothing to do. Anything else that writes forgets it.
+    bool plain = false;
+    uint32_t plainPixel = 0;
+    RECT touched{0, 0, 0, 0};
 };
 
 struct Pen : Object {
@@ -106,14 +114,37 @@ struct DeviceContext : Object {
 };
 
 HGDIOBJ Register(Object *object);
-// The live object behind a handle, or null.
-Object *Lookup(HGDIOBJ handle);
+// The live object behind a handle, or null, from the set of live objects.
+Object *LookupLive(HGDIOBJ handle);
+void Unregister(Object *object);
+
+// Counts unregistrations: a thread's last answer stays good while the count
+// has not moved (GdiObjects.cpp).
+extern std::atomic<unsigned long> g_removals;
+// The last handle this thread found live, and the count it was found at.
+struct LastFound {
+    HGDIOBJ handle = nullptr;
+    unsigned long removals = 0;
+};
+extern constinit thread_local LastFound t_lastFound;
+
+// The live object behind a handle, or null. Drawing asks for the same
+// context again and again: the last handle this thread found live is
+// still live if no object went since, which is answered here without a call.
+inline Object *Lookup(HGDIOBJ handle) {
+    const LastFound &last = t_lastFound;
+    if (handle && handle == last.handle &&
+        g_removals.load(std::memory_order_acquire) == last.removals)
+        return static_cast<Object *>(handle);
+    return LookupLive(handle);
+}
 template <class T> T *LookupAs(HGDIOBJ handle, DWORD type) {
     Object *object = Lookup(handle);
     return object && object->type == type ? static_cast<T *>(object) : nullptr;
 }
-DeviceContext *LookupDC(HDC hdc);
-void Unregister(Object *object);
+inline DeviceContext *LookupDC(HDC hdc) {
+    return LookupAs<DeviceContext>(hdc, OBJ_DC);
+}
 
 Pen *StockPen(int index);
 Brush *StockBrush(int index);

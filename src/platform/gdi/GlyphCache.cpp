@@ -94,7 +94,7 @@ bool Inside(const Box &box, const RECT &area) {
 // The image's tint for the paint's colours, made when the colours changed.
 const std::vector<uint32_t> &TintOf(const GlyphImage &image, const TextPaint &paint) {
     GlyphImage::Tint &tint = image.tint;
-    const size_t count = static_cast<size_t>(image.width * image.height);
+    const auto count = static_cast<size_t>(image.width * image.height);
     if (tint.pixels.size() == count && tint.text == paint.text &&
         tint.background == paint.background)
         return tint.pixels;
@@ -116,30 +116,33 @@ const std::vector<uint32_t> &TintOf(const GlyphImage &image, const TextPaint &pa
     return tint.pixels;
 }
 
-// Copies the image's tint at (x, y) into the target, within its clip.
+// Copies a row of count pixels. A glyph's row is short: moved in blocks of
+// four pixels in place rather than through a call, the last block ending
+// at the row's end (overlapping the one before when count is not a
+// multiple of four).
+void CopyRow(unsigned char *to, const uint32_t *from, size_t count) {
+    if (count < 4) {
+        memcpy(to, from, count * 4);
+        return;
+    }
+    const size_t last = count - 4;
+    for (size_t i = 0; i < last; i += 4)
+        memcpy(to + i * 4, from + i, 16);
+    memcpy(to + last * 4, from + last, 16);
+}
+
+// Copies the image's tint at (x, y) into the target; all of the glyph's
+// box lies within the target's clip.
 void Copy(const PixelTarget &target, const GlyphImage &image, int x, int y,
           const TextPaint &paint) {
     const std::vector<uint32_t> &tint = TintOf(image, paint);
+    const auto width = static_cast<size_t>(image.width);
     const int left = x + image.left, top = y + image.top;
-    const int x0 = std::max(target.clip.left, left),
-              x1 = std::min(target.clip.right, left + image.width);
-    const int y0 = std::max(target.clip.top, top),
-              y1 = std::min(target.clip.bottom, top + image.height);
-    if (x0 >= x1)
-        return;
-    const auto count = static_cast<size_t>(x1 - x0);
     unsigned char *to =
-        target.data + static_cast<size_t>(y0) * target.stride + static_cast<size_t>(x0) * 4;
-    const uint32_t *from = &tint[static_cast<size_t>((y0 - top) * image.width + x0 - left)];
-    for (int row = y0; row < y1; ++row, to += target.stride, from += image.width) {
-        // A glyph's row is short: moved four pixels at a time in place, not
-        // through a call.
-        size_t i = 0;
-        for (; i + 4 <= count; i += 4)
-            memcpy(to + i * 4, from + i, 16);
-        for (; i < count; ++i)
-            memcpy(to + i * 4, from + i, 4);
-    }
+        target.data + static_cast<size_t>(top) * target.stride + static_cast<size_t>(left) * 4;
+    const uint32_t *from = tint.data();
+    for (int row = 0; row < image.height; ++row, to += target.stride, from += width)
+        CopyRow(to, from, width);
 }
 
 // The glyphs' coverage summed into one image over all of them.
@@ -275,6 +278,22 @@ GlyphImage GlyphCache::FromWhiteOnBlack(const unsigned char *pixels, size_t stri
             image.coverage.insert(image.coverage.end(), p, p + image.channels);
     }
     return image;
+}
+
+RECT GlyphCache::Extent(const std::vector<PlacedGlyph> &glyphs) {
+    RECT all{0, 0, 0, 0};
+    bool first = true;
+    for (const PlacedGlyph &glyph : glyphs) {
+        if (glyph.image->width == 0 || glyph.image->height == 0)
+            continue;
+        const Box box = BoxOf(glyph);
+        all = first ? RECT{box.left, box.top, box.right, box.bottom}
+                    : RECT{std::min<LONG>(all.left, box.left), std::min<LONG>(all.top, box.top),
+                           std::max<LONG>(all.right, box.right),
+                           std::max<LONG>(all.bottom, box.bottom)};
+        first = false;
+    }
+    return all;
 }
 
 void GlyphCache::Draw(const PixelTarget &target, const std::vector<PlacedGlyph> &glyphs,

@@ -95,6 +95,8 @@ public:
     // origin at (originX, originY): each channel's value is the coverage.
     static GlyphImage FromWhiteOnBlack(const unsigned char *pixels, size_t stride, int width,
                                        int height, int originX, int originY);
+    // The box the glyphs' images cover; empty when they have no ink.
+    static RECT Extent(const std::vector<PlacedGlyph> &glyphs);
     // Draws the glyphs in the text colour: colour OVER the pixels through
     // each glyph's coverage, rounded as cairo's compositing rounds. Glyphs
     // whose images overlap have their coverage summed first (saturating),
