@@ -119,15 +119,23 @@ const std::vector<uint32_t> &TintOf(const GlyphImage &image, const TextPaint &pa
 // Copies a row of count pixels. A glyph's row is short: moved in blocks of
 // four pixels in place rather than through a call, the last block ending
 // at the row's end (overlapping the one before when count is not a
-// multiple of four).
+// multiple of four); up to sixteen pixels without a loop.
 void CopyRow(unsigned char *to, const uint32_t *from, size_t count) {
     if (count < 4) {
         memcpy(to, from, count * 4);
         return;
     }
     const size_t last = count - 4;
-    for (size_t i = 0; i < last; i += 4)
-        memcpy(to + i * 4, from + i, 16);
+    if (count <= 16) {
+        memcpy(to, from, 16);
+        if (count > 8)
+            memcpy(to + 16, from + 4, 16);
+        if (count > 12)
+            memcpy(to + 32, from + 8, 16);
+    } else {
+        for (size_t i = 0; i < last; i += 4)
+            memcpy(to + i * 4, from + i, 16);
+    }
     memcpy(to + last * 4, from + last, 16);
 }
 
@@ -307,7 +315,8 @@ void GlyphCache::Draw(const PixelTarget &target, const std::vector<PlacedGlyph> 
     for (const PlacedGlyph &glyph : glyphs) {
         if (glyph.image->width == 0 || glyph.image->height == 0)
             continue;
-        if (Inside(BoxOf(glyph), paint.plain))
+        const Box box = BoxOf(glyph);
+        if (Inside(box, paint.plain) && Inside(box, target.clip))
             Copy(target, *glyph.image, glyph.x, glyph.y, paint);
         else
             Blend(target, *glyph.image, glyph.x, glyph.y, bgr);
