@@ -6,6 +6,7 @@
 // point is not painted, and a pen of width w covers w device units around
 // the line, starting w/2 before it. Text is real text in the PDF, its fonts
 // embedded.
+#include <atomic>
 #include <cairo-ft.h>
 #include <cairo-pdf.h>
 #include <cairo.h>
@@ -94,8 +95,11 @@ void SelectFont(cairo_t *cr, Font *font, DeviceContext *dc) {
 
 // The font's glyph cache when its kept scaled font is the one a context
 // draws with (untransformed, at the screen's resolution); else null.
+std::atomic<bool> g_textThroughCairo{false};
+
 GlyphCache *CacheFor(Font *font, const DeviceContext *dc) {
-    if (dc->kind == DeviceContext::Printer || !font->scaled || font->scaledSize != dc->dpiY)
+    if (dc->kind == DeviceContext::Printer || !font->scaled || font->scaledSize != dc->dpiY ||
+        g_textThroughCairo.load(std::memory_order_relaxed))
         return nullptr;
     return font->glyphs.get();
 }
@@ -549,6 +553,10 @@ DeviceContext::~DeviceContext() {
         if (selected)
             selected->selections--;
     }
+}
+
+void DrawTextThroughCairo(bool on) {
+    g_textThroughCairo.store(on);
 }
 
 _cairo *ScratchContext() {

@@ -165,5 +165,8 @@ void ShowPdfPage(DeviceContext *dc);
 void ClosePdf(DeviceContext *dc);
 // The screen's scratch context, for measuring text.
 _cairo *ScratchContext();
+// While on, text is measured and drawn through cairo itself rather than from
+// the fonts' glyph caches: the tests compare the two.
+void DrawTextThroughCairo(bool on);
 
 } // namespace platform::gdi
