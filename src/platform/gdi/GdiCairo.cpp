@@ -204,8 +204,8 @@ std::string Utf8Of(LPCSTR text, int length) {
 }
 
 // Stores one pixel value in count pixels of each of rows rows from row on.
-// Each width has its own loop: a bar one or two pixels wide is then one
-// store a row, and a wide row of black or white (one byte repeated, the
+// Each width has its own loop: a bar a few pixels wide is then a store or
+// two a row, and a wide row of black or white (one byte repeated, the
 // unused fourth byte taking it too) one memset.
 void StoreRows(unsigned char *row, size_t stride, int rows, size_t count, uint32_t pixel) {
     // Four rows a turn: a bar's rows are single stores, so the loop's own
@@ -221,7 +221,9 @@ void StoreRows(unsigned char *row, size_t stride, int rows, size_t count, uint32
         for (; y < rows; ++y, row += stride)
             store(row);
     };
-    if ((pixel == 0 || pixel == 0xFFFFFF) && count >= 16) {
+    const uint64_t pair = (static_cast<uint64_t>(pixel) << 32) | pixel;
+    const uint64_t four[2] = {pair, pair};
+    if ((pixel == 0 || pixel == 0xFFFFFF) && count > 16) {
         const int byte = pixel ? 0xFF : 0;
         if (count * 4 == stride) // whole rows: one block
             memset(row, byte, stride * static_cast<size_t>(rows));
@@ -230,8 +232,18 @@ void StoreRows(unsigned char *row, size_t stride, int rows, size_t count, uint32
     } else if (count == 1) {
         each([&](unsigned char *r) { memcpy(r, &pixel, 4); });
     } else if (count == 2) {
-        const uint64_t pair = (static_cast<uint64_t>(pixel) << 32) | pixel;
         each([&](unsigned char *r) { memcpy(r, &pair, 8); });
+    } else if (count == 3) {
+        each([&](unsigned char *r) {
+            memcpy(r, &pair, 8);
+            memcpy(r + 8, &pixel, 4);
+        });
+    } else if (count <= 8) {
+        // Two blocks of four, the second ending at the row's end.
+        each([&](unsigned char *r) {
+            memcpy(r, four, 16);
+            memcpy(r + (count - 4) * 4, four, 16);
+        });
     } else {
         each([&](unsigned char *r) {
             auto *pixels = reinterpret_cast<uint32_t *>(r);
@@ -241,13 +253,27 @@ void StoreRows(unsigned char *row, size_t stride, int rows, size_t count, uint32
     }
 }
 
+// Writes a bitmap's pending fill into its pixels.
+void WritePending(Bitmap *bitmap) {
+    Bitmap::PendingFill &fill = bitmap->pending;
+    if (!fill.active)
+        return;
+    fill.active = false;
+    const auto stride = static_cast<size_t>(bitmap->stride);
+    StoreRows(bitmap->data + static_cast<size_t>(fill.box.top) * stride +
+                  static_cast<size_t>(fill.box.left) * 4,
+              stride, fill.box.bottom - fill.box.top,
+              static_cast<size_t>(fill.box.right - fill.box.left), fill.pixel);
+}
+
 // A memory context's bitmap's pixels, ready to be written straight: what
 // cairo drew is in them, a blank bitmap cleared.
 unsigned char *DirectPixels(Bitmap *bitmap) {
     if (!bitmap->direct || bitmap->blank) {
-        bitmap->Pixels();
+        bitmap->Ready();
         bitmap->direct = true;
     }
+    WritePending(bitmap);
     return bitmap->data;
 }
 
@@ -289,22 +315,29 @@ void FillPixels(DeviceContext *dc, int left, int top, int w, int h, COLORREF col
                            (static_cast<uint32_t>(GetGValue(color)) << 8) | GetBValue(color);
     if (bitmap->plain && bitmap->plainPixel == pixel && IsEmpty(Intersection(box, bitmap->touched)))
         return;
-    const bool whole =
-        box.left == 0 && box.top == 0 && box.right == bitmap->width && box.bottom == bitmap->height;
-    if (whole)
-        bitmap->blank = false; // all of it is written: no need to clear it first
-    DirectPixels(bitmap);
-    const auto stride = static_cast<size_t>(bitmap->stride);
-    StoreRows(bitmap->data + static_cast<size_t>(box.top) * stride +
-                  static_cast<size_t>(box.left) * 4,
-              stride, box.bottom - box.top, static_cast<size_t>(box.right - box.left), pixel);
-    if (whole) {
+    if (box.left == 0 && box.top == 0 && box.right == bitmap->width &&
+        box.bottom == bitmap->height) {
+        bitmap->blank = false;          // all of it is written: no need to clear it first
+        bitmap->pending.active = false; // nor what was pending
+        DirectPixels(bitmap);
+        StoreRows(bitmap->data, static_cast<size_t>(bitmap->stride), bitmap->height,
+                  static_cast<size_t>(bitmap->width), pixel);
         bitmap->plain = true;
         bitmap->plainPixel = pixel;
         bitmap->touched = {0, 0, 0, 0};
-    } else {
-        Touch(bitmap, box);
+        return;
     }
+    Touch(bitmap, box);
+    // A fill just right of the pending one, on the same rows and in the
+    // same colour, grows it; another one is pending in its place.
+    Bitmap::PendingFill &pending = bitmap->pending;
+    if (pending.active && pending.pixel == pixel && pending.box.right == box.left &&
+        pending.box.top == box.top && pending.box.bottom == box.bottom) {
+        pending.box.right = box.right;
+        return;
+    }
+    DirectPixels(bitmap);
+    pending = {box, pixel, true};
 }
 
 // Before cairo draws on a memory context's bitmap: tells cairo of the
@@ -312,8 +345,9 @@ void FillPixels(DeviceContext *dc, int left, int top, int w, int h, COLORREF col
 void CairoDraws(DeviceContext *dc) {
     if (dc->kind == DeviceContext::Memory && dc->bitmap)
         dc->bitmap->plain = false;
-    if (dc->kind == DeviceContext::Memory && dc->bitmap && dc->bitmap->blank)
-        dc->bitmap->Pixels();
+    if (dc->kind == DeviceContext::Memory && dc->bitmap &&
+        (dc->bitmap->blank || dc->bitmap->pending.active))
+        dc->bitmap->Ready();
     if (dc->kind == DeviceContext::Memory && dc->bitmap && dc->bitmap->direct) {
         cairo_surface_mark_dirty(dc->bitmap->surface);
         dc->bitmap->direct = false;
@@ -516,17 +550,25 @@ Bitmap::Bitmap(int w, int h) : Object(OBJ_BITMAP), width(w), height(h) {
     }
 }
 
-unsigned char *Bitmap::Pixels() {
+unsigned char *Bitmap::Ready() {
     if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS)
         return nullptr;
-    plain = false; // the caller may write anything
     cairo_surface_flush(surface);
     if (blank) {
         memset(data, 0, static_cast<size_t>(stride) * static_cast<size_t>(height));
         cairo_surface_mark_dirty(surface);
         blank = false;
     }
+    if (pending.active) {
+        WritePending(this);
+        direct = true; // cairo is told before it draws again
+    }
     return data;
+}
+
+unsigned char *Bitmap::Pixels() {
+    plain = false; // the caller may write anything
+    return Ready();
 }
 
 Bitmap::~Bitmap() {

@@ -36,6 +36,10 @@ struct Bitmap : Object {
     // The pixels for reading or writing (first cleared when the bitmap
     // is still blank); null when the surface could not be made.
     unsigned char *Pixels();
+    // The pixels made current, for the platform's own writers that keep
+    // `plain` and `touched` up to date: cairo's drawing flushed, a blank
+    // bitmap cleared, the pending fill written.
+    unsigned char *Ready();
 
     _cairo_surface *surface = nullptr; // 32-bit image, B G R x in memory
     // The surface's memory and row length, kept so that drawing straight
@@ -55,6 +59,13 @@ struct Bitmap : Object {
     bool plain = false;
     uint32_t plainPixel = 0;
     RECT touched{0, 0, 0, 0};
+    // The last rectangle filled, not yet written: a bar drawn as lines side
+    // by side (one a module) grows it and is written as one rectangle.
+    struct PendingFill {
+        RECT box{0, 0, 0, 0};
+        uint32_t pixel = 0;
+        bool active = false;
+    } pending;
 };
 
 struct Pen : Object {
