@@ -203,141 +203,12 @@ std::string Utf8Of(LPCSTR text, int length) {
     return ascii ? std::string(text, n) : ConvertText(CP_ACP, CP_UTF8, text, n);
 }
 
-// Stores one pixel value in count pixels of each of rows rows from row on.
-// Each width has its own loop: a bar a few pixels wide is then a store or
-// two a row, and a wide row of black or white (one byte repeated, the
-// unused fourth byte taking it too) one memset.
-void StoreRows(unsigned char *row, size_t stride, int rows, size_t count, uint32_t pixel) {
-    // Four rows a turn: a bar's rows are single stores, so the loop's own
-    // steps would otherwise cost as much as the stores.
-    auto each = [&](auto store) {
-        int y = 0;
-        for (; y + 4 <= rows; y += 4, row += 4 * stride) {
-            store(row);
-            store(row + stride);
-            store(row + 2 * stride);
-            store(row + 3 * stride);
-        }
-        for (; y < rows; ++y, row += stride)
-            store(row);
-    };
-    const uint64_t pair = (static_cast<uint64_t>(pixel) << 32) | pixel;
-    const uint64_t four[2] = {pair, pair};
-    if ((pixel == 0 || pixel == 0xFFFFFF) && count > 16) {
-        const int byte = pixel ? 0xFF : 0;
-        if (count * 4 == stride) // whole rows: one block
-            memset(row, byte, stride * static_cast<size_t>(rows));
-        else
-            each([&](unsigned char *r) { memset(r, byte, count * 4); });
-    } else if (count == 1) {
-        each([&](unsigned char *r) { memcpy(r, &pixel, 4); });
-    } else if (count == 2) {
-        each([&](unsigned char *r) { memcpy(r, &pair, 8); });
-    } else if (count == 3) {
-        each([&](unsigned char *r) {
-            memcpy(r, &pair, 8);
-            memcpy(r + 8, &pixel, 4);
-        });
-    } else if (count <= 8) {
-        // Two blocks of four, the second ending at the row's end.
-        each([&](unsigned char *r) {
-            memcpy(r, four, 16);
-            memcpy(r + (count - 4) * 4, four, 16);
-        });
-    } else {
-        each([&](unsigned char *r) {
-            auto *pixels = reinterpret_cast<uint32_t *>(r);
-            for (size_t x = 0; x < count; ++x)
-                pixels[x] = pixel;
-        });
-    }
-}
-
-// Writes a bitmap's pending fill into its pixels.
-void WritePending(Bitmap *bitmap) {
-    Bitmap::PendingFill &fill = bitmap->pending;
-    if (!fill.active)
-        return;
-    fill.active = false;
-    const auto stride = static_cast<size_t>(bitmap->stride);
-    StoreRows(bitmap->data + static_cast<size_t>(fill.box.top) * stride +
-                  static_cast<size_t>(fill.box.left) * 4,
-              stride, fill.box.bottom - fill.box.top,
-              static_cast<size_t>(fill.box.right - fill.box.left), fill.pixel);
-}
-
-// A memory context's bitmap's pixels, ready to be written straight: what
-// cairo drew is in them, a blank bitmap cleared.
-unsigned char *DirectPixels(Bitmap *bitmap) {
-    if (!bitmap->direct || bitmap->blank) {
-        bitmap->Ready();
-        bitmap->direct = true;
-    }
-    WritePending(bitmap);
-    return bitmap->data;
-}
-
-bool IsEmpty(const RECT &r) {
-    return r.left >= r.right || r.top >= r.bottom;
-}
-
-RECT Intersection(const RECT &a, const RECT &b) {
-    return {std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-            std::min(a.bottom, b.bottom)};
-}
-
-// Records a box (not empty) written straight into the bitmap.
-inline void Touch(Bitmap *bitmap, const RECT &box) {
-    RECT &t = bitmap->touched;
-    if (!bitmap->plain) {
-        return;
-    } else if (IsEmpty(t)) {
-        t = box;
-    } else {
-        t.left = std::min(t.left, box.left);
-        t.top = std::min(t.top, box.top);
-        t.right = std::max(t.right, box.right);
-        t.bottom = std::max(t.bottom, box.bottom);
-    }
-}
-
-// Sets a rectangle of a memory context's bitmap straight in its pixels,
-// clipped to the bitmap: the pixels cairo would fill for it, without cairo.
-// A rectangle that already holds the colour (the bitmap was filled with it
-// and nothing has been written there since) is left as it is.
+// Sets a rectangle of a memory context's bitmap in its pixels, without
+// cairo (Bitmap::Fill).
 void FillPixels(DeviceContext *dc, int left, int top, int w, int h, COLORREF color) {
-    Bitmap *bitmap = dc->bitmap;
-    const RECT box{std::max(0, left), std::max(0, top), std::min(bitmap->width, left + w),
-                   std::min(bitmap->height, top + h)};
-    if (IsEmpty(box) || !bitmap->data)
-        return;
-    const uint32_t pixel = (static_cast<uint32_t>(GetRValue(color)) << 16) |
-                           (static_cast<uint32_t>(GetGValue(color)) << 8) | GetBValue(color);
-    if (bitmap->plain && bitmap->plainPixel == pixel && IsEmpty(Intersection(box, bitmap->touched)))
-        return;
-    if (box.left == 0 && box.top == 0 && box.right == bitmap->width &&
-        box.bottom == bitmap->height) {
-        bitmap->blank = false;          // all of it is written: no need to clear it first
-        bitmap->pending.active = false; // nor what was pending
-        DirectPixels(bitmap);
-        StoreRows(bitmap->data, static_cast<size_t>(bitmap->stride), bitmap->height,
-                  static_cast<size_t>(bitmap->width), pixel);
-        bitmap->plain = true;
-        bitmap->plainPixel = pixel;
-        bitmap->touched = {0, 0, 0, 0};
-        return;
-    }
-    Touch(bitmap, box);
-    // A fill just right of the pending one, on the same rows and in the
-    // same colour, grows it; another one is pending in its place.
-    Bitmap::PendingFill &pending = bitmap->pending;
-    if (pending.active && pending.pixel == pixel && pending.box.right == box.left &&
-        pending.box.top == box.top && pending.box.bottom == box.bottom) {
-        pending.box.right = box.right;
-        return;
-    }
-    DirectPixels(bitmap);
-    pending = {box, pixel, true};
+    dc->bitmap->Fill({left, top, left + w, top + h},
+                     (static_cast<uint32_t>(GetRValue(color)) << 16) |
+                         (static_cast<uint32_t>(GetGValue(color)) << 8) | GetBValue(color));
 }
 
 // Before cairo draws on a memory context's bitmap: tells cairo of the
@@ -438,12 +309,11 @@ bool DrawTextDirect(DeviceContext *dc, int x, int y, const TextMetrics &m, const
     }
     if (IsEmpty(area))
         return true;
-    const PixelTarget target{DirectPixels(dc->bitmap), static_cast<size_t>(dc->bitmap->stride),
-                             area};
+    const PixelTarget target{dc->bitmap->Direct(), static_cast<size_t>(dc->bitmap->stride), area};
     GlyphCache::Draw(target, placed, paint);
     const RECT inked = Intersection(area, GlyphCache::Extent(placed));
     if (!IsEmpty(inked))
-        Touch(dc->bitmap, inked);
+        dc->bitmap->Touch(inked);
     return true;
 }
 
@@ -560,7 +430,7 @@ unsigned char *Bitmap::Ready() {
         blank = false;
     }
     if (pending.active) {
-        WritePending(this);
+        WritePending();
         direct = true; // cairo is told before it draws again
     }
     return data;

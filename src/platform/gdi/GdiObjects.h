@@ -41,6 +41,20 @@ struct Bitmap : Object {
     // bitmap cleared, the pending fill written.
     unsigned char *Ready();
 
+    // Writing straight into the pixels (BitmapPixels.cpp).
+    // The pixels ready to be written straight: made current the first time
+    // after cairo drew, the pending fill written.
+    unsigned char *Direct();
+    // Sets a rectangle (clipped to the bitmap) to a pixel value (0x00RRGGBB):
+    // the pixels cairo would fill for it. A rectangle that holds the value
+    // already (the bitmap was filled with it and nothing written there
+    // since) is left alone; a fill of the whole bitmap is written at once,
+    // others are pending until the pixels are next needed.
+    void Fill(const RECT &area, uint32_t pixel);
+    // Records a box (not empty) written straight into the pixels.
+    void Touch(const RECT &box);
+    void WritePending();
+
     _cairo_surface *surface = nullptr; // 32-bit image, B G R x in memory
     // The surface's memory and row length, kept so that drawing straight
     // into the pixels asks cairo nothing; null when there is no surface.
@@ -123,6 +137,14 @@ struct DeviceContext : Object {
     _cairo_surface *pdf = nullptr; // a printer's document while a job is open
     std::unique_ptr<PrinterState> printer;
 };
+
+inline bool IsEmpty(const RECT &r) {
+    return r.left >= r.right || r.top >= r.bottom;
+}
+inline RECT Intersection(const RECT &a, const RECT &b) {
+    return {a.left > b.left ? a.left : b.left, a.top > b.top ? a.top : b.top,
+            a.right < b.right ? a.right : b.right, a.bottom < b.bottom ? a.bottom : b.bottom};
+}
 
 HGDIOBJ Register(Object *object);
 // The live object behind a handle, or null, from the set of live objects.
