@@ -9,7 +9,7 @@ namespace {
 constexpr int kModule = 2, kHeight = 100;
 // Set B's value of a digit: its code less 32.
 constexpr int kSetBDigit = '0' - 32;
-}
+} // namespace
 
 Code128Bitmap::Code128Bitmap() {
     SetCaptionFont("黑体", 18);
@@ -27,6 +27,7 @@ HBITMAP Code128Bitmap::Render(const char *text) {
     }
     // The data characters: digit pairs, then Code B and the odd last digit.
     std::vector<int> values;
+    values.reserve(length / 2 + 5); // start, pairs, code B and digit, check, stop
     for (size_t i = 0; i + 1 < length; i += 2)
         values.push_back((text[i] - '0') * 10 + (text[i + 1] - '0'));
     if (length % 2) {

@@ -6,13 +6,16 @@
 #include "barcode/Ean13Bitmap.h"
 #include "barcode/JpegWriter.h"
 #include "images/JpegDecoder.h"
+#include "platform/gdi/GdiObjects.h"
 #include "testing/BarcodeScan.h"
 #include "testing/TestSupport.h"
 
 namespace {
 
 // The rendered bitmap as a picture.
-bool ToPicture(HBITMAP bitmap, Picture &picture) { return bitmap && picture.LoadFromBitmap(bitmap); }
+bool ToPicture(HBITMAP bitmap, Picture &picture) {
+    return bitmap && picture.LoadFromBitmap(bitmap);
+}
 
 bool Dark(const Picture &picture, int x, int y) {
     const auto *pixels = reinterpret_cast<const DWORD *>(picture.Pixels());
@@ -85,7 +88,7 @@ TEST(Code128, AnOddLastDigitGoesOutInSetB) {
     Code128Bitmap renderer;
     Picture picture;
     ASSERT_TRUE(ToPicture(renderer.Render("123"), picture));
-    EXPECT_EQ(picture.Width(), 114 + 22); // one symbol character more
+    EXPECT_EQ(picture.Width(), 114 + 22);   // one symbol character more
     EXPECT_EQ(ScanPicture(picture), "123"); // not "1203"
     ASSERT_TRUE(ToPicture(renderer.Render("7"), picture));
     EXPECT_EQ(ScanPicture(picture), "7");
@@ -97,6 +100,33 @@ TEST(Code128, RefusesEmptyAndNonDigitTexts) {
     EXPECT_EQ(renderer.Render("AB"), nullptr);
     EXPECT_EQ(renderer.Render("-1"), nullptr);
     EXPECT_EQ(renderer.Render("12 34"), nullptr);
+}
+
+TEST(LinearBarcodes, CaptionsAreCairosTextAndRenderingsRepeatExactly) {
+    // The captions come from the fonts' glyph caches: the same pixels as
+    // cairo draws them, and a rendering again (caches and surfaces kept)
+    // gives the same picture.
+    auto pixels = [](BarcodeBitmap &renderer, const char *text, bool throughCairo) {
+        platform::gdi::DrawTextThroughCairo(throughCairo);
+        Picture picture;
+        const bool made = ToPicture(renderer.Render(text), picture);
+        platform::gdi::DrawTextThroughCairo(false);
+        EXPECT_TRUE(made) << text;
+        const auto *data = reinterpret_cast<const DWORD *>(picture.Pixels());
+        return made ? std::vector<DWORD>(data, data + picture.Width() * picture.Height())
+                    : std::vector<DWORD>{};
+    };
+    Ean13Bitmap ean;
+    Code128Bitmap code;
+    for (int round = 0; round < 2; ++round) {
+        for (const char *text : {"6901234567892", "4006381333931", "0000000000000"})
+            EXPECT_EQ(pixels(ean, text, false), pixels(ean, text, true)) << text;
+        for (const char *text : {"20261208123456", "123", "99999999999999999999"})
+            EXPECT_EQ(pixels(code, text, false), pixels(code, text, true)) << text;
+    }
+    const std::vector<DWORD> first = pixels(code, "20261208123456", false);
+    pixels(code, "7", false);
+    EXPECT_EQ(pixels(code, "20261208123456", false), first);
 }
 
 TEST(JpegWriter, WritesABaselineFileOfThePicture) {

@@ -6,6 +6,7 @@
 // point is not painted, and a pen of width w covers w device units around
 // the line, starting w/2 before it. Text is real text in the PDF, its fonts
 // embedded.
+#include <atomic>
 #include <cairo-ft.h>
 #include <cairo-pdf.h>
 #include <cairo.h>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "../kernel/TextConvert.h"
@@ -20,6 +22,7 @@
 #include "../kernel/winnls.h"
 #include "../print/PrinterState.h"
 #include "GdiObjects.h"
+#include "GlyphCache.h"
 
 namespace platform::gdi {
 namespace {
@@ -84,11 +87,81 @@ void SelectFont(cairo_t *cr, Font *font, DeviceContext *dc) {
             cairo_scaled_font_destroy(font->scaled);
         font->scaled = cairo_scaled_font_reference(cairo_get_scaled_font(cr));
         font->scaledSize = dc->dpiY;
+        font->glyphs.reset();
+        if (cairo_scaled_font_status(font->scaled) == CAIRO_STATUS_SUCCESS) {
+            cairo_font_extents_t extents{};
+            cairo_scaled_font_extents(font->scaled, &extents);
+            font->glyphs = std::make_unique<GlyphCache>(extents.ascent, extents.descent);
+        }
     }
 }
 
-// Selects the context's font into cr and measures the text.
-TextMetrics Measure(cairo_t *cr, DeviceContext *dc, const std::string &utf8) {
+// The font's glyph cache when its kept scaled font is the one a context
+// draws with (untransformed, at the screen's resolution); else null. Called
+// and used with the font's lock held: another thread's SelectFont may
+// replace the cache.
+std::atomic<bool> g_textThroughCairo{false};
+
+GlyphCache *CacheFor(Font *font, const DeviceContext *dc) {
+    if (dc->kind == DeviceContext::Printer || !font->scaled || font->scaledSize != dc->dpiY ||
+        g_textThroughCairo.load(std::memory_order_relaxed))
+        return nullptr;
+    return font->glyphs.get();
+}
+
+// Asks cairo for a character's glyph and advance, and keeps them.
+const GlyphChar *LearnChar(cairo_scaled_font_t *scaled, GlyphCache &cache, uint32_t code,
+                           std::string_view utf8) {
+    cairo_glyph_t *glyphs = nullptr;
+    int count = 0;
+    const GlyphChar *learnt = nullptr;
+    if (cairo_scaled_font_text_to_glyphs(scaled, 0, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                         &glyphs, &count, nullptr, nullptr,
+                                         nullptr) == CAIRO_STATUS_SUCCESS &&
+        count == 1) {
+        cairo_text_extents_t extents{};
+        cairo_scaled_font_glyph_extents(scaled, glyphs, 1, &extents);
+        learnt = cache.AddChar(code, {glyphs[0].index, extents.x_advance, extents.y_advance});
+    }
+    cairo_glyph_free(glyphs);
+    return learnt;
+}
+
+// Measures the text from the font's glyph cache: the glyphs placed as
+// cairo places them (each character's advance added in turn). False when
+// the context does not draw with the cache or the text is not plain UTF-8.
+bool MeasureCached(DeviceContext *dc, const std::string &utf8, TextMetrics &m) {
+    Font *font = dc->font ? dc->font : StockFont();
+    std::lock_guard<std::mutex> guard(font->lock);
+    GlyphCache *cache = CacheFor(font, dc);
+    if (!cache)
+        return false;
+    m.ascent = cache->Ascent();
+    m.descent = cache->Descent();
+    m.glyphs.clear();
+    m.glyphs.reserve(utf8.size());
+    double x = 0, y = 0;
+    for (size_t at = 0; at < utf8.size();) {
+        const size_t start = at;
+        uint32_t code = 0;
+        if (!GlyphCache::NextCodePoint(utf8, at, code))
+            return false;
+        const GlyphChar *glyph = cache->FindChar(code);
+        if (!glyph)
+            glyph = LearnChar(font->scaled, *cache, code,
+                              std::string_view(utf8).substr(start, at - start));
+        if (!glyph)
+            return false;
+        m.glyphs.push_back({glyph->index, x, y});
+        x += glyph->advanceX;
+        y += glyph->advanceY;
+    }
+    m.advance = x;
+    return true;
+}
+
+// Selects the context's font into cr and measures the text with cairo.
+TextMetrics MeasureWithCairo(cairo_t *cr, DeviceContext *dc, const std::string &utf8) {
     Font *font = dc->font ? dc->font : StockFont();
     SelectFont(cr, font, dc);
     TextMetrics m;
@@ -111,6 +184,19 @@ TextMetrics Measure(cairo_t *cr, DeviceContext *dc, const std::string &utf8) {
     return m;
 }
 
+// Measures the text in the context's font: from the font's glyph cache
+// when it serves the context, else with cairo.
+TextMetrics Measure(DeviceContext *dc, const std::string &utf8) {
+    TextMetrics m;
+    if (MeasureCached(dc, utf8, m))
+        return m;
+    cairo_t *cr = dc->cr ? dc->cr : ScratchContext();
+    cairo_save(cr);
+    m = MeasureWithCairo(cr, dc, utf8);
+    cairo_restore(cr);
+    return m;
+}
+
 std::string Utf8Of(LPCSTR text, int length) {
     if (!text)
         return {};
@@ -122,61 +208,133 @@ std::string Utf8Of(LPCSTR text, int length) {
     return ascii ? std::string(text, n) : ConvertText(CP_ACP, CP_UTF8, text, n);
 }
 
-// Sets a rectangle of a memory context's bitmap straight in its pixels,
-// clipped to the bitmap: the pixels cairo would fill for it, without cairo.
+// Sets a rectangle of a memory context's bitmap in its pixels, without
+// cairo (Bitmap::Fill).
 void FillPixels(DeviceContext *dc, int left, int top, int w, int h, COLORREF color) {
-    cairo_surface_t *surface = dc->bitmap->surface;
-    const int width = cairo_image_surface_get_width(surface);
-    const int height = cairo_image_surface_get_height(surface);
-    const int x0 = std::max(0, left), y0 = std::max(0, top);
-    const int x1 = std::min(width, left + w), y1 = std::min(height, top + h);
-    if (x0 >= x1 || y0 >= y1)
-        return;
-    Bitmap *bitmap = dc->bitmap;
-    if (x0 == 0 && y0 == 0 && x1 == width && y1 == height)
-        bitmap->blank = false; // all of it is written: no need to clear it first
-    if (!bitmap->direct || bitmap->blank) {
-        bitmap->Pixels(); // what cairo drew is in the pixels, the bitmap cleared
-        bitmap->direct = true;
-    }
-    unsigned char *data = cairo_image_surface_get_data(surface);
-    const int stride = cairo_image_surface_get_stride(surface);
-    const uint32_t pixel = (static_cast<uint32_t>(GetRValue(color)) << 16) |
-                           (static_cast<uint32_t>(GetGValue(color)) << 8) | GetBValue(color);
-    // Black and white (the barcodes' colours) are one byte repeated: the
-    // unused fourth byte takes it too, so a wide row is one memset; a
-    // narrow one (a bar) is cheaper stored pixel by pixel.
-    const bool uniform = (pixel == 0 || pixel == 0xFFFFFF) && x1 - x0 >= 16;
-    const size_t count = static_cast<size_t>(x1 - x0);
-    unsigned char *row =
-        data + static_cast<size_t>(y0) * static_cast<size_t>(stride) + static_cast<size_t>(x0) * 4;
-    for (int y = y0; y < y1; ++y, row += stride) {
-        if (uniform) {
-            memset(row, pixel ? 0xFF : 0, count * 4);
-            continue;
-        }
-        auto *pixels = reinterpret_cast<uint32_t *>(row);
-        for (size_t x = 0; x < count; ++x)
-            pixels[x] = pixel;
-    }
+    dc->bitmap->Fill({left, top, left + w, top + h},
+                     (static_cast<uint32_t>(GetRValue(color)) << 16) |
+                         (static_cast<uint32_t>(GetGValue(color)) << 8) | GetBValue(color));
 }
 
 // Before cairo draws on a memory context's bitmap: tells cairo of the
 // pixels written straight into it.
 void CairoDraws(DeviceContext *dc) {
-    if (dc->kind == DeviceContext::Memory && dc->bitmap && dc->bitmap->blank)
-        dc->bitmap->Pixels();
+    if (dc->kind == DeviceContext::Memory && dc->bitmap)
+        dc->bitmap->plain = false;
+    if (dc->kind == DeviceContext::Memory && dc->bitmap &&
+        (dc->bitmap->blank || dc->bitmap->pending.active))
+        dc->bitmap->Ready();
     if (dc->kind == DeviceContext::Memory && dc->bitmap && dc->bitmap->direct) {
         cairo_surface_mark_dirty(dc->bitmap->surface);
         dc->bitmap->direct = false;
     }
 }
 
+// Renders a glyph white on black through cairo, at a whole-pixel origin
+// with room around its ink, and keeps its coverage.
+const GlyphImage *RenderGlyph(cairo_scaled_font_t *scaled, GlyphCache &cache, unsigned long index) {
+    cairo_glyph_t glyph{index, 0, 0};
+    cairo_text_extents_t ink{};
+    cairo_scaled_font_glyph_extents(scaled, &glyph, 1, &ink);
+    const int pad = 2 + static_cast<int>(cache.Ascent() + cache.Descent()) / 4;
+    const int left = static_cast<int>(std::floor(ink.x_bearing)) - pad;
+    const int top = static_cast<int>(std::floor(ink.y_bearing)) - pad;
+    const int width = static_cast<int>(std::ceil(ink.x_bearing + ink.width)) + pad - left;
+    const int height = static_cast<int>(std::ceil(ink.y_bearing + ink.height)) + pad - top;
+    cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+    cairo_t *cr = cairo_create(surface);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_paint(cr);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_set_scaled_font(cr, scaled);
+    glyph.x = -left;
+    glyph.y = -top;
+    cairo_show_glyphs(cr, &glyph, 1);
+    cairo_surface_flush(surface);
+    const GlyphImage *image = nullptr;
+    if (cairo_status(cr) == CAIRO_STATUS_SUCCESS)
+        image =
+            cache.AddImage(index, GlyphCache::FromWhiteOnBlack(
+                                      cairo_image_surface_get_data(surface),
+                                      static_cast<size_t>(cairo_image_surface_get_stride(surface)),
+                                      width, height, -left, -top));
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+    return image;
+}
+
+// Glyphs larger than this are left to cairo rather than kept.
+constexpr double kLargestCachedCell = 256;
+
+// The text's glyphs with their images from the font's cache, placed in
+// whole pixels as cairo rounds them; false when the cache cannot serve.
+bool PlaceGlyphs(Font *font, GlyphCache &cache, int x, int y, const TextMetrics &m,
+                 std::vector<PlacedGlyph> &placed) {
+    placed.reserve(m.glyphs.size());
+    for (const cairo_glyph_t &glyph : m.glyphs) {
+        const GlyphImage *image = cache.FindImage(glyph.index);
+        if (!image)
+            image = RenderGlyph(font->scaled, cache, glyph.index);
+        if (!image)
+            return false;
+        placed.push_back({image, static_cast<int>(std::floor(glyph.x + x + 0.5)),
+                          static_cast<int>(std::floor(glyph.y + (y + m.ascent) + 0.5))});
+    }
+    return true;
+}
+
+// Draws text on a memory context's bitmap straight into its pixels, with
+// the glyphs' coverage as cairo renders it; false when it cannot (another
+// kind of context, an underlined font, a font the cache does not serve).
+bool DrawTextDirect(DeviceContext *dc, int x, int y, const TextMetrics &m, const RECT *clip) {
+    if (dc->kind != DeviceContext::Memory || !dc->bitmap || !dc->bitmap->data)
+        return false;
+    Font *font = dc->font ? dc->font : StockFont();
+    std::lock_guard<std::mutex> guard(font->lock);
+    GlyphCache *cache = CacheFor(font, dc);
+    if (!cache || font->logical.lfUnderline || m.ascent + m.descent > kLargestCachedCell)
+        return false;
+    std::vector<PlacedGlyph> placed;
+    if (!PlaceGlyphs(font, *cache, x, y, m, placed))
+        return false;
+    RECT area{0, 0, dc->bitmap->width, dc->bitmap->height};
+    if (clip)
+        area = Intersection(area, *clip);
+    TextPaint paint{dc->textColor, dc->backgroundColor, {0, 0, 0, 0}};
+    if (dc->backgroundMode == OPAQUE) {
+        // The cell, as cairo would fill it, set directly; the glyphs on it
+        // then know what they are drawn over.
+        const RECT cell{x, y, x + static_cast<int>(std::lround(m.advance)),
+                        y + static_cast<int>(std::lround(m.ascent + m.descent))};
+        paint.plain = Intersection(area, cell);
+        if (IsEmpty(paint.plain))
+            paint.plain = {0, 0, 0, 0};
+        FillPixels(dc, paint.plain.left, paint.plain.top, paint.plain.right - paint.plain.left,
+                   paint.plain.bottom - paint.plain.top, dc->backgroundColor);
+    }
+    if (IsEmpty(area))
+        return true;
+    const PixelTarget target{dc->bitmap->Direct(), static_cast<size_t>(dc->bitmap->stride), area};
+    GlyphCache::Draw(target, placed, paint);
+    const RECT inked = Intersection(area, GlyphCache::Extent(placed));
+    if (!IsEmpty(inked))
+        dc->bitmap->Touch(inked);
+    return true;
+}
+
 // Draws text with its cell's top-left at (x, y); m: the text measured in
-// the context's font; clipped: cairo clips the drawing.
-void DrawTextAt(DeviceContext *dc, int x, int y, const TextMetrics &m, bool clipped) {
+// the context's font; clip: where the text may draw, when not everywhere.
+void DrawTextAt(DeviceContext *dc, int x, int y, const TextMetrics &m, const RECT *clip) {
+    if (DrawTextDirect(dc, x, y, m, clip))
+        return;
     cairo_t *cr = dc->cr;
-    if (dc->backgroundMode == OPAQUE && dc->kind == DeviceContext::Memory && !clipped) {
+    cairo_save(cr);
+    if (clip) {
+        cairo_rectangle(cr, clip->left, clip->top, clip->right - clip->left,
+                        clip->bottom - clip->top);
+        cairo_clip(cr);
+    }
+    if (dc->backgroundMode == OPAQUE && dc->kind == DeviceContext::Memory && !clip) {
         // The cell's pixels, as cairo would fill them, set directly.
         FillPixels(dc, x, y, static_cast<int>(std::lround(m.advance)),
                    static_cast<int>(std::lround(m.ascent + m.descent)), dc->backgroundColor);
@@ -188,18 +346,20 @@ void DrawTextAt(DeviceContext *dc, int x, int y, const TextMetrics &m, bool clip
     }
     CairoDraws(dc);
     SetColor(cr, dc->textColor);
+    Font *font = dc->font ? dc->font : StockFont();
+    SelectFont(cr, font, dc);
     std::vector<cairo_glyph_t> glyphs = m.glyphs;
     for (cairo_glyph_t &glyph : glyphs) {
         glyph.x += x;
         glyph.y += y + m.ascent;
     }
     cairo_show_glyphs(cr, glyphs.data(), static_cast<int>(glyphs.size()));
-    Font *font = dc->font ? dc->font : StockFont();
     if (font->logical.lfUnderline) {
         double thickness = std::max(1.0, (m.ascent + m.descent) / 16.0);
         cairo_rectangle(cr, x, y + m.ascent + m.descent / 3.0, m.advance, thickness);
         cairo_fill(cr);
     }
+    cairo_restore(cr);
 }
 
 } // namespace
@@ -259,28 +419,41 @@ Bitmap::Bitmap(int w, int h) : Object(OBJ_BITMAP), width(w), height(h) {
         surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
     else
         blank = true; // a new bitmap starts black, as a freshly made one does
+    if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS) {
+        data = cairo_image_surface_get_data(surface);
+        stride = cairo_image_surface_get_stride(surface);
+    }
 }
 
-unsigned char *Bitmap::Pixels() {
+unsigned char *Bitmap::Ready() {
     if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS)
         return nullptr;
     cairo_surface_flush(surface);
-    unsigned char *data = cairo_image_surface_get_data(surface);
     if (blank) {
-        memset(data, 0,
-               static_cast<size_t>(cairo_image_surface_get_stride(surface)) *
-                   static_cast<size_t>(height));
+        memset(data, 0, static_cast<size_t>(stride) * static_cast<size_t>(height));
         cairo_surface_mark_dirty(surface);
         blank = false;
     }
+    if (pending.active) {
+        WritePending();
+        direct = true; // cairo is told before it draws again
+    }
     return data;
+}
+
+unsigned char *Bitmap::Pixels() {
+    plain = false; // the caller may write anything
+    return Ready();
 }
 
 Bitmap::~Bitmap() {
     Pool().Give(surface);
 }
 
+Font::Font() : Object(OBJ_FONT) {}
+
 Font::~Font() {
+    glyphs.reset();
     if (scaled)
         cairo_scaled_font_destroy(scaled);
     if (face)
@@ -297,6 +470,10 @@ DeviceContext::~DeviceContext() {
         if (selected)
             selected->selections--;
     }
+}
+
+void DrawTextThroughCairo(bool on) {
+    g_textThroughCairo.store(on);
 }
 
 _cairo *ScratchContext() {
@@ -446,36 +623,36 @@ extern "C" BOOL WINAPI LineTo(HDC hdc, int x, int y) {
     Pen *pen = dc->pen ? dc->pen : StockPen(BLACK_PEN);
     if (!dc->cr || pen->logical.lopnStyle == PS_NULL)
         return TRUE;
-    cairo_t *cr = dc->cr;
     const int width = pen->logical.lopnWidth.x > 0 ? pen->logical.lopnWidth.x : 1;
-    SetColor(cr, pen->logical.lopnColor);
     if (from.x == x || from.y == y) {
-        // Axis-aligned: exactly the pixels the platform paints.
-        const int before = width / 2;
         if (from.x == x && from.y == y)
             return TRUE;
-        double left, top, w, h;
+        // Axis-aligned: exactly the pixels the platform paints, the end
+        // point left out and the pen's width centred on the line.
+        int left, top, w, h;
         if (from.y == y) {
             left = std::min(from.x, x) + (x < from.x ? 1 : 0);
             w = std::abs(x - from.x);
-            top = y - before;
+            top = y - width / 2;
             h = width;
         } else {
             top = std::min(from.y, y) + (y < from.y ? 1 : 0);
             h = std::abs(y - from.y);
-            left = x - before;
+            left = x - width / 2;
             w = width;
         }
         if (dc->kind == DeviceContext::Memory) {
-            FillPixels(dc, static_cast<int>(left), static_cast<int>(top), static_cast<int>(w),
-                       static_cast<int>(h), pen->logical.lopnColor);
+            FillPixels(dc, left, top, w, h, pen->logical.lopnColor);
             return TRUE;
         }
-        cairo_rectangle(cr, left, top, w, h);
-        cairo_fill(cr);
+        SetColor(dc->cr, pen->logical.lopnColor);
+        cairo_rectangle(dc->cr, left, top, w, h);
+        cairo_fill(dc->cr);
         return TRUE;
     }
+    cairo_t *cr = dc->cr;
     CairoDraws(dc);
+    SetColor(cr, pen->logical.lopnColor);
     cairo_set_line_width(cr, width);
     cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
     cairo_move_to(cr, from.x + 0.5, from.y + 0.5);
@@ -491,7 +668,7 @@ extern "C" BOOL WINAPI TextOutA(HDC hdc, int x, int y, LPCSTR lpString, int c) {
     if (!dc->cr || c == 0)
         return TRUE;
     const std::string utf8 = Utf8Of(lpString, c);
-    DrawTextAt(dc, x, y, Measure(dc->cr, dc, utf8), false);
+    DrawTextAt(dc, x, y, Measure(dc, utf8), nullptr);
     return TRUE;
 }
 
@@ -499,10 +676,7 @@ extern "C" BOOL WINAPI GetTextExtentPoint32A(HDC hdc, LPCSTR lpString, int c, LP
     DeviceContext *dc = LookupDC(hdc);
     if (!dc || !psizl || c < 0)
         return FALSE;
-    cairo_t *cr = dc->cr ? dc->cr : ScratchContext();
-    cairo_save(cr);
-    TextMetrics m = Measure(cr, dc, Utf8Of(lpString, c));
-    cairo_restore(cr);
+    const TextMetrics m = Measure(dc, Utf8Of(lpString, c));
     psizl->cx = static_cast<LONG>(m.advance + 0.5);
     psizl->cy = static_cast<LONG>(m.ascent + m.descent + 0.5);
     return TRUE;
@@ -512,15 +686,11 @@ extern "C" int WINAPI DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lp
     DeviceContext *dc = LookupDC(hdc);
     if (!dc || !lprc)
         return 0;
-    std::string utf8 = Utf8Of(lpchText, cchText);
-    cairo_t *cr = dc->cr ? dc->cr : ScratchContext();
-    cairo_save(cr);
-    TextMetrics m = Measure(cr, dc, utf8);
+    const TextMetrics m = Measure(dc, Utf8Of(lpchText, cchText));
     const double height = m.ascent + m.descent;
     if (format & DT_CALCRECT) {
         lprc->right = lprc->left + static_cast<LONG>(m.advance + 0.5);
         lprc->bottom = lprc->top + static_cast<LONG>(height + 0.5);
-        cairo_restore(cr);
         return static_cast<int>(height + 0.5);
     }
     double x = lprc->left, y = lprc->top;
@@ -538,15 +708,8 @@ extern "C" int WINAPI DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lp
     const bool outside = left < lprc->left || top < lprc->top || left + m.advance > lprc->right ||
                          top + height > lprc->bottom;
     const bool clipped = outside && !(format & DT_NOCLIP);
-    if (dc->cr) {
-        if (clipped) {
-            cairo_rectangle(cr, lprc->left, lprc->top, lprc->right - lprc->left,
-                            lprc->bottom - lprc->top);
-            cairo_clip(cr);
-        }
-        DrawTextAt(dc, left, top, m, clipped);
-    }
-    cairo_restore(cr);
+    if (dc->cr)
+        DrawTextAt(dc, left, top, m, clipped ? lprc : nullptr);
     return static_cast<int>(height + 0.5);
 }
 

@@ -17,9 +17,6 @@ namespace {
 struct Registry {
     std::mutex lock;
     std::unordered_set<Object *> live;
-    // Counts unregistrations: a thread's last answer stays good while the
-    // count has not moved.
-    std::atomic<unsigned long> removals{0};
 };
 
 Registry &Objects() {
@@ -46,34 +43,26 @@ HGDIOBJ Register(Object *object) {
     return object;
 }
 
-Object *Lookup(HGDIOBJ handle) {
+std::atomic<unsigned long> g_removals{0};
+constinit thread_local LastFound t_lastFound;
+
+Object *LookupLive(HGDIOBJ handle) {
     if (!handle)
         return nullptr;
-    // Drawing asks for the same context again and again: the last handle
-    // this thread found live is still live if no object went since.
-    static thread_local HGDIOBJ lastHandle = nullptr;
-    static thread_local unsigned long lastRemovals = 0;
     Registry &registry = Objects();
-    if (handle == lastHandle && registry.removals.load(std::memory_order_acquire) == lastRemovals)
-        return static_cast<Object *>(handle);
     std::lock_guard<std::mutex> guard(registry.lock);
     auto *object = static_cast<Object *>(handle);
     if (!registry.live.count(object))
         return nullptr;
-    lastHandle = handle;
-    lastRemovals = registry.removals.load(std::memory_order_relaxed);
+    t_lastFound = {handle, g_removals.load(std::memory_order_relaxed)};
     return object;
-}
-
-DeviceContext *LookupDC(HDC hdc) {
-    return LookupAs<DeviceContext>(hdc, OBJ_DC);
 }
 
 void Unregister(Object *object) {
     Registry &registry = Objects();
     std::lock_guard<std::mutex> guard(registry.lock);
     registry.live.erase(object);
-    registry.removals.fetch_add(1, std::memory_order_release);
+    g_removals.fetch_add(1, std::memory_order_release);
 }
 
 Pen *StockPen(int index) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,6 +18,8 @@ struct _cairo_font_face;
 struct _cairo_scaled_font;
 
 namespace platform::gdi {
+
+class GlyphCache;
 
 struct Object {
     explicit Object(DWORD type) : type(type) {}
@@ -36,8 +39,30 @@ struct Bitmap : Object {
     // The pixels for reading or writing (first cleared when the bitmap
     // is still blank); null when the surface could not be made.
     unsigned char *Pixels();
+    // The pixels made current, for the platform's own writers that keep
+    // `plain` and `touched` up to date: cairo's drawing flushed, a blank
+    // bitmap cleared, the pending fill written.
+    unsigned char *Ready();
+
+    // Writing straight into the pixels (BitmapPixels.cpp).
+    // The pixels ready to be written straight: made current the first time
+    // after cairo drew, the pending fill written.
+    unsigned char *Direct();
+    // Sets a rectangle (clipped to the bitmap) to a pixel value (0x00RRGGBB):
+    // the pixels cairo would fill for it. A rectangle that holds the value
+    // already (the bitmap was filled with it and nothing written there
+    // since) is left alone; a fill of the whole bitmap is written at once,
+    // others are pending until the pixels are next needed.
+    void Fill(const RECT &area, uint32_t pixel);
+    // Records a box (not empty) written straight into the pixels.
+    void Touch(const RECT &box);
+    void WritePending();
 
     _cairo_surface *surface = nullptr; // 32-bit image, B G R x in memory
+    // The surface's memory and row length, kept so that drawing straight
+    // into the pixels asks cairo nothing; null when there is no surface.
+    unsigned char *data = nullptr;
+    int stride = 0;
     // A bitmap made on a reused surface is black but not yet cleared: the
     // first access clears it, unless a fill covers it all first.
     bool blank = false;
@@ -45,6 +70,19 @@ struct Bitmap : Object {
     // on it: cairo is told (mark dirty) before it draws again, and needs
     // no flush before the next direct write.
     bool direct = false;
+    // The whole bitmap was last filled with one pixel value, and since then
+    // only `touched` (a box) was written: a fill of that value outside it
+    // has nothing to do. Anything else that writes forgets it.
+    bool plain = false;
+    uint32_t plainPixel = 0;
+    RECT touched{0, 0, 0, 0};
+    // The last rectangle filled, not yet written: a bar drawn as lines side
+    // by side (one a module) grows it and is written as one rectangle.
+    struct PendingFill {
+        RECT box{0, 0, 0, 0};
+        uint32_t pixel = 0;
+        bool active = false;
+    } pending;
 };
 
 struct Pen : Object {
@@ -59,7 +97,7 @@ struct Brush : Object {
 };
 
 struct Font : Object {
-    Font() : Object(OBJ_FONT) {}
+    Font();
     ~Font() override;
     LOGFONTA logical{};
     _cairo_font_face *face = nullptr; // made on first use
@@ -67,8 +105,10 @@ struct Font : Object {
     // kept so that drawing a caption again does not look the size up again.
     _cairo_scaled_font *scaled = nullptr;
     double scaledSize = 0;
-    // Guards face and scaled: a font (the stock font above all) may be
-    // selected into contexts of several threads at once.
+    // What text drawn with the scaled font keeps of its glyphs (GlyphCache.h).
+    std::unique_ptr<GlyphCache> glyphs;
+    // Guards face, scaled and glyphs: a font (the stock font above all) may
+    // be selected into contexts of several threads at once.
     std::mutex lock;
 };
 
@@ -104,15 +144,46 @@ struct DeviceContext : Object {
     std::unique_ptr<PrinterState> printer;
 };
 
+inline bool IsEmpty(const RECT &r) {
+    return r.left >= r.right || r.top >= r.bottom;
+}
+inline RECT Intersection(const RECT &a, const RECT &b) {
+    return {a.left > b.left ? a.left : b.left, a.top > b.top ? a.top : b.top,
+            a.right < b.right ? a.right : b.right, a.bottom < b.bottom ? a.bottom : b.bottom};
+}
+
 HGDIOBJ Register(Object *object);
-// The live object behind a handle, or null.
-Object *Lookup(HGDIOBJ handle);
+// The live object behind a handle, or null, from the set of live objects.
+Object *LookupLive(HGDIOBJ handle);
+void Unregister(Object *object);
+
+// Counts unregistrations: a thread's last answer stays good while the count
+// has not moved (GdiObjects.cpp).
+extern std::atomic<unsigned long> g_removals;
+// The last handle this thread found live, and the count it was found at.
+struct LastFound {
+    HGDIOBJ handle = nullptr;
+    unsigned long removals = 0;
+};
+extern constinit thread_local LastFound t_lastFound;
+
+// The live object behind a handle, or null. Drawing asks for the same
+// context again and again: the last handle this thread found live is
+// still live if no object went since, which is answered here without a call.
+inline Object *Lookup(HGDIOBJ handle) {
+    const LastFound &last = t_lastFound;
+    if (handle && handle == last.handle &&
+        g_removals.load(std::memory_order_acquire) == last.removals)
+        return static_cast<Object *>(handle);
+    return LookupLive(handle);
+}
 template <class T> T *LookupAs(HGDIOBJ handle, DWORD type) {
     Object *object = Lookup(handle);
     return object && object->type == type ? static_cast<T *>(object) : nullptr;
 }
-DeviceContext *LookupDC(HDC hdc);
-void Unregister(Object *object);
+inline DeviceContext *LookupDC(HDC hdc) {
+    return LookupAs<DeviceContext>(hdc, OBJ_DC);
+}
 
 Pen *StockPen(int index);
 Brush *StockBrush(int index);
@@ -133,5 +204,8 @@ void ShowPdfPage(DeviceContext *dc);
 void ClosePdf(DeviceContext *dc);
 // The screen's scratch context, for measuring text.
 _cairo *ScratchContext();
+// While on, text is measured and drawn through cairo itself rather than from
+// the fonts' glyph caches: the tests compare the two.
+void DrawTextThroughCairo(bool on);
 
 } // namespace platform::gdi

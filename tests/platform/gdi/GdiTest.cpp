@@ -1,61 +1,11 @@
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
+#include "Canvas.h"
 #include "platform/win32.h"
 #include "testing/TestSupport.h"
-
-namespace {
-
-// A memory context with a white bitmap selected, and its pixels.
-class Canvas {
-public:
-    Canvas(int width, int height) : m_width(width), m_height(height) {
-        m_screen = GetDC(nullptr);
-        m_dc = CreateCompatibleDC(m_screen);
-        m_bitmap = CreateCompatibleBitmap(m_screen, width, height);
-        m_old = SelectObject(m_dc, m_bitmap);
-        RECT all{0, 0, width, height};
-        FillRect(m_dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    }
-    ~Canvas() {
-        SelectObject(m_dc, m_old);
-        DeleteObject(m_bitmap);
-        DeleteDC(m_dc);
-        ReleaseDC(nullptr, m_screen);
-    }
-    HDC dc() const { return m_dc; }
-    HBITMAP bitmap() const { return m_bitmap; }
-
-    // The pixel at (x, y), top-left origin, as 0x00RRGGBB.
-    DWORD Pixel(int x, int y) {
-        Read();
-        return m_pixels[static_cast<size_t>((m_height - 1 - y) * m_width + x)] & 0xFFFFFF;
-    }
-    bool Dark(int x, int y) { return (Pixel(x, y) & 0xFF) < 128; }
-
-    std::vector<DWORD> &Read() {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = m_width;
-        info.bmiHeader.biHeight = m_height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        m_pixels.assign(static_cast<size_t>(m_width * m_height), 0xdeadbeef);
-        GetDIBits(m_screen, m_bitmap, 0, static_cast<UINT>(m_height), m_pixels.data(), &info,
-                  DIB_RGB_COLORS);
-        return m_pixels;
-    }
-
-private:
-    int m_width, m_height;
-    HDC m_screen, m_dc;
-    HBITMAP m_bitmap;
-    HGDIOBJ m_old;
-    std::vector<DWORD> m_pixels;
-};
-
-} // namespace
 
 TEST(Gdi, ScreenIsAVirtual96DpiDisplay) {
     HDC screen = GetDC(nullptr);
@@ -119,6 +69,47 @@ TEST(Gdi, PenColoursAndFills) {
     EXPECT_EQ(canvas.Pixel(3, 3), 0x0000FFu);
     EXPECT_EQ(canvas.Pixel(4, 4), 0xFFFFFFu);
     DeleteObject(blue);
+}
+
+TEST(Gdi, FillsRepaintWhatWasDrawnSinceTheWholeBitmapWasFilled) {
+    // A canvas starts filled white: a white fill where nothing was drawn
+    // since has nothing to do, but one over anything drawn must repaint
+    // it. Each drawing is tried without the fill first (it leaves ink),
+    // then with it (no ink), the pixels read only at the end.
+    const std::vector<std::function<void(HDC)>> drawings = {
+        [](HDC dc) { // written straight into the pixels
+            MoveToEx(dc, 5, 2, nullptr);
+            LineTo(dc, 5, 20);
+        },
+        [](HDC dc) { TextOutA(dc, 2, 2, "88", 2); },
+        [](HDC dc) { // drawn by cairo
+            MoveToEx(dc, 0, 0, nullptr);
+            LineTo(dc, 20, 20);
+        },
+        [](HDC dc) { // another colour over the whole
+            RECT all{0, 0, 30, 30};
+            FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH)));
+        },
+    };
+    auto inked = [](Canvas &canvas) {
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 30; ++x)
+                if (canvas.Pixel(x, y) != 0xFFFFFFu)
+                    return true;
+        return false;
+    };
+    for (size_t i = 0; i < drawings.size(); ++i) {
+        Canvas drawn(30, 30), filled(30, 30);
+        drawings[i](drawn.dc());
+        EXPECT_TRUE(inked(drawn)) << i;
+        drawings[i](filled.dc());
+        filled.Fill({0, 0, 30, 30}, RGB(255, 255, 255)); // whole: always written
+        drawings[i](filled.dc());
+        filled.Fill({0, 0, 25, 25}, RGB(255, 255, 255));
+        filled.Fill({25, 0, 30, 30}, RGB(255, 255, 255));
+        filled.Fill({0, 25, 25, 30}, RGB(255, 255, 255));
+        EXPECT_FALSE(inked(filled)) << i;
+    }
 }
 
 TEST(Gdi, DibitsAreThirtyTwoBitBottomUp) {
