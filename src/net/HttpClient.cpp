@@ -1,5 +1,7 @@
 #include "HttpClient.h"
 
+#include <climits>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -361,33 +363,59 @@ int HttpClient::ReadText() {
     return 0;
 }
 
+// The number of bytes the request can give at once, waiting when none are
+// there yet; 0 or minus an error code.
+int HttpClient::QueryAvailable(DWORD &available) {
+    for (;;) {
+        BOOL ok;
+        DWORD error;
+        {
+            HandleLock guard(m_handleLock);
+            ok = InternetQueryDataAvailable(m_hRequest, &available, 0, 0);
+            error = GetLastError();
+        }
+        if (ok)
+            return 0;
+        if (error != ERROR_IO_PENDING)
+            return -static_cast<int>(error);
+        const int waited = WaitPending(error);
+        if (waited != 0)
+            return waited;
+    }
+}
+
+// Grows the body's buffer to hold `available` more bytes after `received`
+// (and the four spare bytes); false when it cannot: memory is out, or the
+// count would pass what the result can carry. A buffer that is large
+// enough already is left as it is: its bytes past what was read are still
+// the zeros of the clearing.
+bool HttpClient::MakeRoom(DWORD received, DWORD available) {
+    const uint64_t needed = static_cast<uint64_t>(received) + available + 4;
+    if (needed > static_cast<uint64_t>(INT_MAX))
+        return false;
+    if (m_strBody.Capacity() < needed)
+        m_strBody.Reserve(static_cast<DWORD>(needed), false);
+    return m_strBody.Capacity() >= needed;
+}
+
 int HttpClient::ReadBinary() {
     m_log.Printf("------------------- Read the bin response -------------------");
     ResetEvent(m_hComplete);
     ResetEvent(m_hAbort);
-    m_strBody.Clear();
-    m_strBody.Reserve(kReadBufferSize, false);
+    // The download cleared the body before it sent the request and nothing
+    // has written to it since: it is all zeros already, and clearing it again
+    // would only write them again.
+    if (m_strBody.Capacity() < kReadBufferSize)
+        m_strBody.Reserve(kReadBufferSize, false);
     DWORD received = 0;
     do {
         DWORD available = 0;
-        for (;;) {
-            BOOL ok;
-            DWORD error;
-            {
-                HandleLock guard(m_handleLock);
-                ok = InternetQueryDataAvailable(m_hRequest, &available, 0, 0);
-                error = GetLastError();
-            }
-            if (ok)
-                break;
-            if (error != ERROR_IO_PENDING)
-                return -static_cast<int>(error);
-            const int waited = WaitPending(error);
-            if (waited != 0)
-                return waited;
-        }
+        const int asked = QueryAvailable(available);
+        if (asked != 0)
+            return asked;
         // Straight into the body's buffer: no intermediate copy.
-        m_strBody.Reserve(received + available + 4, false);
+        if (!MakeRoom(received, available))
+            return -static_cast<int>(ERROR_NOT_ENOUGH_MEMORY);
         INTERNET_BUFFERSA buffers;
         memset(&buffers, 0, sizeof(buffers));
         buffers.dwStructSize = kBuffersSize;

@@ -48,6 +48,8 @@ private:
     int ReadHeaders();
     int ReadText();
     int ReadBinary();
+    int QueryAvailable(DWORD &available);
+    bool MakeRoom(DWORD received, DWORD available);
     // Takes a handle field and nulls it under the handle lock; closes the
     // handle after leaving it.
     void CloseField(HINTERNET &field);

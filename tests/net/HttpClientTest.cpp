@@ -146,6 +146,9 @@ TEST_F(Client, DownloadsReturnEveryByteNulsIncluded) {
     testing_support::WriteFile(s_nginx->Root() + "/small.bin", Pattern(777));
     ASSERT_EQ(client.Download(Web("/small.bin").c_str(), 80, kPictureFlags), 777);
     EXPECT_TRUE(std::string(client.Body().Data(), 777) == Pattern(777));
+    // Nothing of the longer bodies before stays behind the shorter one.
+    const std::string rest(client.Body().Data() + 777, client.Body().Capacity() - 777);
+    EXPECT_EQ(rest.find_first_not_of('\0'), std::string::npos);
     EXPECT_NE(std::string(client.Headers().c_str()).find("Content-Length: 777"), std::string::npos);
 }
 

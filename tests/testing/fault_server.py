@@ -10,6 +10,7 @@ Paths (the query gives parameters):
   /close                a reply with "Connection: close", then the close
   /chunked?n=N          N bytes of the pattern in chunks of 1000
   /binary?n=N           N bytes of the pattern (it holds NULs)
+  /trickle?n=N&piece=P&ms=D  N bytes of the pattern in pieces of P, D ms apart
   /reply?hex=H          the bytes H (hex) as the body
   /status?code=C        status C with a short body
   /empty                an empty body
@@ -23,6 +24,7 @@ import argparse
 import socket
 import ssl
 import threading
+import time
 import urllib.parse
 
 counter_lock = threading.Lock()
@@ -95,6 +97,13 @@ def serve(conn, number):
                 conn.sendall(b"0\r\n\r\n")
             elif path == "/binary":
                 respond(conn, 200, pattern(int(query.get("n", "1000"))))
+            elif path == "/trickle":
+                data = pattern(int(query.get("n", "10000")))
+                piece = int(query.get("piece", "1000"))
+                conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(data))
+                for i in range(0, len(data), piece):
+                    time.sleep(int(query.get("ms", "5")) / 1000)
+                    conn.sendall(data[i:i + piece])
             elif path == "/reply":
                 respond(conn, 200, bytes.fromhex(query.get("hex", "")),
                         ["Content-Type: text/plain; charset=gbk"])

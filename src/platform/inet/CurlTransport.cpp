@@ -3,6 +3,7 @@
 // TCP (and TLS) connections between transfers, so requests to the same
 // server reuse one connection while the server keeps it open.
 #include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
 #include <curl/curl.h>
 #include <mutex>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 #include <unordered_map>
 
+#include "../kernel/SpinWait.h"
 #include "HttpRequest.h"
 #include "Tls.h"
 #include "Transport.h"
@@ -52,6 +54,7 @@ constexpr CurlErrorRule kCurlErrors[] = {
     {CURLE_SSL_CACERT_BADFILE, ERROR_INTERNET_SECURITY_CHANNEL_ERROR},
     {CURLE_SSL_CLIENTCERT, ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED},
     {CURLE_BAD_CONTENT_ENCODING, ERROR_INTERNET_DECODING_FAILED},
+    {CURLE_WRITE_ERROR, ERROR_NOT_ENOUGH_MEMORY}, // the body found no room
 };
 
 struct TlsRule {
@@ -96,7 +99,9 @@ struct Transfer {
     Worker *worker = nullptr;
     CURL *easy = nullptr;
     curl_slist *headers = nullptr;
-    Exchange exchange; // curl keeps pointers into the body
+    // The request's exchange (HttpRequest::CurrentExchange): curl keeps
+    // pointers into its body. Only the worker changes it while it runs.
+    const Exchange *exchange = nullptr;
     std::shared_ptr<TlsFindings> handshake;
     std::string endpoint; // the connection's local address and port, while mapped
     bool inMulti = false, connected = false, paused = false, uploading = false;
@@ -128,14 +133,20 @@ public:
     std::thread m_thread;
 
 private:
+    // Takes the posted commands; false when the worker is to stop.
+    bool TakeCommands(std::vector<Command> &commands);
+    // Waits for the sockets, the next deadline or a command.
+    void Sleep(long milliseconds, bool delivered);
     void Handle(Command &command);
     bool Arm(Transfer &t);
+    void Prepare(CURL *easy);
     void Configure(Transfer &t);
     void Finish(Transfer &t, CURLcode result);
     void End(Transfer &t, DWORD error);
     void Release(Transfer &t);
     long CheckDeadlines(Clock::time_point now);
-    void DeliverTouched();
+    // Delivers to the requests the worker touched; true when there were any.
+    bool DeliverTouched();
     void Unmap(Transfer &t);
 
     static size_t OnHeader(char *data, size_t size, size_t count, void *context);
@@ -147,17 +158,22 @@ private:
     static int OnCloseSocket(void *context, curl_socket_t socket);
     void Touch(Transfer &t);
 
-    std::mutex m_lock; // the commands, the stop flag and the multi handle's life
+    std::mutex m_lock; // the commands, the stop flag, sleeping and the multi handle's life
     std::vector<Command> m_commands;
     bool m_stop = false;
+    bool m_sleeping = false; // in curl_multi_poll: a command must wake it
+    // Set with each command (and the stop), for a worker spinning without
+    // the lock.
+    std::atomic<bool> m_posted{false};
     CURLM *m_multi;
     // Worker thread only.
     std::unordered_map<HttpRequest *, std::unique_ptr<Transfer>> m_transfers;
     // The connection of each running transfer, by its local address and port
     // (curl tells the socket itself only for new connections).
     std::unordered_map<std::string, Transfer *> m_endpoints;
-    std::vector<std::shared_ptr<HttpRequest>> m_touched;
+    std::vector<std::shared_ptr<HttpRequest>> m_touched, m_delivering;
     std::vector<CURL *> m_idle; // easy handles kept for the next transfers
+    platform::SpinWait m_spin;  // how long the application takes to answer
 };
 
 void Worker::Post(Command command) {
@@ -165,7 +181,10 @@ void Worker::Post(Command command) {
     if (m_stop || !m_multi)
         return;
     m_commands.push_back(std::move(command));
-    curl_multi_wakeup(m_multi);
+    m_posted.store(true, std::memory_order_release);
+    // A worker that is not asleep finds the command without being woken.
+    if (m_sleeping)
+        curl_multi_wakeup(m_multi);
 }
 
 bool Worker::RequestStop() {
@@ -173,21 +192,50 @@ bool Worker::RequestStop() {
     if (m_stop)
         return false;
     m_stop = true;
-    if (m_multi)
+    m_posted.store(true, std::memory_order_release);
+    if (m_multi && m_sleeping)
         curl_multi_wakeup(m_multi);
     return true;
+}
+
+bool Worker::TakeCommands(std::vector<Command> &commands) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_posted.store(false, std::memory_order_relaxed);
+    commands.swap(m_commands);
+    return !m_stop;
+}
+
+// After a delivery the application usually answers within microseconds
+// (a send follows a completed read, a read follows a completed send): an
+// idle worker watches for that command for a while before it sleeps.
+void Worker::Sleep(long milliseconds, bool delivered) {
+    const Clock::time_point start = Clock::now();
+    const bool spin = delivered && m_transfers.empty();
+    if (spin && m_spin.Spin([this] { return m_posted.load(std::memory_order_acquire); })) {
+        m_spin.Learn(start);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (!m_commands.empty() || m_stop)
+            return;
+        m_sleeping = true;
+    }
+    curl_multi_poll(m_multi, nullptr, 0, static_cast<int>(milliseconds), nullptr);
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_sleeping = false;
+    if (spin && !m_commands.empty())
+        m_spin.Learn(start);
+    else if (spin)
+        m_spin.Learn(SpinWait::kLongest * 4); // nothing came: a long wait
 }
 
 void Worker::Run() {
     std::vector<Command> commands;
     std::vector<std::pair<Transfer *, CURLcode>> done;
     for (;;) {
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            if (m_stop)
-                break;
-            commands.swap(m_commands);
-        }
+        if (!TakeCommands(commands))
+            break;
         for (Command &command : commands)
             Handle(command);
         commands.clear();
@@ -205,12 +253,12 @@ void Worker::Run() {
             Finish(*t, result);
         done.clear();
         long wait = CheckDeadlines(Clock::now());
-        DeliverTouched();
+        const bool delivered = DeliverTouched();
         long curlWait = -1;
         curl_multi_timeout(m_multi, &curlWait);
         if (curlWait >= 0 && curlWait < wait)
             wait = curlWait;
-        curl_multi_poll(m_multi, nullptr, 0, static_cast<int>(wait), nullptr);
+        Sleep(wait, delivered);
     }
     for (auto &entry : m_transfers)
         Release(*entry.second);
@@ -237,8 +285,8 @@ void Worker::Handle(Command &command) {
         auto t = std::make_unique<Transfer>();
         t->request = command.request;
         t->worker = this;
-        t->exchange = t->request->CurrentExchange();
-        if (IsReservedInvalidName(t->exchange.host)) {
+        t->exchange = &t->request->CurrentExchange();
+        if (IsReservedInvalidName(t->exchange->host)) {
             t->request->OnFinished(ERROR_INTERNET_NAME_NOT_RESOLVED, false);
             m_touched.push_back(t->request);
             return;
@@ -272,8 +320,8 @@ bool Worker::Arm(Transfer &t) {
     if (!t.easy && !m_idle.empty()) {
         t.easy = m_idle.back();
         m_idle.pop_back();
-    } else if (!t.easy) {
-        t.easy = curl_easy_init();
+    } else if (!t.easy && (t.easy = curl_easy_init())) {
+        Prepare(t.easy);
     }
     if (!t.easy)
         return false;
@@ -290,17 +338,41 @@ bool Worker::Arm(Transfer &t) {
     return true;
 }
 
+// The options that are the same for every transfer, set once on a new easy
+// handle (a handle serves one transfer after another and keeps them).
+void Worker::Prepare(CURL *e) {
+    curl_easy_setopt(e, CURLOPT_NOPROXY, "");
+    curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    // A request goes out at once, not held back for the reply to the last.
+    curl_easy_setopt(e, CURLOPT_TCP_NODELAY, 1L);
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L); // redirects are the request's (HttpRequest)
+    curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBuffer);
+    // Certificates are judged per request (Tls.h); a resumed TLS session
+    // would skip the verification that records the findings.
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(e, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+    curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, OnSslContext);
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, OnPrerequest);
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, OnCloseSocket);
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, this);
+}
+
+// The options of one exchange. Every one of them is set for every
+// transfer, so nothing of the handle's last transfer stays.
 void Worker::Configure(Transfer &t) {
     CURL *e = t.easy;
-    const Exchange &x = t.exchange;
+    const Exchange &x = *t.exchange;
     const std::string url = x.origin + "/";
     curl_easy_setopt(e, CURLOPT_URL, url.c_str());
     curl_easy_setopt(e, CURLOPT_REQUEST_TARGET, x.target.c_str());
     curl_easy_setopt(e, CURLOPT_PROXY, x.proxy.c_str());
-    curl_easy_setopt(e, CURLOPT_NOPROXY, "");
-    curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    // Every option is set on every use: an easy handle serves one request
-    // after another (it keeps its buffers), and nothing of the last may stay.
     curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, nullptr);
     curl_easy_setopt(e, CURLOPT_NOBODY, 0L);
     curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
@@ -320,28 +392,11 @@ void Worker::Configure(Transfer &t) {
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headers);
     curl_easy_setopt(e, CURLOPT_USERAGENT, x.agent.empty() ? nullptr : x.agent.c_str());
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(x.timeouts.connect));
-    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L); // redirects are the request's (HttpRequest)
-    curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBuffer);
-    // Certificates are judged per request (Tls.h); a resumed TLS session
-    // would skip the verification that records the findings.
-    curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 0L);
-    curl_easy_setopt(e, CURLOPT_SSL_SESSIONID_CACHE, 0L);
-    curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, OnSslContext);
     curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, &t);
-    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, &t);
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnBody);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
-    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, OnProgress);
     curl_easy_setopt(e, CURLOPT_XFERINFODATA, &t);
-    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, OnPrerequest);
     curl_easy_setopt(e, CURLOPT_PREREQDATA, &t);
-    curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, OnCloseSocket);
-    curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, this);
     curl_easy_setopt(e, CURLOPT_PRIVATE, &t);
 }
 
@@ -364,11 +419,16 @@ size_t Worker::OnBody(char *data, size_t size, size_t count, void *context) {
     auto &t = *static_cast<Transfer *>(context);
     t.lastProgress = Clock::now();
     t.worker->Touch(t);
-    if (!t.request->OnBody(data, size * count)) {
+    switch (t.request->OnBody(data, size * count)) {
+    case HttpRequest::Taken::All:
+        return size * count;
+    case HttpRequest::Taken::Full:
         t.paused = true;
         return CURL_WRITEFUNC_PAUSE;
+    case HttpRequest::Taken::Failed:
+        break;
     }
-    return size * count;
+    return 0; // curl ends the transfer with CURLE_WRITE_ERROR
 }
 
 int Worker::OnProgress(void *context, curl_off_t, curl_off_t downNow, curl_off_t upTotal,
@@ -393,7 +453,7 @@ int Worker::OnPrerequest(void *context, char *, char *localIp, int, int localPor
         t.endpoint = std::string(localIp) + "|" + std::to_string(localPort);
         t.worker->m_endpoints[t.endpoint] = &t;
     }
-    if (!t.exchange.secure)
+    if (!t.exchange->secure)
         return CURL_PREREQFUNC_OK;
     curl_tlssessioninfo *info = nullptr;
     curl_easy_getinfo(t.easy, CURLINFO_TLS_SSL_PTR, &info);
@@ -402,10 +462,10 @@ int Worker::OnPrerequest(void *context, char *, char *localIp, int, int localPor
     if (ssl) {
         auto findings = FindingsOfConnection(ssl);
         problems = findings ? findings->problems.load() : kTlsInvalid;
-        if (!CertificateNamesHost(ssl, t.exchange.host))
+        if (!CertificateNamesHost(ssl, t.exchange->host))
             problems |= kTlsName;
     }
-    t.tlsError = TlsError(problems, t.exchange.securityFlags);
+    t.tlsError = TlsError(problems, t.exchange->securityFlags);
     return t.tlsError ? CURL_PREREQFUNC_ABORT : CURL_PREREQFUNC_OK;
 }
 
@@ -470,9 +530,9 @@ void Worker::Finish(Transfer &t, CURLcode result) {
             curl_multi_remove_handle(m_multi, t.easy);
             t.inMulti = false;
             Unmap(t);
-            t.exchange = request.CurrentExchange();
+            t.exchange = &request.CurrentExchange();
             Touch(t);
-            if (IsReservedInvalidName(t.exchange.host))
+            if (IsReservedInvalidName(t.exchange->host))
                 error = ERROR_INTERNET_NAME_NOT_RESOLVED;
             else if (Arm(t))
                 return;
@@ -534,7 +594,7 @@ long Worker::CheckDeadlines(Clock::time_point now) {
         Transfer &t = *entry.second;
         if (!t.connected || t.paused || !t.inMulti)
             continue;
-        const DWORD limit = t.uploading ? t.exchange.timeouts.send : t.exchange.timeouts.receive;
+        const DWORD limit = t.uploading ? t.exchange->timeouts.send : t.exchange->timeouts.receive;
         if (limit == 0)
             continue;
         const Clock::time_point deadline = t.lastProgress + std::chrono::milliseconds(limit);
@@ -550,8 +610,11 @@ long Worker::CheckDeadlines(Clock::time_point now) {
     return wait;
 }
 
-void Worker::DeliverTouched() {
-    std::vector<std::shared_ptr<HttpRequest>> touched;
+bool Worker::DeliverTouched() {
+    if (m_touched.empty())
+        return false;
+    // The two lists trade places, so neither allocates once they have grown.
+    std::vector<std::shared_ptr<HttpRequest>> &touched = m_delivering;
     touched.swap(m_touched);
     for (auto &request : touched) {
         auto it = m_transfers.find(request.get());
@@ -560,6 +623,8 @@ void Worker::DeliverTouched() {
     }
     for (auto &request : touched)
         request->Deliver();
+    touched.clear();
+    return true;
 }
 
 // ---- The session's facade ----------------------------------------------------------

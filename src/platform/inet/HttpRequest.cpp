@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "Transport.h"
 
@@ -21,9 +22,20 @@ constexpr DWORD kSettableSecurityFlags =
     SECURITY_FLAG_IGNORE_CERT_DATE_INVALID | SECURITY_FLAG_IGNORE_REDIRECT_TO_HTTPS |
     SECURITY_FLAG_IGNORE_REDIRECT_TO_HTTP;
 
-bool SameName(const std::string &line, const char *name) {
-    size_t n = strlen(name);
-    return line.size() > n && line[n] == ':' && strncasecmp(line.c_str(), name, n) == 0;
+// Whether a header line ("Name: value") has the name, in any case.
+bool SameName(std::string_view line, std::string_view name) {
+    const size_t n = name.size();
+    return line.size() > n && line[n] == ':' && strncasecmp(line.data(), name.data(), n) == 0;
+}
+
+// The status code of a status line ("HTTP/1.1 200 OK"), 0 when it has none.
+int StatusOf(std::string_view line) {
+    size_t at = line.find(' ');
+    at = at == std::string_view::npos ? line.size() : line.find_first_not_of(' ', at);
+    int status = 0;
+    for (; at < line.size() && line[at] >= '0' && line[at] <= '9' && status < 1000; ++at)
+        status = status * 10 + (line[at] - '0');
+    return status;
 }
 
 // The request target as it goes on the wire: the object name as the
@@ -74,7 +86,7 @@ HttpRequest::HttpRequest(const std::shared_ptr<InternetConnection> &connection, 
     : InternetObject(INTERNET_HANDLE_TYPE_HTTP_REQUEST, connection, context),
       m_connection(connection), m_verb(verb && *verb ? verb : "GET"),
       m_object(object ? object : ""), m_referrer(referrer ? referrer : ""),
-      m_flags(flags | connection->Flags()) {
+      m_flags(flags | connection->Flags()), m_body(connection->SessionPtr()->Blocks()) {
     for (; acceptTypes && *acceptTypes; ++acceptTypes)
         m_accept += (m_accept.empty() ? "" : ", ") + std::string(*acceptTypes);
     m_securityFlags =
@@ -114,29 +126,29 @@ void HttpRequest::SetSecurityFlags(DWORD flags) {
 // ---- Request headers ----------------------------------------------------------
 
 BOOL HttpRequest::AddHeaders(const char *text, DWORD length, DWORD modifiers) {
-    std::string all =
-        length == static_cast<DWORD>(-1) ? std::string(text) : std::string(text, length);
+    const std::string_view all =
+        length == static_cast<DWORD>(-1) ? std::string_view(text) : std::string_view(text, length);
     std::lock_guard<std::mutex> guard(m_lock);
     size_t start = 0;
     while (start < all.size()) {
         size_t end = all.find_first_of("\r\n", start);
-        if (end == std::string::npos)
+        if (end == std::string_view::npos)
             end = all.size();
-        std::string line = all.substr(start, end - start);
+        const std::string_view line = all.substr(start, end - start);
         start = all.find_first_not_of("\r\n", end);
-        if (start == std::string::npos)
+        if (start == std::string_view::npos)
             start = all.size();
-        size_t colon = line.find(':');
         if (line.empty())
             continue;
-        if (colon == std::string::npos || colon == 0) {
+        const size_t colon = line.find(':');
+        if (colon == std::string_view::npos || colon == 0) {
             SetLastError(ERROR_INTERNET_INVALID_OPERATION);
             return FALSE;
         }
-        const std::string name = line.substr(0, colon);
-        auto existing = std::find_if(m_headers.begin(), m_headers.end(), [&](const std::string &h) {
-            return SameName(h, name.c_str());
-        });
+        const std::string_view name = line.substr(0, colon);
+        const size_t value = line.find_first_not_of(" \t", colon + 1);
+        auto existing = std::find_if(m_headers.begin(), m_headers.end(),
+                                     [&](const std::string &h) { return SameName(h, name); });
         if (existing != m_headers.end()) {
             if (modifiers & HTTP_ADDREQ_FLAG_ADD_IF_NEW) {
                 SetLastError(ERROR_HTTP_HEADER_ALREADY_EXISTS);
@@ -144,22 +156,21 @@ BOOL HttpRequest::AddHeaders(const char *text, DWORD length, DWORD modifiers) {
             }
             if (modifiers &
                 (HTTP_ADDREQ_FLAG_COALESCE_WITH_COMMA | HTTP_ADDREQ_FLAG_COALESCE_WITH_SEMICOLON)) {
-                const char *joint =
-                    (modifiers & HTTP_ADDREQ_FLAG_COALESCE_WITH_SEMICOLON) ? "; " : ", ";
-                size_t value = line.find_first_not_of(" \t", colon + 1);
-                *existing += joint + (value == std::string::npos ? "" : line.substr(value));
+                *existing += (modifiers & HTTP_ADDREQ_FLAG_COALESCE_WITH_SEMICOLON) ? "; " : ", ";
+                if (value != std::string_view::npos)
+                    *existing += line.substr(value);
                 continue;
             }
             if (modifiers & HTTP_ADDREQ_FLAG_REPLACE) {
                 m_headers.erase(existing);
                 // A name with nothing after the colon only removes the header.
-                if (line.find_first_not_of(" \t", colon + 1) == std::string::npos)
+                if (value == std::string_view::npos)
                     continue;
             }
         } else if ((modifiers & HTTP_ADDREQ_FLAG_REPLACE) && !(modifiers & HTTP_ADDREQ_FLAG_ADD)) {
             continue; // replacing a header that is not there adds nothing
         }
-        m_headers.push_back(line);
+        m_headers.emplace_back(line);
     }
     return TRUE;
 }
@@ -182,6 +193,7 @@ void HttpRequest::BuildExchange(const char *extra, DWORD extraLength, const void
     if (!x.proxy.empty() && !x.secure && x.target[0] == '/')
         x.target = x.origin + x.target;
     x.method = m_verb;
+    x.headers.reserve(m_headers.size() + 4);
     x.headers = m_headers;
     if (extra && extraLength) {
         std::string text = extraLength == static_cast<DWORD>(-1) ? std::string(extra)
@@ -233,8 +245,8 @@ BOOL HttpRequest::Send(const char *headers, DWORD headersLength, const void *bod
     m_rawHeaders.clear();
     m_status = m_incomingStatus = 0;
     m_haveHeaders = m_redirecting = m_finished = false;
-    m_body.clear();
-    m_bodyOffset = m_buffered = 0;
+    m_body.Clear();
+    m_readFilled = false;
     m_error = 0;
     m_connectionClosed = m_closeAnnounced = m_paused = false;
     const bool async = Session().IsAsync();
@@ -262,28 +274,20 @@ BOOL HttpRequest::Send(const char *headers, DWORD headersLength, const void *bod
 bool HttpRequest::Ready(Pending what) const {
     if (what == Pending::Send)
         return m_haveHeaders || m_finished;
-    return m_buffered > 0 || m_finished;
+    return m_body.Size() > 0 || m_finished;
 }
 
 void HttpRequest::WaitFor(std::unique_lock<std::mutex> &lock, Pending what) {
     m_syncDone.wait(lock, [&] { return Ready(what) || IsClosed(); });
 }
 
-size_t HttpRequest::TakeBody(char *out, size_t capacity) {
-    size_t taken = 0;
-    while (taken < capacity && !m_body.empty()) {
-        const std::string &chunk = m_body.front();
-        size_t n = std::min(capacity - taken, chunk.size() - m_bodyOffset);
-        memcpy(out + taken, chunk.data() + m_bodyOffset, n);
-        taken += n;
-        m_bodyOffset += n;
-        if (m_bodyOffset == chunk.size()) {
-            m_body.pop_front();
-            m_bodyOffset = 0;
-        }
-    }
-    m_buffered -= taken;
-    return taken;
+bool HttpRequest::TakeBody(INTERNET_BUFFERSA &buffers) {
+    buffers.dwBufferLength = static_cast<DWORD>(
+        m_body.Take(static_cast<char *>(buffers.lpvBuffer), buffers.dwBufferLength));
+    const bool resume = m_paused && m_body.Size() < kLowWater;
+    if (resume)
+        m_paused = false;
+    return resume;
 }
 
 void HttpRequest::EndNotes(std::vector<Note> &notes) {
@@ -329,18 +333,14 @@ BOOL HttpRequest::Read(INTERNET_BUFFERSA *buffers, DWORD_PTR context) {
     }
     if (!Session().IsAsync())
         WaitFor(lock, Pending::Read);
-    if (m_buffered > 0 && buffers->dwBufferLength > 0) {
-        buffers->dwBufferLength = static_cast<DWORD>(
-            TakeBody(static_cast<char *>(buffers->lpvBuffer), buffers->dwBufferLength));
-        const bool resume = m_paused && m_buffered < kLowWater;
-        if (resume)
-            m_paused = false;
+    if (m_body.Size() > 0 && buffers->dwBufferLength > 0) {
+        const bool resume = TakeBody(*buffers);
         lock.unlock();
         if (resume)
             Resume();
         return TRUE;
     }
-    if (m_finished && m_buffered == 0) {
+    if (m_finished && m_body.Size() == 0) {
         buffers->dwBufferLength = 0;
         EndNotes(notes);
         const DWORD error = m_error;
@@ -373,8 +373,8 @@ BOOL HttpRequest::QueryDataAvailable(LPDWORD available, DWORD_PTR context) {
     }
     if (!Session().IsAsync())
         WaitFor(lock, Pending::Query);
-    if (m_buffered > 0) {
-        *available = static_cast<DWORD>(std::min<size_t>(m_buffered, 0x7FFFFFFF));
+    if (m_body.Size() > 0) {
+        *available = static_cast<DWORD>(std::min<size_t>(m_body.Size(), 0x7FFFFFFF));
         return TRUE;
     }
     if (m_finished) {
@@ -403,7 +403,8 @@ BOOL HttpRequest::QueryInfo(DWORD level, LPVOID buffer, LPDWORD length) {
             SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
             return FALSE;
         }
-        const std::string statusLine = m_rawHeaders.substr(0, m_rawHeaders.find("\r\n"));
+        const std::string_view raw = m_rawHeaders;
+        const std::string_view statusLine = raw.substr(0, raw.find("\r\n"));
         switch (level & ~HTTP_QUERY_MODIFIER_FLAGS_MASK) {
         case HTTP_QUERY_RAW_HEADERS_CRLF:
             value = m_rawHeaders;
@@ -484,6 +485,7 @@ void HttpRequest::Close() {
         std::lock_guard<std::mutex> guard(m_lock);
         m_pending = Pending::None;
         m_readBuffers = nullptr;
+        m_readFilled = false;
         running = m_started && !m_finished;
     }
     m_syncDone.notify_all();
@@ -497,16 +499,22 @@ void HttpRequest::Close() {
 // ---- The worker's side ----------------------------------------------------------
 
 void HttpRequest::OnHeaderLine(const char *data, size_t length) {
-    std::string line(data, length);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-        line.pop_back();
+    while (length > 0 && (data[length - 1] == '\n' || data[length - 1] == '\r'))
+        --length;
+    const std::string_view line(data, length);
     std::lock_guard<std::mutex> guard(m_lock);
-    if (line.compare(0, 5, "HTTP/") == 0) {
+    if (line.starts_with("HTTP/")) {
         m_incoming.clear();
-        size_t space = line.find(' ');
-        m_incomingStatus = space == std::string::npos ? 0 : atoi(line.c_str() + space + 1);
+        m_incoming.reserve(1024);
+        m_incomingStatus = StatusOf(line);
+        m_locationSeen = m_locationGiven = false;
+    } else if (!m_locationSeen && SameName(line, "Location")) {
+        // The first Location header decides, as a lookup by name would.
+        m_locationSeen = true;
+        m_locationGiven = line.find_first_not_of(" \t", 9) != std::string_view::npos;
     }
-    m_incoming += line + "\r\n";
+    m_incoming.append(line);
+    m_incoming.append("\r\n", 2);
     if (!line.empty())
         return;
     // The end of one response's headers.
@@ -515,27 +523,37 @@ void HttpRequest::OnHeaderLine(const char *data, size_t length) {
         return;
     }
     if (!(m_flags & INTERNET_FLAG_NO_AUTO_REDIRECT) && IsRedirectStatus(m_incomingStatus) &&
-        !HeaderValue(m_incoming, "Location").empty()) {
+        m_locationGiven) {
         m_redirecting = true;
         return;
     }
     m_redirecting = false;
-    m_rawHeaders = m_incoming;
+    m_rawHeaders.swap(m_incoming);
+    m_incoming.clear();
     m_status = m_incomingStatus;
     m_haveHeaders = true;
 }
 
-bool HttpRequest::OnBody(const char *data, size_t length) {
+HttpRequest::Taken HttpRequest::OnBody(const char *data, size_t length) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_redirecting)
-        return true;
-    if (m_buffered >= kHighWater) {
-        m_paused = true; // curl hands the same bytes again on resumption
-        return false;
+        return Taken::All;
+    // A reader that waits for bytes gets them straight into its buffer.
+    if (m_pending == Pending::Read && !m_readFilled && m_body.Size() == 0) {
+        const size_t n = std::min<size_t>(length, m_readBuffers->dwBufferLength);
+        memcpy(m_readBuffers->lpvBuffer, data, n);
+        m_readBuffers->dwBufferLength = static_cast<DWORD>(n);
+        m_readFilled = true;
+        data += n;
+        length -= n;
     }
-    m_body.emplace_back(data, length);
-    m_buffered += length;
-    return true;
+    if (length == 0)
+        return Taken::All;
+    if (m_body.Size() >= kHighWater) {
+        m_paused = true; // curl hands the same bytes again on resumption
+        return Taken::Full;
+    }
+    return m_body.Append(data, length) ? Taken::All : Taken::Failed;
 }
 
 bool HttpRequest::IsRedirecting() {
@@ -627,12 +645,11 @@ void HttpRequest::Deliver() {
             }
             break;
         case Pending::Read:
-            if (m_buffered > 0) {
-                m_readBuffers->dwBufferLength = static_cast<DWORD>(TakeBody(
-                    static_cast<char *>(m_readBuffers->lpvBuffer), m_readBuffers->dwBufferLength));
-                resume = m_paused && m_buffered < kLowWater;
-                if (resume)
-                    m_paused = false;
+            if (m_readFilled) {
+                m_readFilled = false;
+                done = true;
+            } else if (m_body.Size() > 0) {
+                resume = TakeBody(*m_readBuffers);
                 done = true;
             } else if (m_finished) {
                 m_readBuffers->dwBufferLength = 0;
@@ -643,9 +660,9 @@ void HttpRequest::Deliver() {
             }
             break;
         case Pending::Query:
-            if (m_buffered > 0) {
+            if (m_body.Size() > 0) {
                 done = true;
-                result.dwResult = m_buffered;
+                result.dwResult = std::min<size_t>(m_body.Size(), 0x7FFFFFFF);
             } else if (m_finished) {
                 done = true;
                 result =

@@ -11,10 +11,10 @@
 #pragma once
 
 #include <condition_variable>
-#include <deque>
 #include <string>
 #include <vector>
 
+#include "BodyBuffer.h"
 #include "InternetSession.h"
 
 namespace platform::inet {
@@ -59,9 +59,10 @@ public:
     const Exchange &CurrentExchange() const { return m_exchange; }
     // A header line of a response, as received (CR LF included).
     void OnHeaderLine(const char *line, size_t length);
-    // Body bytes; false asks the worker to pause until Resume (the reader
-    // is behind).
-    bool OnBody(const char *data, size_t length);
+    // Body bytes: taken, or the worker is to pause until Resume (the reader
+    // is behind), or to end the transfer (no memory for them).
+    enum class Taken { All, Full, Failed };
+    Taken OnBody(const char *data, size_t length);
     // Whether the current response is a redirect being followed (its body
     // is dropped and the transfer goes on with the next exchange).
     bool IsRedirecting();
@@ -89,7 +90,9 @@ private:
 
     std::string RequestTarget() const;
     void BuildExchange(const char *extra, DWORD extraLength, const void *body, DWORD length);
-    size_t TakeBody(char *out, size_t capacity); // under m_lock
+    // Moves buffered bytes into a read's buffer; whether the worker may go
+    // on (under m_lock).
+    bool TakeBody(INTERNET_BUFFERSA &buffers);
     // The end of the body reached by a read: the closing statuses when the
     // server closed its connection (once), then the read's own result.
     void EndNotes(std::vector<Note> &notes);
@@ -116,13 +119,12 @@ private:
     // The response.
     std::string m_incoming; // header lines of the response being received
     int m_incomingStatus = 0;
-    std::string m_rawHeaders; // the final response's, CR LF separated
+    bool m_locationSeen = false, m_locationGiven = false; // its Location header
+    std::string m_rawHeaders;                             // the final response's, CR LF separated
     int m_status = 0;
     bool m_haveHeaders = false;
     bool m_redirecting = false;
-    std::deque<std::string> m_body;
-    size_t m_bodyOffset = 0; // consumed bytes of m_body.front()
-    size_t m_buffered = 0;
+    BodyBuffer m_body; // received, not yet read
     bool m_finished = false;
     DWORD m_error = 0;
     bool m_connectionClosed = false, m_closeAnnounced = false;
@@ -130,6 +132,8 @@ private:
     // The pending call.
     Pending m_pending = Pending::None;
     INTERNET_BUFFERSA *m_readBuffers = nullptr;
+    // The worker wrote the pending read's bytes straight into its buffer.
+    bool m_readFilled = false;
     DWORD_PTR m_pendingContext = 0;
     std::vector<Note> m_queued; // statuses for the next Deliver
 

@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "BlockPool.h"
 #include "InternetObject.h"
 #include "InternetSettings.h"
 
@@ -33,6 +34,9 @@ public:
     // The worker if it runs, without starting it.
     std::shared_ptr<Transport> RunningTransport();
 
+    // The blocks its requests keep received bytes in.
+    const std::shared_ptr<BlockPool> &Blocks() const { return m_blocks; }
+
     // Held by the worker while it reports to a callback; a closing handle
     // waits on it, so no status reaches a handle after InternetCloseHandle
     // returned (except to a callback that closes its own handle).
@@ -54,6 +58,7 @@ private:
     bool m_stopped = false;
     std::set<std::string> m_clientCertServers;
     std::mutex m_delivery;
+    const std::shared_ptr<BlockPool> m_blocks = std::make_shared<BlockPool>();
 };
 
 class InternetConnection : public InternetObject {

@@ -5,6 +5,7 @@
 // ERROR_INVALID_HANDLE instead of being dereferenced.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -22,6 +23,9 @@ public:
     virtual bool IsWaitable() const { return false; }
     virtual bool IsSignalled() const { return false; }
     virtual void Acquire() {}
+    // The object's state as a flag that a spinning waiter may read without
+    // WaitMutex() (see SpinWait.h); null for objects that have none.
+    virtual const std::atomic<bool> *SignalFlag() const { return nullptr; }
     // Objects that live outside the process (named events) wait on their own.
     virtual bool IsShared() const { return false; }
     virtual bool WaitShared(DWORD /*milliseconds*/) { return false; }

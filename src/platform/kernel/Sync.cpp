@@ -1,4 +1,5 @@
 // Critical sections, unnamed events and the wait functions.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -6,6 +7,7 @@
 
 #include "KernelObject.h"
 #include "NamedObjects.h"
+#include "SpinWait.h"
 #include "winbase.h"
 
 namespace platform {
@@ -16,26 +18,54 @@ std::condition_variable &WaitCondition() {
     return *condition;
 }
 
-// An event local to the process. Its state is guarded by WaitMutex().
+// Threads asleep in a wait on the condition; guarded by WaitMutex().
+int g_sleepers = 0;
+
+// An event local to the process. Its state changes under WaitMutex(); a
+// spinning waiter reads it without the lock.
 class LocalEvent : public KernelObject {
 public:
     LocalEvent(bool manualReset, bool signalled) : m_manual(manualReset), m_signalled(signalled) {}
 
     bool IsWaitable() const override { return true; }
-    bool IsSignalled() const override { return m_signalled; }
+    bool IsSignalled() const override { return m_signalled.load(std::memory_order_relaxed); }
+    const std::atomic<bool> *SignalFlag() const override { return &m_signalled; }
     void Acquire() override {
         if (!m_manual)
-            m_signalled = false;
+            m_signalled.store(false, std::memory_order_relaxed);
     }
-    void Set() { m_signalled = true; }
-    void Reset() { m_signalled = false; }
+    void Set() { m_signalled.store(true, std::memory_order_release); }
+    void Reset() { m_signalled.store(false, std::memory_order_relaxed); }
 
 private:
     bool m_manual;
-    bool m_signalled;
+    std::atomic<bool> m_signalled;
 };
 
 using Clock = std::chrono::steady_clock;
+
+// Watches the objects' states for a while before the waiter sleeps (see
+// SpinWait.h), when every object shows its state without the lock; false
+// when one does not, and nothing was watched.
+bool SpinOnFlags(std::vector<std::shared_ptr<KernelObject>> &objects, bool waitAll,
+                 SpinWait &spin) {
+    const std::atomic<bool> *flags[MAXIMUM_WAIT_OBJECTS];
+    for (size_t i = 0; i < objects.size(); ++i) {
+        flags[i] = objects[i]->SignalFlag();
+        if (!flags[i])
+            return false;
+    }
+    const size_t count = objects.size();
+    spin.Spin([&] {
+        for (size_t i = 0; i < count; ++i) {
+            const bool set = flags[i]->load(std::memory_order_acquire);
+            if (set != waitAll)
+                return set; // any: one is set; all: one is not
+        }
+        return waitAll;
+    });
+    return true;
+}
 
 // Waits on local objects under WaitMutex(); objects shared between processes
 // are polled in short steps when they are mixed with others.
@@ -48,7 +78,12 @@ DWORD WaitObjects(std::vector<std::shared_ptr<KernelObject>> &objects, bool wait
         return objects[0]->WaitShared(milliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 
     const bool forever = milliseconds == INFINITE;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point deadline = start + std::chrono::milliseconds(milliseconds);
+    // Each thread learns how long its own waits take.
+    thread_local SpinWait spin;
+    // The locked test below takes what a spin found.
+    const bool learn = !anyShared && milliseconds != 0 && SpinOnFlags(objects, waitAll, spin);
     std::unique_lock<std::mutex> lock(WaitMutex());
     for (;;) {
         if (waitAll) {
@@ -58,25 +93,34 @@ DWORD WaitObjects(std::vector<std::shared_ptr<KernelObject>> &objects, bool wait
             if (all) {
                 for (auto &object : objects)
                     object->Acquire();
+                if (learn)
+                    spin.Learn(start);
                 return WAIT_OBJECT_0;
             }
         } else {
             for (size_t i = 0; i < objects.size(); ++i) {
-                bool ready = objects[i]->IsShared() ? objects[i]->WaitShared(0)
-                                                    : objects[i]->IsSignalled();
+                bool ready =
+                    objects[i]->IsShared() ? objects[i]->WaitShared(0) : objects[i]->IsSignalled();
                 if (ready) {
                     if (!objects[i]->IsShared())
                         objects[i]->Acquire();
+                    if (learn)
+                        spin.Learn(start);
                     return WAIT_OBJECT_0 + static_cast<DWORD>(i);
                 }
             }
         }
-        if (!forever && Clock::now() >= deadline)
+        if (!forever && Clock::now() >= deadline) {
+            if (learn)
+                spin.Learn(start);
             return WAIT_TIMEOUT;
+        }
         Clock::time_point until = forever ? Clock::now() + std::chrono::hours(1) : deadline;
         if (anyShared)
             until = std::min(until, Clock::now() + std::chrono::milliseconds(2));
+        ++g_sleepers;
         WaitCondition().wait_until(lock, until);
+        --g_sleepers;
     }
 }
 
@@ -87,7 +131,10 @@ std::mutex &WaitMutex() {
     return *mutex;
 }
 
-void NotifyWaiters() { WaitCondition().notify_all(); }
+void NotifyWaiters() {
+    if (g_sleepers > 0)
+        WaitCondition().notify_all();
+}
 
 } // namespace platform
 
@@ -129,9 +176,16 @@ extern "C" HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, 
 extern "C" BOOL WINAPI SetEvent(HANDLE hEvent) {
     auto object = LookupHandle(hEvent);
     if (auto local = std::dynamic_pointer_cast<LocalEvent>(object)) {
-        std::lock_guard<std::mutex> guard(WaitMutex());
-        local->Set();
-        NotifyWaiters();
+        bool sleepers;
+        {
+            std::lock_guard<std::mutex> guard(WaitMutex());
+            local->Set();
+            sleepers = g_sleepers > 0;
+        }
+        // Woken outside the lock, so a sleeper does not wake only to wait
+        // for it.
+        if (sleepers)
+            WaitCondition().notify_all();
         return TRUE;
     }
     if (object && SetNamedEvent(object.get(), true))
@@ -143,7 +197,9 @@ extern "C" BOOL WINAPI SetEvent(HANDLE hEvent) {
 extern "C" BOOL WINAPI ResetEvent(HANDLE hEvent) {
     auto object = LookupHandle(hEvent);
     if (auto local = std::dynamic_pointer_cast<LocalEvent>(object)) {
-        std::lock_guard<std::mutex> guard(WaitMutex());
+        // No waiter needs to learn of a reset, so no lock is needed: a wait
+        // that ran before it found the event set, one after it finds it
+        // clear.
         local->Reset();
         return TRUE;
     }
@@ -155,13 +211,14 @@ extern "C" BOOL WINAPI ResetEvent(HANDLE hEvent) {
 
 // ---- Waits ------------------------------------------------------------------
 
-extern "C" DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles,
-                                               BOOL bWaitAll, DWORD dwMilliseconds) {
+extern "C" DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll,
+                                               DWORD dwMilliseconds) {
     if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || !lpHandles) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
     std::vector<std::shared_ptr<KernelObject>> objects;
+    objects.reserve(nCount);
     for (DWORD i = 0; i < nCount; ++i) {
         auto object = LookupHandle(lpHandles[i]);
         if (!object || !(object->IsWaitable() || object->IsShared())) {

@@ -176,6 +176,81 @@ TEST_F(Internet, ReadsPendUntilDataArrivesAndQueriesCountWhatIsThere) {
     InternetCloseHandle(connection);
 }
 
+TEST_F(Internet, AReplyHeldBeforeItsCompletionIsReadWithoutPending) {
+    // nginx sends its small reply in one piece: when the send completes the
+    // worker holds the whole body and the end of the transfer, so both
+    // reads answer at once, as the platform does when data is at hand.
+    HINTERNET connection = Connect(s_nginx->Port());
+    HINTERNET request = HttpOpenRequestA(connection, "POST", "/post", nullptr, nullptr, nullptr,
+                                         INTERNET_FLAG_RELOAD, m_recorder.Context());
+    Exchange x;
+    Send(request, m_recorder, "a=1", x);
+    ASSERT_EQ(x.sendError, 0u);
+    char buffer[64];
+    INTERNET_BUFFERSA buffers{};
+    buffers.dwStructSize = sizeof(buffers);
+    buffers.lpvBuffer = buffer;
+    buffers.dwBufferLength = sizeof(buffer);
+    ASSERT_TRUE(InternetReadFileExA(request, &buffers, IRF_ASYNC, m_recorder.Context()));
+    EXPECT_EQ(std::string(buffer, buffers.dwBufferLength), "posted");
+    buffers.dwBufferLength = sizeof(buffer);
+    ASSERT_TRUE(InternetReadFileExA(request, &buffers, IRF_ASYNC, m_recorder.Context()));
+    EXPECT_EQ(buffers.dwBufferLength, 0u);
+    EXPECT_EQ(m_recorder.Count(INTERNET_STATUS_REQUEST_COMPLETE), 1u); // the send's alone
+    InternetCloseHandle(connection);
+}
+
+TEST_F(Internet, ABodyThatTricklesInFillsWaitingReadsInOrder) {
+    // Pieces of 1500 bytes a few milliseconds apart, read 1000 at a time: a
+    // waiting read is filled straight from the piece that ends its wait, and
+    // the rest of the piece waits for the next read.
+    HINTERNET connection = Connect(s_faults->Port());
+    HINTERNET request =
+        HttpOpenRequestA(connection, "GET", "/trickle?n=20000&piece=1500&ms=3", nullptr, nullptr,
+                         nullptr, INTERNET_FLAG_RELOAD, m_recorder.Context());
+    Exchange trickled;
+    Send(request, m_recorder, "", trickled);
+    ASSERT_EQ(trickled.sendError, 0u);
+    ReadBody(request, m_recorder, trickled, 1000);
+    EXPECT_FALSE(trickled.hung);
+    EXPECT_GT(m_recorder.Count(INTERNET_STATUS_REQUEST_COMPLETE), 2u); // reads waited
+    Exchange whole = Fetch(connection, m_recorder, "GET", "/binary?n=20000");
+    EXPECT_TRUE(trickled.body == whole.body);
+    InternetCloseHandle(connection);
+}
+
+TEST_F(Internet, AQueryCountsEverythingTheWorkerHolds) {
+    // Once 300 KB have arrived, one query counts them all, so a reader can
+    // take the whole body in one read.
+    HINTERNET connection = Connect(s_faults->Port());
+    HINTERNET request = HttpOpenRequestA(connection, "GET", "/binary?n=300000", nullptr, nullptr,
+                                         nullptr, INTERNET_FLAG_RELOAD, m_recorder.Context());
+    Exchange x;
+    Send(request, m_recorder, "", x);
+    ASSERT_EQ(x.sendError, 0u);
+    DWORD available = 0;
+    for (int tries = 0; tries < 2000 && available < 300000; ++tries) {
+        if (!InternetQueryDataAvailable(request, &available, 0, 0)) {
+            ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+            INTERNET_ASYNC_RESULT result{};
+            ASSERT_TRUE(m_recorder.NextCompletion(result));
+            available = static_cast<DWORD>(result.dwResult);
+        }
+        if (available < 300000)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(available, 300000u);
+    std::string body(300000, '\0');
+    INTERNET_BUFFERSA buffers{};
+    buffers.dwStructSize = sizeof(buffers);
+    buffers.lpvBuffer = body.data();
+    buffers.dwBufferLength = available;
+    ASSERT_TRUE(InternetReadFileExA(request, &buffers, 0, m_recorder.Context()));
+    EXPECT_EQ(buffers.dwBufferLength, 300000u);
+    EXPECT_TRUE(body == Fetch(connection, m_recorder, "GET", "/binary?n=300000").body);
+    InternetCloseHandle(connection);
+}
+
 TEST_F(Internet, TheObjectNameIsSentAsItStands) {
     HINTERNET connection = Connect(s_faults->Port());
     const std::string url = "http://127.0.0.1:" + std::to_string(s_faults->Port());
