@@ -323,6 +323,27 @@ int HttpClient::ReadHeaders() {
     return 0;
 }
 
+// One read into buffers, waited for when it pends: 0 when it completed,
+// else the platform's error times errorSign (the text read answers errors
+// as they are, the binary one negated), or what the wait answered.
+int HttpClient::ReadOnce(INTERNET_BUFFERSA &buffers, DWORD flags, int errorSign) {
+    m_nPhase = 2;
+    BOOL ok;
+    DWORD error;
+    {
+        HandleLock guard(m_handleLock);
+        ok = InternetReadFileExA(m_hRequest, &buffers, flags, reinterpret_cast<DWORD_PTR>(this));
+        error = GetLastError();
+    }
+    if (ok) {
+        ResetEvent(m_hComplete);
+        return 0;
+    }
+    if (error == ERROR_IO_PENDING)
+        return WaitPending(error);
+    return errorSign * static_cast<int>(error);
+}
+
 int HttpClient::ReadText() {
     m_log.Printf("------------------- Read the response -------------------");
     ResetEvent(m_hComplete);
@@ -335,24 +356,9 @@ int HttpClient::ReadText() {
         buffers.dwStructSize = kBuffersSize;
         buffers.lpvBuffer = m_pReadBuf;
         buffers.dwBufferLength = kTextChunk;
-        m_nPhase = 2;
-        BOOL ok;
-        DWORD error;
-        {
-            HandleLock guard(m_handleLock);
-            ok = InternetReadFileExA(m_hRequest, &buffers, IRF_ASYNC,
-                                     reinterpret_cast<DWORD_PTR>(this));
-            error = GetLastError();
-        }
-        if (ok) {
-            ResetEvent(m_hComplete);
-        } else if (error == ERROR_IO_PENDING) {
-            const int waited = WaitPending(error);
-            if (waited != 0)
-                return waited;
-        } else {
-            return static_cast<int>(error);
-        }
+        const int read = ReadOnce(buffers, IRF_ASYNC, 1);
+        if (read != 0)
+            return read;
         // A NUL inside the chunk ends what is appended.
         m_pReadBuf[buffers.dwBufferLength] = 0;
         m_strBody.Append(m_pReadBuf);
@@ -421,23 +427,9 @@ int HttpClient::ReadBinary() {
         buffers.dwStructSize = kBuffersSize;
         buffers.lpvBuffer = m_strBody.Data() + received;
         buffers.dwBufferLength = available;
-        m_nPhase = 2;
-        BOOL ok;
-        DWORD error;
-        {
-            HandleLock guard(m_handleLock);
-            ok = InternetReadFileExA(m_hRequest, &buffers, 0, reinterpret_cast<DWORD_PTR>(this));
-            error = GetLastError();
-        }
-        if (ok) {
-            ResetEvent(m_hComplete);
-        } else if (error == ERROR_IO_PENDING) {
-            const int waited = WaitPending(error);
-            if (waited != 0)
-                return waited;
-        } else {
-            return -static_cast<int>(error);
-        }
+        const int read = ReadOnce(buffers, 0, -1);
+        if (read != 0)
+            return read;
         received += buffers.dwBufferLength;
         if (buffers.dwBufferLength == 0)
             m_bEndOfData = TRUE;

@@ -46,6 +46,7 @@ public:
 private:
     int WaitPending(DWORD error);
     int ReadHeaders();
+    int ReadOnce(INTERNET_BUFFERSA &buffers, DWORD flags, int errorSign);
     int ReadText();
     int ReadBinary();
     int QueryAvailable(DWORD &available);
