@@ -30,19 +30,6 @@ std::string Hex(const std::string &bytes) {
     return hex;
 }
 
-void SetReceiveTimeout(DWORD milliseconds) {
-    HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_CURRENT_USER,
-                    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0, nullptr,
-                    0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    if (milliseconds)
-        RegSetValueExA(key, "ReceiveTimeout", 0, REG_DWORD,
-                       reinterpret_cast<const BYTE *>(&milliseconds), sizeof(milliseconds));
-    else
-        RegDeleteValueA(key, "ReceiveTimeout");
-    RegCloseKey(key);
-}
-
 platform::ScriptedUiHost &Host() {
     return dynamic_cast<platform::ScriptedUiHost &>(platform::UiHost::Current());
 }
@@ -160,9 +147,9 @@ TEST_F(HttpMethods, AClosedConnectionLastsUntilTheNextConnect) {
 }
 
 TEST_F(HttpMethods, ASilentServerTimesOutIntoAnEmptyReply) {
-    SetReceiveTimeout(300);
+    testing_support::SetReceiveTimeout(300);
     ASSERT_EQ(Connect(s_faults->Url("/silent")), 1); // the session opens here
-    SetReceiveTimeout(0);
+    testing_support::SetReceiveTimeout(0);
     EXPECT_EQ(Send("k", ""), "");
     ASSERT_EQ(Connect(s_faults->Url("/echo")), 1);
     EXPECT_EQ(Send("k", "").rfind("POST /echo", 0), 0u);

@@ -28,19 +28,6 @@ std::string Text(HttpClient &client) {
     return client.Body().c_str();
 }
 
-void SetReceiveTimeout(DWORD milliseconds) {
-    HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_CURRENT_USER,
-                    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0, nullptr,
-                    0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    if (milliseconds)
-        RegSetValueExA(key, "ReceiveTimeout", 0, REG_DWORD,
-                       reinterpret_cast<const BYTE *>(&milliseconds), sizeof(milliseconds));
-    else
-        RegDeleteValueA(key, "ReceiveTimeout");
-    RegCloseKey(key);
-}
-
 class Client : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -178,11 +165,11 @@ TEST_F(Client, DownloadFaultsAreNegatedCodes) {
 }
 
 TEST_F(Client, ASilentServerEndsInATimeOut) {
-    SetReceiveTimeout(300);
+    testing_support::SetReceiveTimeout(300);
     HttpClient client, poster;
     client.OpenSession("ZozeRODE_Vid"); // sessions read the time-outs when they open
     poster.OpenSession("OstrelCOM");
-    SetReceiveTimeout(0);
+    testing_support::SetReceiveTimeout(0);
     EXPECT_EQ(client.Download(Faults("/silent").c_str(), 80, kPictureFlags),
               -ERROR_INTERNET_TIMEOUT);
     ASSERT_EQ(poster.Connect(Faults("/silent").c_str(), 80), 0);

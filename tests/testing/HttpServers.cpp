@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "TestSupport.h"
+#include "platform/registry/winreg.h"
 
 namespace testing_support {
 namespace {
@@ -203,6 +204,20 @@ FaultServer::~FaultServer() {
 
 std::string FaultServer::Url(const std::string &path) const {
     return "http://127.0.0.1:" + std::to_string(m_port) + path;
+}
+
+void SetReceiveTimeout(unsigned long milliseconds) {
+    const DWORD value = static_cast<DWORD>(milliseconds);
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER,
+                    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0, nullptr,
+                    0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (value)
+        RegSetValueExA(key, "ReceiveTimeout", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value),
+                       sizeof(value));
+    else
+        RegDeleteValueA(key, "ReceiveTimeout");
+    RegCloseKey(key);
 }
 
 } // namespace testing_support

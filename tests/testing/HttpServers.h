@@ -59,4 +59,8 @@ private:
     int m_pid = -1, m_port = 0;
 };
 
+// Sets the user's receive time-out for new Internet sessions (milliseconds),
+// or removes it (0) so the default holds again.
+void SetReceiveTimeout(unsigned long milliseconds);
+
 } // namespace testing_support
