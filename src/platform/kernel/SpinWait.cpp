@@ -18,19 +18,13 @@ void SpinWait::Relax() {
 #endif
 }
 
-std::chrono::nanoseconds SpinWait::Allowance() {
-    if (m_budget.count() > 0)
-        return m_budget;
-    if (++m_idle < kProbe)
-        return m_budget;
-    m_idle = 0;
-    return kLongest;
-}
-
 void SpinWait::Learn(std::chrono::nanoseconds waited) {
-    if (m_spun.count() > 0 && waited <= m_spun)
-        m_budget = std::min(kLongest, std::max(m_budget, 2 * waited));
-    else if (m_spun.count() > 0)
+    // Every wait teaches, spun or slept: one that ended within the longest
+    // spin would have been caught by a spin twice as long as it took; a
+    // longer one halves the budget.
+    if (waited <= kLongest)
+        m_budget = std::min(kLongest, 2 * waited);
+    else
         m_budget /= 2;
     // A halved budget too short to catch anything is none at all.
     if (m_budget < std::chrono::microseconds(2))

@@ -10,16 +10,15 @@
 // it instead, for a while.
 //
 // How long to watch is learnt from the owner's own waits (one thread's
-// waits, or one worker's), and it errs towards sleeping: a spin that caught
-// its hand-off lets the next one last up to twice as long as that wait
-// took, a spin that missed halves the next one, down to none at all. While
-// it is down to none, every kProbe-th wait spins the longest allowed once,
-// to find out whether hand-offs have become short again. No spin lasts
-// longer than kLongest. So a thread whose waits are long (a slow server, or
-// a busy machine where spinning would only take the processor from the
-// thread it waits for) hardly spins; one whose hand-offs come quickly
-// sleeps only when they do not. On a machine with a single processor
-// nothing spins: the thread that would end the wait could not run meanwhile.
+// waits, or one worker's), spun or slept: a wait that ended within kLongest
+// lets the next spin last twice as long as it took (at most kLongest), a
+// longer wait halves the next spin, down to none at all. So a thread whose
+// waits are long (a slow server, or a busy machine where spinning would
+// only take the processor from the thread it waits for) soon stops
+// spinning, and one whose hand-offs come quickly sleeps only when they do
+// not; the processor time a spin can waste is bounded by the waits it
+// learnt from. On a machine with a single processor nothing spins: the
+// thread that would end the wait could not run meanwhile.
 #pragma once
 
 #include <chrono>
@@ -29,17 +28,17 @@ namespace platform {
 class SpinWait {
 public:
     using Clock = std::chrono::steady_clock;
-    static constexpr std::chrono::nanoseconds kLongest = std::chrono::microseconds(50);
-    static constexpr unsigned kProbe = 16;
+    // Longer than a loopback HTTP exchange on a virtual machine, far
+    // shorter than a scheduler's time slice.
+    static constexpr std::chrono::nanoseconds kLongest = std::chrono::microseconds(200);
 
     // Spins until ready() answers true (true) or the budget is spent
     // (false). ready() must be cheap and must not block. Every spin is to be
     // followed by Learn once the wait is over.
     template <class Ready> bool Spin(Ready ready) {
-        m_spun = Enabled() ? Allowance() : std::chrono::nanoseconds(0);
-        if (m_spun.count() == 0)
+        if (!Enabled() || m_budget.count() == 0)
             return ready();
-        const Clock::time_point until = Clock::now() + m_spun;
+        const Clock::time_point until = Clock::now() + m_budget;
         for (unsigned turn = 1;; ++turn) {
             if (ready())
                 return true;
@@ -55,19 +54,13 @@ public:
     void Learn(Clock::time_point start) { Learn(Clock::now() - start); }
     void Learn(std::chrono::nanoseconds waited);
 
-    // How long the next spin may last (probes aside).
-    std::chrono::nanoseconds Budget() const { return m_budget; }
-
     // Whether spinning can help on this machine at all.
     static bool Enabled();
 
 private:
-    std::chrono::nanoseconds Allowance();
     static void Relax();
 
     std::chrono::nanoseconds m_budget{0};
-    std::chrono::nanoseconds m_spun{0}; // the last spin's allowance
-    unsigned m_idle = 0;                // waits without a spin since the last probe
 };
 
 } // namespace platform
