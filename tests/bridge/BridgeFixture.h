@@ -30,14 +30,19 @@ protected:
         unsetenv("QUILLBAY_UI_ANSWERS");
     }
     void TearDown() override {
-        // Stopped, the bridge ends cleanly: a crash or a sanitizer's report
-        // (a leak at the end included) would give another exit code.
-        if (m_bridge && m_bridge->Pid() > 0)
-            EXPECT_EQ(m_bridge->Stop(), 0) << m_bridge->Log();
-        m_bridge.reset();
+        StopBridge();
         unsetenv("QUILLBAY_UI_LOG");
         unsetenv("QUILLBAY_UI_ANSWERS");
         testing_support::RemoveTree(m_dir);
+    }
+
+    // Stops the running bridge, which must end cleanly: a crash or a
+    // sanitizer's report (a leak at the end included) gives another exit code.
+    void StopBridge() {
+        if (m_bridge && m_bridge->Pid() > 0) {
+            EXPECT_EQ(m_bridge->Stop(), 0) << m_bridge->Log();
+        }
+        m_bridge.reset();
     }
 
     // Starts the bridge; `answers` are the consent answers in order (0 allow
@@ -45,9 +50,7 @@ protected:
     testing_support::BridgeProcess &Start(const std::vector<std::string> &args = {},
                                           const std::string &answers = "",
                                           unsigned short port = 0) {
-        if (m_bridge && m_bridge->Pid() > 0) // one bridge per user: the last one stops first
-            EXPECT_EQ(m_bridge->Stop(), 0) << m_bridge->Log();
-        m_bridge.reset();
+        StopBridge(); // one bridge per user: the last one stops first
         if (!answers.empty())
             setenv("QUILLBAY_UI_ANSWERS", answers.c_str(), 1);
         m_bridge = std::make_unique<testing_support::BridgeProcess>(BRIDGE_PATH, args, port);
