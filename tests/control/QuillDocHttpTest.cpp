@@ -16,10 +16,6 @@ using testing_support::Nginx;
 
 namespace {
 
-std::string Corpus(const std::string &relative) {
-    return std::string(CORPORA_DIR) + "/" + relative;
-}
-
 std::string Hex(const std::string &bytes) {
     static const char digits[] = "0123456789abcdef";
     std::string hex;
@@ -167,10 +163,10 @@ protected:
         m_doc->SetPaperSize(2100, 2970);
         testing_support::WriteFile(
             s_nginx->Root() + "/logo.png",
-            testing_support::ReadFile(Corpus("pngsuite-full/png/basn2c08.png")));
+            testing_support::ReadFile(testing_support::Fixture("pictures/basn2c08.png")));
         testing_support::WriteFile(
             s_nginx->Root() + "/logo.gif",
-            testing_support::ReadFile(Corpus("pygif-test-suite/all-reds.gif")));
+            testing_support::ReadFile(testing_support::Fixture("pictures/all-reds.gif")));
     }
     void TearDown() override {
         HttpMethods::TearDown();
@@ -196,7 +192,7 @@ TEST_F(WebPictures, APictureFromTheWebPrintsAsTheSameFileWould) {
     const std::string temporary = std::string(getenv("TMPDIR")) + "/log";
     EXPECT_NE(access(temporary.c_str(), F_OK), 0) << "the temporary file is gone";
     sleep(1); // a job name of its own
-    const std::string fromFile = PrintJob("", Corpus("pngsuite-full/png/basn2c08.png"));
+    const std::string fromFile = PrintJob("", testing_support::Fixture("pictures/basn2c08.png"));
     ASSERT_NE(fromWeb, fromFile);
     testing_support::PdfPage web(fromWeb, 150), local(fromFile, 150);
     ASSERT_TRUE(web.Ok() && local.Ok());
@@ -247,9 +243,10 @@ TEST_F(WebPictures, TwoProcessesWithTheSameThreeLetterNameEachGetTheirOwn) {
     testing_support::Run({"/bin/mkdir", "-p", s_nginx->Root() + "/a", s_nginx->Root() + "/b"});
     testing_support::WriteFile(
         s_nginx->Root() + "/a/logo.png",
-        testing_support::ReadFile(Corpus("libjpeg-turbo-2.1.5-testimages/testorig.jpg")));
-    testing_support::WriteFile(s_nginx->Root() + "/b/logo.gif",
-                               testing_support::ReadFile(Corpus("pngsuite-full/png/basn2c08.png")));
+        testing_support::ReadFile(testing_support::Fixture("pictures/testorig.jpg")));
+    testing_support::WriteFile(
+        s_nginx->Root() + "/b/logo.gif",
+        testing_support::ReadFile(testing_support::Fixture("pictures/basn2c08.png")));
     int outA = -1, outB = -1;
     int a = testing_support::Spawn({LOGO_WORKER_PATH, Web("/a/logo.png"), "227", "40"}, &outA);
     int b = testing_support::Spawn({LOGO_WORKER_PATH, Web("/b/logo.gif"), "32", "40"}, &outB);
