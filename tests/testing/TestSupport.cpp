@@ -34,8 +34,14 @@ void RemoveTree(const std::string &path) {
 
 void OpenChain(const std::string &path) {
     for (size_t i = 1; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '/')
-            chmod(path.substr(0, i).c_str(), 0755);
+        if (i != path.size() && path[i] != '/')
+            continue;
+        // Only ever add search and read rights: a folder such as /tmp keeps
+        // its sticky bit and its write rights for everyone.
+        struct stat st;
+        const std::string folder = path.substr(0, i);
+        if (stat(folder.c_str(), &st) == 0 && (st.st_mode & 0055) != 0055)
+            chmod(folder.c_str(), (st.st_mode & 07777) | 0055);
     }
 }
 
