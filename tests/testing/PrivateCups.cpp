@@ -78,16 +78,33 @@ PrivateCups::PrivateCups() {
                   m_root + "/log/access_log\nErrorLog " + m_root + "/log/error_log\nPageLog " +
                   m_root + "/log/page_log\nPrintcap " + m_root + "/printcap\nSystemGroup root\n");
     WriteFile(m_root + "/printcap", "# private\n");
-    m_cupsd = Spawn({"/usr/sbin/cupsd", "-f", "-c", m_root + "/etc/cupsd.conf", "-s",
-                     m_root + "/etc/cups-files.conf"},
-                    nullptr);
-    if (!WaitForPath(m_socket, 10000)) {
+    if (!StartServer()) {
         m_why = "cupsd did not start";
         return;
     }
     setenv("CUPS_SERVER", m_socket.c_str(), 1);
     if (AddPrinter(m_queue, ""))
         Run({"/usr/sbin/lpadmin", "-d", m_queue});
+}
+
+bool PrivateCups::StartServer() {
+    unlink(m_socket.c_str()); // a stopped server's socket may stay behind
+    m_cupsd = Spawn({"/usr/sbin/cupsd", "-f", "-c", m_root + "/etc/cupsd.conf", "-s",
+                     m_root + "/etc/cups-files.conf"},
+                    nullptr);
+    return WaitForPath(m_socket, 10000);
+}
+
+void PrivateCups::Stop() {
+    if (m_cupsd > 0) {
+        kill(m_cupsd, SIGTERM);
+        Wait(m_cupsd);
+        m_cupsd = -1;
+    }
+}
+
+bool PrivateCups::Start() {
+    return StartServer() && WaitForMedia(m_queue);
 }
 
 bool PrivateCups::AddPrinter(const std::string &queue, const std::string &attributes) {

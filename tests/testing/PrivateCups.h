@@ -33,7 +33,15 @@ public:
     std::vector<std::string> WaitForDocuments(const std::string &queue, size_t count,
                                               int seconds) const;
 
+    // Stops the server (its printers stay), as a server that goes away
+    // mid-job; Start starts it again with its queues and waits until the
+    // default queue answers.
+    void Stop();
+    bool Start();
+
 private:
+    bool StartServer();
+
     std::string m_root, m_socket, m_queue = "testq", m_why;
     int m_dbus = -1, m_cupsd = -1;
     std::vector<int> m_printers;
