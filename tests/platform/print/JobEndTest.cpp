@@ -21,29 +21,9 @@
 
 using platform::print::JobLog;
 using platform::print::JobRecord;
+using testing_support::ScopedEnvironment;
 
 namespace {
-
-// A variable set for one test, and put back after it.
-class EnvironmentValue {
-public:
-    EnvironmentValue(const char *name, const std::string &value) : m_name(name) {
-        if (const char *old = getenv(name))
-            m_old = old, m_had = true;
-        setenv(name, value.c_str(), 1);
-    }
-    ~EnvironmentValue() {
-        if (m_had)
-            setenv(m_name, m_old.c_str(), 1);
-        else
-            unsetenv(m_name);
-    }
-
-private:
-    const char *m_name;
-    std::string m_old;
-    bool m_had = false;
-};
 
 // A job of one A5 page with a line and some text; the result of EndDoc
 // (or of StartDocA when it already failed) and the last error.
@@ -93,13 +73,13 @@ protected:
         ASSERT_TRUE(m_disk->Ready(why)) << why;
         m_prints = m_disk->Path() + "/prints";
         mkdir(m_prints.c_str(), 0755);
-        m_printDir = std::make_unique<EnvironmentValue>("QUILLBAY_PRINT_DIR", m_prints);
+        m_printDir = std::make_unique<ScopedEnvironment>("QUILLBAY_PRINT_DIR", m_prints);
     }
 
     std::unique_ptr<platform::ScriptedUiHost> m_host;
     platform::ScriptedUiHost *m_ui = nullptr;
     std::unique_ptr<testing_support::SmallDisk> m_disk;
-    std::unique_ptr<EnvironmentValue> m_printDir;
+    std::unique_ptr<ScopedEnvironment> m_printDir;
     std::string m_prints;
 };
 
@@ -165,7 +145,7 @@ TEST_F(JobEnd, AFolderThatTakesNoFileOrGoesMidJobFailsTheJob) {
 
 TEST_F(JobEnd, TheLogKeepsWholeLinesWhenTheDiskFills) {
     MountDisk(256 << 10);
-    EnvironmentValue home("QUILLBAY_HOME", m_disk->Path() + "/home");
+    ScopedEnvironment home("QUILLBAY_HOME", m_disk->Path() + "/home");
     JobRecord job;
     job.printer = "Quillbay PDF";
     job.where = "/somewhere/a.pdf";
@@ -195,8 +175,8 @@ TEST_F(JobEnd, ProcessesEndingJobsAtOnceEachKeepTheirLines) {
     // cost nothing there.
     MountDisk(64 << 20);
     const std::string home = m_disk->Path() + "/home";
-    EnvironmentValue homeValue("QUILLBAY_HOME", home);
-    EnvironmentValue printer("QUILLBAY_PRINTER", "Quillbay PDF");
+    ScopedEnvironment homeValue("QUILLBAY_HOME", home);
+    ScopedEnvironment printer("QUILLBAY_PRINTER", "Quillbay PDF");
     constexpr int kProcesses = 8, kJobs = 200;
     std::vector<int> workers;
     for (int i = 0; i < kProcesses; ++i)
