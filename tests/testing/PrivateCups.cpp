@@ -58,10 +58,9 @@ PrivateCups::PrivateCups() {
         mkdir((m_root + dir).c_str(), 0755);
     // Filters run as another user: every folder on the way must be open to it.
     OpenChain(m_root + "/etc");
-    const std::string bus = "unix:path=" + m_root + "/bus";
-    setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.c_str(), 1);
-    m_dbus = Spawn({"/usr/bin/dbus-daemon", "--session", "--nofork", "--address=" + bus}, nullptr);
-    if (!WaitForPath(m_root + "/bus", 5000)) {
+    m_bus = std::make_unique<PrivateBus>(m_root);
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus->Address().c_str(), 1);
+    if (!m_bus->Ready()) {
         m_why = "dbus-daemon did not start";
         return;
     }
@@ -149,13 +148,13 @@ bool PrivateCups::AddPrinter(const std::string &queue, const std::string &attrib
 PrivateCups::~PrivateCups() {
     std::vector<int> pids = {m_cupsd};
     pids.insert(pids.end(), m_printers.begin(), m_printers.end());
-    pids.push_back(m_dbus);
     for (int pid : pids) {
         if (pid > 0) {
             kill(pid, SIGTERM);
             Wait(pid);
         }
     }
+    m_bus.reset();
     unsetenv("CUPS_SERVER");
     unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
     RemoveTree(m_root);

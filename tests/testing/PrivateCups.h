@@ -4,8 +4,11 @@
 // Stopped on destruction.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "testing/PrivateBus.h"
 
 namespace testing_support {
 
@@ -43,7 +46,8 @@ private:
     bool StartServer();
 
     std::string m_root, m_socket, m_queue = "testq", m_why;
-    int m_dbus = -1, m_cupsd = -1;
+    std::unique_ptr<PrivateBus> m_bus;
+    int m_cupsd = -1;
     std::vector<int> m_printers;
 };
 
