@@ -15,14 +15,26 @@
 #include <vector>
 
 #include "platform/print/JobHandOver.h"
+#include "ToolOptions.h"
 #include "platform/print/JobLog.h"
 
 namespace {
 
 using platform::print::JobRecord;
 
-constexpr const char *kUsage = "usage: quillbay-jobs [COUNT]\n"
-                               "       quillbay-jobs --reprint N [--printer NAME]\n";
+const tool_options::ToolInfo kTool = {
+    "quillbay-jobs",
+    "usage: quillbay-jobs [COUNT]\n"
+    "       quillbay-jobs --reprint N [--printer NAME]\n",
+    "Lists the last COUNT print jobs of the job log (20 by default), each with\n"
+    "its number, time, printer, title, where it went and what became of it: a\n"
+    "CUPS job's state at the server, or for a job that did not print why, and\n"
+    "whether its page is kept.\n"
+    "\n"
+    "  --reprint N     sends the kept page of job N to its printer, once\n"
+    "  --printer NAME  with --reprint, to the printer NAME instead\n"
+    "  --help          print this help\n"
+    "  --version       print the version\n"};
 
 // What became of a job: its CUPS job's state, or for one that did not
 // print whether its page is still kept for printing again.
@@ -76,19 +88,17 @@ int Reprint(int number, const std::string &printer) {
 } // namespace
 
 int main(int argc, char **argv) {
+    if (tool_options::AnswersStandardOption(argc, argv, kTool))
+        return 0;
     if (argc > 1 && strcmp(argv[1], "--reprint") == 0) {
         const int number = argc > 2 ? atoi(argv[2]) : 0;
         const bool named = argc == 5 && strcmp(argv[3], "--printer") == 0;
-        if (number <= 0 || (argc != 3 && !named)) {
-            fputs(kUsage, stderr);
-            return 2;
-        }
+        if (number <= 0 || (argc != 3 && !named))
+            return tool_options::Usage(kTool);
         return Reprint(number, named ? argv[4] : "");
     }
     const long count = argc > 1 ? strtol(argv[1], nullptr, 10) : 20;
-    if (count <= 0 || argc > 2) {
-        fputs(kUsage, stderr);
-        return 2;
-    }
+    if (count <= 0 || argc > 2)
+        return tool_options::Usage(kTool);
     return List(count);
 }
