@@ -311,6 +311,6 @@ TEST_F(CupsPaper, AJobOfAServerThatWentIsKeptAndPrintedAgainOnceItIsBack) {
     EXPECT_NE(access(job.kept.c_str(), F_OK), 0);
     EXPECT_NE(testing_support::Run({JOBS_TOOL_PATH, "--reprint", number}).exitCode, 0);
     listing = testing_support::Run({JOBS_TOOL_PATH}).output;
-    EXPECT_NE(listing.find("\n" + number + "\t"), std::string::npos);
+    EXPECT_NE(("\n" + listing).find("\n" + number + "\t"), std::string::npos) << listing;
     EXPECT_NE(listing.find("\tprinted again: job "), std::string::npos) << listing;
 }
