@@ -9,9 +9,11 @@
 
 #include "images/JpegErrors.h"
 
-int WriteJpegFile(const char *path, const unsigned char *rgb, int width, int height, int quality) {
-    if (!rgb || width <= 0 || height <= 0 || !path)
-        return 0;
+namespace {
+
+// Compresses the pixels into a new file at path; 1 only when every byte
+// reached the file and it closed without error.
+int CompressToFile(const char *path, const unsigned char *rgb, int width, int height, int quality) {
     jpeg_compress_struct info;
     JpegErrorManager errors;
     info.err = jpeg_std_error(&errors.base);
@@ -38,12 +40,36 @@ int WriteJpegFile(const char *path, const unsigned char *rgb, int width, int hei
     jpeg_set_quality(&info, quality, TRUE);
     jpeg_start_compress(&info, TRUE);
     while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(rgb + static_cast<size_t>(width) * 3 * info.next_scanline);
+        JSAMPROW row =
+            const_cast<JSAMPROW>(rgb + static_cast<size_t>(width) * 3 * info.next_scanline);
         jpeg_write_scanlines(&info, &row, 1);
     }
     jpeg_finish_compress(&info);
-    fclose(file);
+    // The last bytes leave the buffer only now: a full disk shows here.
+    const bool written = fflush(file) == 0 && !ferror(file);
+    const bool closed = fclose(file) == 0;
     jpeg_destroy_compress(&info);
+    return written && closed ? 1 : 0;
+}
+
+} // namespace
+
+int WriteJpegFile(const char *path, const unsigned char *rgb, int width, int height, int quality) {
+    if (!rgb || width <= 0 || height <= 0 || !path || !*path)
+        return 0;
+    // Written whole under a name of this thread's own beside the file, then
+    // put in its place in one step: a reader never sees half an image, and
+    // an image that cannot be written leaves the previous file as it was.
+    char temporary[MAX_PATH];
+    if (snprintf(temporary, sizeof temporary, "%s.%lu-%lu.part", path,
+                 static_cast<unsigned long>(GetCurrentProcessId()),
+                 static_cast<unsigned long>(GetCurrentThreadId())) >= MAX_PATH)
+        return 0;
+    if (!CompressToFile(temporary, rgb, width, height, quality) ||
+        !MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileA(temporary);
+        return 0;
+    }
     return 1;
 }
 

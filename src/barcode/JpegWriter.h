@@ -4,7 +4,8 @@
 #include "images/Picture.h"
 
 // Writes W x H pixels of red, green, blue (rows top-down) as a JPEG file of
-// the given quality; 1 on success, 0 on failure (nothing is shown).
+// the given quality, whole or not at all: 1 on success; 0 on failure
+// (nothing is shown), and a file already at path is left as it was.
 int WriteJpegFile(const char *path, const unsigned char *rgb, int width, int height, int quality);
 
 // Writes the picture (bottom-up B G R x) as a JPEG file; 0 for an empty path

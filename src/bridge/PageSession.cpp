@@ -20,6 +20,10 @@ json EventOf(const platform::print::JobEvent &e) {
                   {"printer", e.printer}, {"pages", e.pages}};
     if (!e.where.empty())
         event["where"] = e.where;
+    if (!e.reason.empty())
+        event["reason"] = e.reason; // a failed job: why it did not print
+    if (!e.kept.empty())
+        event["kept"] = e.kept;
     return event;
 }
 

@@ -16,7 +16,7 @@ bool QuillDoc::LoadBarcode(int nDimension, const AnsiStr &code, int &width, int 
         height = m_pdf417.Height();
         return true;
     }
-    BarcodeBitmap *renderer = nDimension == 1 ? static_cast<BarcodeBitmap *>(&m_barcode1)
+    BarcodeBitmap *renderer = nDimension == 1   ? static_cast<BarcodeBitmap *>(&m_barcode1)
                               : nDimension == 3 ? static_cast<BarcodeBitmap *>(&m_barcode3)
                                                 : nullptr;
     if (!renderer)
@@ -29,8 +29,8 @@ bool QuillDoc::LoadBarcode(int nDimension, const AnsiStr &code, int &width, int 
     return true;
 }
 
-HRESULT STDMETHODCALLTYPE QuillDoc::PrintBarCode(int nDimension, BSTR bsCode, int x, int y, int nOffX,
-                                                 int nOffy, int width, int height) {
+HRESULT STDMETHODCALLTYPE QuillDoc::PrintBarCode(int nDimension, BSTR bsCode, int x, int y,
+                                                 int nOffX, int nOffy, int width, int height) {
     if (!EnsurePicture())
         return S_FALSE;
     AnsiStr code;
@@ -80,7 +80,13 @@ HRESULT STDMETHODCALLTYPE QuillDoc::GetBarCodeImg(int nDimension, BSTR bsCode, B
     path.Append("/tmpbarcode");
     path.AppendInt(nDimension);
     path.Append(".jpg");
-    SaveBarcodeJpeg(path.c_str(), m_pPicture, kJpegQuality);
+    // Note: an image that could not be written fails the method, as a
+    // symbol that cannot be made does: an address is returned only for a
+    // file that holds the symbol (a previous file of the name stays).
+    if (!SaveBarcodeJpeg(path.c_str(), m_pPicture, kJpegQuality)) {
+        SetResult(none, bsUrl);
+        return S_FALSE;
+    }
     AnsiStr address;
     AnsiStr::Concat(address, "file://", path);
     SetResult(address, bsUrl);

@@ -149,6 +149,18 @@ TEST_F(BridgeSession, PrintJobsReportTheirProgress) {
     json ended = call("SetPrinter", {"0"});
     ASSERT_EQ(ended["events"].size(), 2u) << ended;
     EXPECT_EQ(ended["events"][1]["stage"], "finished");
+    // A job whose file could not be written ends failed, with the reason;
+    // the user is told through the bridge's UI host.
+    EXPECT_EQ(call("SetPrinter", {"1"})["events"][0]["stage"], "started");
+    testing_support::RemoveTree(m_dir + "/prints");
+    ended = call("SetPrinter", {"0"});
+    ASSERT_EQ(ended["events"].size(), 2u) << ended;
+    EXPECT_EQ(ended["events"][1]["stage"], "failed");
+    EXPECT_NE(ended["events"][1].value("reason", "").find("(ERROR_PATH_NOT_FOUND)"),
+              std::string::npos)
+        << ended;
+    EXPECT_NE(testing_support::ReadFile(m_dir + "/ui.log").find("notice\tNot printed: "),
+              std::string::npos);
 }
 
 TEST_F(BridgeSession, ObjectsGoWithTheirSession) {

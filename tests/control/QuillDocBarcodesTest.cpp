@@ -1,6 +1,7 @@
 // PrintBarCode and GetBarCodeImg.
 #include <cstdlib>
 #include <string>
+#include <unistd.h>
 
 #include "QuillDoc.h"
 #include "QuillDocFixture.h"
@@ -8,6 +9,7 @@
 #include "images/JpegDecoder.h"
 #include "testing/BarcodeScan.h"
 #include "testing/PdfPage.h"
+#include "testing/SmallDisk.h"
 #include "testing/TestSupport.h"
 
 namespace {
@@ -82,6 +84,29 @@ TEST_F(Barcodes, ImagesGoToTheTemporaryDirectoryByKind) {
     const std::string file = std::string(getenv("TMPDIR")) + "/tmpbarcode3.jpg";
     EXPECT_GT(testing_support::ReadFile(file).size(), 100u);
     EXPECT_EQ(testing_support::ReadFile(file).substr(0, 2), "\xFF\xD8");
+}
+
+TEST_F(Barcodes, AnImageThatCannotBeWrittenFailsAndLeavesThePreviousFile) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to mount a file system of its own";
+    testing_support::SmallDisk disk(256 << 10);
+    std::string why;
+    ASSERT_TRUE(disk.Ready(why)) << why;
+    testing_support::ScopedEnvironment tmp("TMPDIR", disk.Path());
+    const std::u16string url = u"file://" + Wide(disk.Path()) + u"/tmpbarcode2.jpg";
+    EXPECT_EQ(Image(2, u"the first symbol", S_OK), url);
+    const std::string file = disk.Path() + "/tmpbarcode2.jpg";
+    const std::string first = testing_support::ReadFile(file);
+    disk.Fill();
+    // No address for a file that was not written, and the result slot empty.
+    EXPECT_EQ(Image(2, u"a second symbol, not the first one", S_FALSE), u"");
+    BSTR result = reinterpret_cast<BSTR>(0xdeadbeef);
+    m_doc->GetDBResult(&result);
+    EXPECT_EQ(Take(result), u"");
+    EXPECT_TRUE(testing_support::ReadFile(file) == first);
+    EXPECT_EQ(testing_support::ListFiles(disk.Path(), ".part").size(), 0u);
+    disk.Free();
+    EXPECT_EQ(ScanFile(Image(2, u"a second symbol", S_OK), 4, 12), "a second symbol");
 }
 
 TEST_F(Barcodes, RefusedTextsAndUnknownKindsGiveNoImage) {

@@ -29,7 +29,7 @@ as_alice() {
 
 check_installed() {
   local tool out
-  for tool in quillbay-script quillbay-regsvr quillbay-reg quillbay-bridge; do
+  for tool in quillbay-script quillbay-regsvr quillbay-reg quillbay-bridge quillbay-jobs; do
     out=$(chroot "$root" "$tool" --version) || fail "$tool --version"
     [ "$out" = "$tool (quillbay) $(dpkg-deb -f "$deb" Version)" ] || fail "$tool --version: $out"
     [ -f "$root/usr/share/man/man1/$tool.1.gz" ] || fail "no manual page for $tool"

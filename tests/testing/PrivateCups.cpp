@@ -58,10 +58,9 @@ PrivateCups::PrivateCups() {
         mkdir((m_root + dir).c_str(), 0755);
     // Filters run as another user: every folder on the way must be open to it.
     OpenChain(m_root + "/etc");
-    const std::string bus = "unix:path=" + m_root + "/bus";
-    setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.c_str(), 1);
-    m_dbus = Spawn({"/usr/bin/dbus-daemon", "--session", "--nofork", "--address=" + bus}, nullptr);
-    if (!WaitForPath(m_root + "/bus", 5000)) {
+    m_bus = std::make_unique<PrivateBus>(m_root);
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus->Address().c_str(), 1);
+    if (!m_bus->Ready()) {
         m_why = "dbus-daemon did not start";
         return;
     }
@@ -78,16 +77,33 @@ PrivateCups::PrivateCups() {
                   m_root + "/log/access_log\nErrorLog " + m_root + "/log/error_log\nPageLog " +
                   m_root + "/log/page_log\nPrintcap " + m_root + "/printcap\nSystemGroup root\n");
     WriteFile(m_root + "/printcap", "# private\n");
-    m_cupsd = Spawn({"/usr/sbin/cupsd", "-f", "-c", m_root + "/etc/cupsd.conf", "-s",
-                     m_root + "/etc/cups-files.conf"},
-                    nullptr);
-    if (!WaitForPath(m_socket, 10000)) {
+    if (!StartServer()) {
         m_why = "cupsd did not start";
         return;
     }
     setenv("CUPS_SERVER", m_socket.c_str(), 1);
     if (AddPrinter(m_queue, ""))
         Run({"/usr/sbin/lpadmin", "-d", m_queue});
+}
+
+bool PrivateCups::StartServer() {
+    unlink(m_socket.c_str()); // a stopped server's socket may stay behind
+    m_cupsd = Spawn({"/usr/sbin/cupsd", "-f", "-c", m_root + "/etc/cupsd.conf", "-s",
+                     m_root + "/etc/cups-files.conf"},
+                    nullptr);
+    return WaitForPath(m_socket, 10000);
+}
+
+void PrivateCups::Stop() {
+    if (m_cupsd > 0) {
+        kill(m_cupsd, SIGTERM);
+        Wait(m_cupsd);
+        m_cupsd = -1;
+    }
+}
+
+bool PrivateCups::Start() {
+    return StartServer() && WaitForMedia(m_queue);
 }
 
 bool PrivateCups::AddPrinter(const std::string &queue, const std::string &attributes) {
@@ -132,13 +148,13 @@ bool PrivateCups::AddPrinter(const std::string &queue, const std::string &attrib
 PrivateCups::~PrivateCups() {
     std::vector<int> pids = {m_cupsd};
     pids.insert(pids.end(), m_printers.begin(), m_printers.end());
-    pids.push_back(m_dbus);
     for (int pid : pids) {
         if (pid > 0) {
             kill(pid, SIGTERM);
             Wait(pid);
         }
     }
+    m_bus.reset();
     unsetenv("CUPS_SERVER");
     unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
     RemoveTree(m_root);

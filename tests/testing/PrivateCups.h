@@ -4,8 +4,11 @@
 // Stopped on destruction.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "testing/PrivateBus.h"
 
 namespace testing_support {
 
@@ -33,9 +36,18 @@ public:
     std::vector<std::string> WaitForDocuments(const std::string &queue, size_t count,
                                               int seconds) const;
 
+    // Stops the server (its printers stay), as a server that goes away
+    // mid-job; Start starts it again with its queues and waits until the
+    // default queue answers.
+    void Stop();
+    bool Start();
+
 private:
+    bool StartServer();
+
     std::string m_root, m_socket, m_queue = "testq", m_why;
-    int m_dbus = -1, m_cupsd = -1;
+    std::unique_ptr<PrivateBus> m_bus;
+    int m_cupsd = -1;
     std::vector<int> m_printers;
 };
 

@@ -17,6 +17,21 @@ extern char **environ;
 
 namespace testing_support {
 
+ScopedEnvironment::ScopedEnvironment(const char *name, const std::string &value) : m_name(name) {
+    if (const char *old = getenv(name)) {
+        m_old = old;
+        m_had = true;
+    }
+    setenv(name, value.c_str(), 1);
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+    if (m_had)
+        setenv(m_name, m_old.c_str(), 1);
+    else
+        unsetenv(m_name);
+}
+
 std::string MakeTempDir(const std::string &prefix) {
     const char *base = getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + prefix + "XXXXXX";

@@ -6,6 +6,20 @@
 
 namespace testing_support {
 
+// An environment variable set for a test's scope, then put back as it was.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char *name, const std::string &value);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment &) = delete;
+    ScopedEnvironment &operator=(const ScopedEnvironment &) = delete;
+
+private:
+    const char *m_name;
+    std::string m_old;
+    bool m_had = false;
+};
+
 // A fresh directory under the test run's temporary directory.
 std::string MakeTempDir(const std::string &prefix);
 void RemoveTree(const std::string &path);

@@ -58,8 +58,13 @@ declare namespace Quillbay {
         title: string;
         printer: string;
         pages: number;
-        /** Where a finished job went: the PDF written, or the queue and job. */
+        /** Where a finished job went: the PDF written, or the queue and job;
+         *  for a failed one, what became of it. */
         where?: string;
+        /** Why a failed job did not print. */
+        reason?: string;
+        /** The page of a failed job, kept unprinted for printing again. */
+        kept?: string;
     }
 
     interface CheckOptions {

@@ -504,10 +504,22 @@ void EnsureSurface(DeviceContext *dc) {
     }
 }
 
-bool OpenPdf(DeviceContext *dc, const std::string &path, const std::string &title) {
+namespace {
+
+cairo_status_t WritePdf(void *closure, const unsigned char *data, unsigned int length) {
+    auto *dc = static_cast<DeviceContext *>(closure);
+    return dc->pdfSink(dc->pdfClosure, data, length) ? CAIRO_STATUS_SUCCESS
+                                                     : CAIRO_STATUS_WRITE_ERROR;
+}
+
+} // namespace
+
+bool OpenPdf(DeviceContext *dc, PdfSink sink, void *closure, const std::string &title) {
     double widthPt = dc->physicalWidth * 72.0 / dc->dpiX;
     double heightPt = dc->physicalHeight * 72.0 / dc->dpiY;
-    cairo_surface_t *surface = cairo_pdf_surface_create(path.c_str(), widthPt, heightPt);
+    dc->pdfSink = sink;
+    dc->pdfClosure = closure;
+    cairo_surface_t *surface = cairo_pdf_surface_create_for_stream(WritePdf, dc, widthPt, heightPt);
     if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(surface);
         return false;
@@ -538,16 +550,19 @@ void ShowPdfPage(DeviceContext *dc) {
     dc->cr = nullptr;
 }
 
-void ClosePdf(DeviceContext *dc) {
+bool ClosePdf(DeviceContext *dc) {
     if (dc->cr) {
         cairo_destroy(dc->cr);
         dc->cr = nullptr;
     }
+    bool whole = false;
     if (dc->pdf) {
         cairo_surface_finish(dc->pdf);
+        whole = cairo_surface_status(dc->pdf) == CAIRO_STATUS_SUCCESS;
         cairo_surface_destroy(dc->pdf);
         dc->pdf = nullptr;
     }
+    return whole;
 }
 
 } // namespace platform::gdi

@@ -115,6 +115,10 @@ struct Font : Object {
 // What a printer context knows of its printer and of the job being printed.
 struct PrinterState;
 
+// Takes the next bytes of a printer's document; false when they could not
+// be written, which ends the document's output.
+using PdfSink = bool (*)(void *closure, const unsigned char *data, unsigned int length);
+
 struct DeviceContext : Object {
     enum Kind { Screen, Memory, Printer };
     explicit DeviceContext(Kind kind);
@@ -141,6 +145,8 @@ struct DeviceContext : Object {
 
     _cairo *cr = nullptr;          // where drawing goes, when there is somewhere
     _cairo_surface *pdf = nullptr; // a printer's document while a job is open
+    PdfSink pdfSink = nullptr;     // where the document's bytes go, and its closure
+    void *pdfClosure = nullptr;
     std::unique_ptr<PrinterState> printer;
 };
 
@@ -198,10 +204,14 @@ void ReleaseMatch(void *pattern);
 
 // Drawing on cairo (GdiCairo.cpp).
 void EnsureSurface(DeviceContext *dc);
-bool OpenPdf(DeviceContext *dc, const std::string &path, const std::string &title);
+// A printer's document is written through a sink, so its printer decides
+// where the bytes go and learns of every failed write.
+bool OpenPdf(DeviceContext *dc, PdfSink sink, void *closure, const std::string &title);
 void BeginPdfPage(DeviceContext *dc);
 void ShowPdfPage(DeviceContext *dc);
-void ClosePdf(DeviceContext *dc);
+// Ends the document: false when it could not be written whole (a write of
+// the sink failed, or cairo could not make it).
+bool ClosePdf(DeviceContext *dc);
 // The screen's scratch context, for measuring text.
 _cairo *ScratchContext();
 // While on, text is measured and drawn through cairo itself rather than from

@@ -100,6 +100,14 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName,
                                         LPSECURITY_ATTRIBUTES lpSecurityAttributes);
 extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
 extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
+
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
+#define MOVEFILE_COPY_ALLOWED 0x00000002
+#define MOVEFILE_WRITE_THROUGH 0x00000008
+// Renames a file in one step, within one file system (a move across file
+// systems fails with ERROR_NOT_SAME_DEVICE). WRITE_THROUGH returns only once
+// the file's data and its new name are on the disk.
+extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
 extern "C" BOOL WINAPI CloseHandle(HANDLE hObject);
 
 // ---- Paths ------------------------------------------------------------------

@@ -14,7 +14,10 @@ struct JobEvent {
     std::string title;   // UTF-8
     std::string printer; // UTF-8
     int pages;           // pages ended so far
-    std::string where;   // Finished: the file written, or the queue and job
+    std::string where;   // Finished: the file written, or the queue and job;
+                         // Failed: what became of the job
+    std::string reason;  // Failed: why it did not print
+    std::string kept;    // Failed: the page kept unprinted, when it was
 };
 
 using JobObserver = std::function<void(const JobEvent &)>;

@@ -3,21 +3,19 @@
 #include <atomic>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 #include "../gdi/GdiObjects.h"
 #include "../kernel/TextConvert.h"
 #include "../kernel/winbase.h"
 #include "JobEvents.h"
+#include "JobFile.h"
+#include "JobHandOver.h"
 #include "PrinterState.h"
 #include "Printers.h"
 
 namespace platform::gdi {
 
-PrinterState::~PrinterState() {
-    if (!partPath.empty())
-        unlink(partPath.c_str()); // a job that never ended is discarded
-}
+PrinterState::~PrinterState() = default;
 
 } // namespace platform::gdi
 
@@ -70,9 +68,21 @@ PrinterState *PrinterOf(HDC hdc) {
 }
 
 void Report(const PrinterState &state, print::JobEvent::Stage stage,
-            const std::string &where = {}) {
+            const print::JobOutcome &outcome = {}) {
     print::ReportJob(print::JobEvent{stage, state.jobId, state.title, state.printer.name,
-                                     state.pagesDone, where});
+                                     state.pagesDone, outcome.where, outcome.reason, outcome.kept});
+}
+
+print::JobHandOver HandOverOf(const PrinterState &state) {
+    return print::JobHandOver(state.printer, state.title, state.paperWidth, state.paperLength);
+}
+
+// A job that ended without printing: the caller learns why from the last
+// error, the page from the job's failed event.
+int EndFailed(const PrinterState &state, const print::JobOutcome &outcome) {
+    Report(state, print::JobEvent::Failed, outcome);
+    SetLastError(outcome.error);
+    return 0;
 }
 
 } // namespace
@@ -123,16 +133,19 @@ extern "C" int WINAPI StartDocA(HDC hdc, const DOCINFOA *lpdi) {
     static std::atomic<int> serial{0};
     const int job = ++serial;
     state->title = AnsiToUtf8(lpdi->lpszDocName ? lpdi->lpszDocName : "");
-    state->partPath = print::PrintDirectory() + "/.job-" + std::to_string(getpid()) + "-" +
-                      std::to_string(job) + ".pdf.part";
-    if (!OpenPdf(dc, state->partPath, state->title)) {
-        state->partPath.clear();
-        SetLastError(ERROR_CANTWRITE);
+    state->jobId = job;
+    state->pagesDone = 0;
+    // The document is written straight into the print folder under a
+    // temporary name; a folder that takes no file ends the job here, and
+    // the log and the user learn why.
+    state->file = std::make_unique<print::JobFile>(print::PrintDirectory());
+    if (state->file->Error() ||
+        !OpenPdf(dc, print::JobFile::Sink, state->file.get(), state->title)) {
+        EndFailed(*state, HandOverOf(*state).Failed(*state->file));
+        state->file.reset();
         return 0;
     }
     state->documentOpen = true;
-    state->jobId = job;
-    state->pagesDone = 0;
     Report(*state, print::JobEvent::Started);
     return state->jobId;
 }
@@ -168,14 +181,15 @@ extern "C" int WINAPI EndDoc(HDC hdc) {
         return 0;
     if (state->pageOpen)
         EndPage(hdc);
-    ClosePdf(dc);
+    const bool whole = ClosePdf(dc);
     state->documentOpen = false;
-    std::string where;
-    bool ok = print::SubmitJob(state->printer, state->partPath, state->title, state->paperWidth,
-                               state->paperLength, where);
-    state->partPath.clear();
-    Report(*state, ok ? print::JobEvent::Finished : print::JobEvent::Failed, where);
-    return ok ? 1 : 0;
+    std::unique_ptr<print::JobFile> file = std::move(state->file);
+    print::JobHandOver handOver = HandOverOf(*state);
+    const print::JobOutcome outcome = whole ? handOver.Deliver(*file) : handOver.Failed(*file);
+    if (!outcome.printed)
+        return EndFailed(*state, outcome);
+    Report(*state, print::JobEvent::Finished, outcome);
+    return 1;
 }
 
 extern "C" int WINAPI AbortDoc(HDC hdc) {
@@ -184,8 +198,7 @@ extern "C" int WINAPI AbortDoc(HDC hdc) {
     if (!state || !state->documentOpen)
         return 0;
     ClosePdf(dc);
-    unlink(state->partPath.c_str());
-    state->partPath.clear();
+    state->file.reset(); // an aborted job leaves no document
     state->documentOpen = state->pageOpen = false;
     Report(*state, print::JobEvent::Aborted);
     return 1;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "../kernel/windef.h"
+
 namespace platform::print {
 
 // The built-in PDF printer's name.
@@ -28,29 +30,11 @@ struct PrinterInfo {
     int mediaLength = 0;
 };
 
-// One line of the job log: when, on which printer, where it went, its title.
-struct JobRecord {
-    long time = 0;
-    std::string printer;
-    std::string where;
-    std::string title;
-    int cupsJob = 0; // the CUPS job number, 0 for the PDF printer
-};
-
 std::vector<PrinterInfo> ListPrinters();
 bool FindPrinter(const std::string &name, PrinterInfo &info);
 // QUILLBAY_PRINTER when it names a printer, else the CUPS default when a CUPS
 // server answers, else the PDF printer.
 PrinterInfo DefaultPrinter();
-
-// Hands a finished job's PDF to the printer; `where` tells where it went
-// (the file written, or the queue and job). The paper is in tenths of a
-// millimetre, as the page was made.
-bool SubmitJob(const PrinterInfo &printer, const std::string &pdfPath, const std::string &title,
-               int paperWidth, int paperLength, std::string &where);
-
-// The jobs recorded in $QUILLBAY_HOME/print-jobs.log, oldest first.
-std::vector<JobRecord> RecordedJobs();
 
 // Where the built-in printer writes: QUILLBAY_PRINT_DIR, else
 // $QUILLBAY_HOME/prints (made when missing).
@@ -63,8 +47,10 @@ std::string PrintDirectory();
 // come from that media entry.
 bool CupsPrinters(std::vector<PrinterInfo> &printers, std::string &defaultName);
 void CupsDetails(PrinterInfo &printer, int paperWidth, int paperLength);
+// Sends a job's PDF to its queue: true with where naming the queue and the
+// job, or false with where saying why and error the platform's code for it.
 bool CupsSubmit(const PrinterInfo &printer, const std::string &pdfPath, const std::string &title,
-                int paperWidth, int paperLength, std::string &where);
+                int paperWidth, int paperLength, std::string &where, DWORD &error);
 // A CUPS job's state from the server's job history ("pending", "processing",
 // "completed", "canceled", "aborted", ...) and the printer's or the
 // server's reason; false when the server does not know the job.

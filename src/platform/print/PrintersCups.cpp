@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "../kernel/winerror.h"
 #include "Printers.h"
 
 namespace platform::print {
@@ -109,6 +110,29 @@ void ReadResolution(cups_dest_t *dest, cups_dinfo_t *info, PrinterInfo &printer)
         printer.dpi = units == IPP_RES_PER_CM ? static_cast<int>(x * 2.54 + 0.5) : x;
 }
 
+// Why the server did not take a job, in words and as the platform's code:
+// a server that does not answer (stopped, its socket gone), a queue it does
+// not know (deleted meanwhile), or a refusal of its own. libcups answers the
+// first two alike, so the server is asked again.
+void RefusalOf(const std::string &queue, std::string &why, DWORD &error) {
+    const std::string message = cupsLastErrorString() ? cupsLastErrorString() : "";
+    http_t *server = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                                  5000, nullptr);
+    cups_dest_t *dest = server ? cupsGetNamedDest(server, queue.c_str(), nullptr) : nullptr;
+    if (!server) {
+        error = RPC_S_SERVER_UNAVAILABLE;
+        why = "the print server does not answer (" + message + ")";
+    } else if (!dest) {
+        error = ERROR_INVALID_PRINTER_NAME;
+        why = "the print server has no printer " + queue;
+    } else {
+        error = ERROR_INVALID_PRINTER_STATE;
+        why = "CUPS refused the job: " + message;
+    }
+    cupsFreeDests(dest ? 1 : 0, dest);
+    httpClose(server);
+}
+
 } // namespace
 
 bool CupsPrinters(std::vector<PrinterInfo> &printers, std::string &defaultName) {
@@ -154,7 +178,7 @@ void CupsDetails(PrinterInfo &printer, int paperWidth, int paperLength) {
 }
 
 bool CupsSubmit(const PrinterInfo &printer, const std::string &pdfPath, const std::string &title,
-                int paperWidth, int paperLength, std::string &where) {
+                int paperWidth, int paperLength, std::string &where, DWORD &error) {
     int width, length;
     PortraitSize(paperWidth, paperLength, width, length);
     const std::string media = printer.media.empty() ? PwgName(width, length) : printer.media;
@@ -168,7 +192,7 @@ bool CupsSubmit(const PrinterInfo &printer, const std::string &pdfPath, const st
                                    count, options);
     cupsFreeOptions(count, options);
     if (job <= 0) {
-        where = std::string("CUPS refused the job: ") + cupsLastErrorString();
+        RefusalOf(queue, where, error);
         return false;
     }
     where = "CUPS queue " + printer.name + ", job " + std::to_string(job);

@@ -129,9 +129,9 @@ LSTATUS ClassesView::SetValue(const ClassPath &path, const StoredValue &value) {
         return ERROR_KEY_DELETED;
     bool made = false;
     if (!id && !(id = tx.MakeChain(TopOf(hive), InHive(path), made)))
-        return ERROR_REGISTRY_IO_FAILED;
+        return tx.WriteError();
     if (!tx.SetValue(id, value))
-        return ERROR_REGISTRY_IO_FAILED;
+        return tx.WriteError();
     return tx.Commit();
 }
 

@@ -82,7 +82,12 @@ public:
     // below it.
     void DeleteTree(KeyId id, bool keepRoot);
 
+    // ERROR_SUCCESS, or the error of the write: ERROR_DISK_FULL when the
+    // disk is full, else ERROR_REGISTRY_IO_FAILED; the hive then keeps what
+    // it held.
     LSTATUS Commit();
+    // The error of the step that just failed, as Commit reports one.
+    LSTATUS WriteError() const;
 
 private:
     std::unique_lock<std::mutex> m_guard;

@@ -105,6 +105,12 @@ void DeleteTreeIn(sqlite3 *db, KeyId id, bool keepRoot) {
     remove.Run();
 }
 
+// The error of a write that SQLite could not make: a full disk as the
+// platform reports one, anything else as a failed registry write.
+LSTATUS WriteStatus(int rc) {
+    return (rc & 0xff) == SQLITE_FULL ? ERROR_DISK_FULL : ERROR_REGISTRY_IO_FAILED;
+}
+
 bool Exec(sqlite3 *db, const char *sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
@@ -290,8 +296,14 @@ LSTATUS HiveTransaction::Commit() {
     if (!m_db)
         return ERROR_SUCCESS;
     int rc = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
-    m_open = rc != SQLITE_OK;
-    return rc == SQLITE_OK ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+    // A commit that failed (a full disk) leaves the transaction to be rolled
+    // back, if SQLite has not done so itself: the hive keeps what it held.
+    m_open = rc != SQLITE_OK && !sqlite3_get_autocommit(m_db);
+    return rc == SQLITE_OK ? ERROR_SUCCESS : WriteStatus(sqlite3_extended_errcode(m_db));
+}
+
+LSTATUS HiveTransaction::WriteError() const {
+    return m_db ? WriteStatus(sqlite3_extended_errcode(m_db)) : ERROR_REGISTRY_IO_FAILED;
 }
 
 bool HiveTransaction::Exists(KeyId id) {

@@ -161,7 +161,7 @@ LSTATUS CreatePlain(const KeyView &view, const ClassPath &parts, PHKEY result,
     bool created = false;
     KeyId id = tx->MakeChain(view.id, parts, created);
     if (!id)
-        return ERROR_REGISTRY_IO_FAILED;
+        return tx->WriteError();
     if (LSTATUS rc = tx->Commit(); rc != ERROR_SUCCESS)
         return rc;
     if (disposition)
@@ -272,7 +272,7 @@ extern "C" LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, D
     if (LSTATUS rc = OpenPlain(view, true, tx); rc != ERROR_SUCCESS)
         return rc;
     if (!tx->SetValue(view.id, value))
-        return ERROR_REGISTRY_IO_FAILED;
+        return tx->WriteError();
     return tx->Commit();
 }
 

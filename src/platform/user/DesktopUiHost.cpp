@@ -8,6 +8,7 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char **environ;
@@ -75,22 +76,11 @@ void ReadOutputs(int out, int err, std::string &output, std::string &errors) {
 
 } // namespace
 
-DesktopUiHost::DesktopUiHost(std::string zenity) : m_zenity(std::move(zenity)) {}
+DesktopUiHost::DesktopUiHost(std::string zenity, std::string notifySend)
+    : m_zenity(std::move(zenity)), m_notifySend(std::move(notifySend)) {}
 
 std::string DesktopUiHost::FindZenity() {
-    const char *path = getenv("PATH");
-    std::string dirs = path && *path ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos)
-            end = dirs.size();
-        std::string candidate = dirs.substr(start, end - start) + "/zenity";
-        if (end > start && access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        start = end + 1;
-    }
-    return {};
+    return FindProgram("zenity");
 }
 
 DesktopUiHost::Outcome DesktopUiHost::Run(std::vector<std::string> args) const {
@@ -195,6 +185,35 @@ bool DesktopUiHost::Ask(const std::string &title, const std::string &prompt, boo
         return false;
     answer = outcome.output;
     return true;
+}
+
+void DesktopUiHost::Notify(const std::string &title, const std::string &text) {
+    std::vector<std::string> args = {
+        m_notifySend, "--app-name=quillbay", "--icon=dialog-warning", "--", title, text};
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd ? O_WRONLY : O_RDONLY, 0);
+    pid_t pid = -1;
+    const int rc = m_notifySend.empty()
+                       ? ENOENT
+                       : posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return m_fallback.Notify(title, text);
+    // The page goes on at once; a thread of its own waits for the service's
+    // answer (a bus with no service answers after its time-out).
+    std::thread([pid, title, text] {
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            HeadlessUiHost().Notify(title, text);
+    }).detach();
 }
 
 std::unique_ptr<UiHost> MakeDesktopUiHost() {

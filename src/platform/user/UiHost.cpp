@@ -153,8 +153,32 @@ bool HeadlessUiHost::Ask(const std::string &title, const std::string &prompt, bo
     return false;
 }
 
+void HeadlessUiHost::Notify(const std::string &title, const std::string &text) {
+    fprintf(stderr, "[notice] %s: %s\n", title.c_str(), text.c_str());
+}
+
 bool UiHost::Ask(const std::string &, const std::string &, bool, std::string &) {
     return false;
+}
+
+void UiHost::Notify(const std::string &title, const std::string &text) {
+    fprintf(stderr, "quillbay: %s: %s\n", title.c_str(), text.c_str());
+}
+
+std::string FindProgram(const std::string &name) {
+    const char *path = getenv("PATH");
+    std::string dirs = path && *path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos)
+            end = dirs.size();
+        std::string candidate = dirs.substr(start, end - start) + "/" + name;
+        if (end > start && access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return {};
 }
 
 UiHost &UiHost::Current() {
@@ -253,6 +277,17 @@ bool ScriptedUiHost::Ask(const std::string &title, const std::string &prompt, bo
     return true;
 }
 
+void ScriptedUiHost::Notify(const std::string &title, const std::string &text) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_notices.push_back(ShownNotice{title, text});
+    Log("notice\t" + title + "\t" + text);
+}
+
+std::vector<ShownNotice> ScriptedUiHost::Notices() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_notices;
+}
+
 void ScriptedUiHost::QueueText(const std::string &text) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_texts.push_back(text);
@@ -279,6 +314,7 @@ void ScriptedUiHost::Forget() {
     m_answers.clear();
     m_texts.clear();
     m_asked.clear();
+    m_notices.clear();
 }
 
 } // namespace platform

@@ -20,6 +20,11 @@
 
 namespace platform {
 
+struct ShownNotice {
+    std::string title; // UTF-8
+    std::string text;
+};
+
 struct ShownMessageBox {
     HWND owner;
     std::string text;    // UTF-8
@@ -43,6 +48,10 @@ public:
     // false when the user cancels. A host that cannot ask cancels.
     virtual bool Ask(const std::string &title, const std::string &prompt, bool secret,
                      std::string &answer);
+    // Tells the user something that needs no answer (a print job that did
+    // not print), without waiting for them: this host writes a line on
+    // stderr, as the console does.
+    virtual void Notify(const std::string &title, const std::string &text);
 
     // The host in use, made from QUILLBAY_UI on first use.
     static UiHost &Current();
@@ -61,6 +70,7 @@ public:
     // Answers from the text queue; without a text the question is cancelled.
     bool Ask(const std::string &title, const std::string &prompt, bool secret,
              std::string &answer) override;
+    void Notify(const std::string &title, const std::string &text) override;
 
     // Answers for the next boxes or choices, in order; without one a box gets
     // its default button and a choice its preset.
@@ -70,6 +80,7 @@ public:
     // The choices and questions put to the user: "title: option|option..."
     // for a choice, "title: prompt" for a question.
     std::vector<std::string> Asked() const;
+    std::vector<ShownNotice> Notices() const;
     void Forget();
 
 private:
@@ -80,6 +91,7 @@ private:
     std::deque<std::string> m_texts;
     std::vector<std::string> m_asked;
     std::vector<ShownMessageBox> m_shown;
+    std::vector<ShownNotice> m_notices;
     std::string m_logPath;
 };
 
@@ -100,8 +112,8 @@ int DefaultButton(UINT type);
 const char *MessageBoxIcon(UINT type);
 
 // Answers as a host without a person answers: boxes get their default
-// button, choices their preset, questions are cancelled; what is shown goes
-// to stderr.
+// button, choices their preset, questions are cancelled; what is shown, and
+// every notice, goes to stderr, the log of the program it serves.
 class HeadlessUiHost : public UiHost {
 public:
     int MessageBox(HWND owner, const std::string &text, const std::string &caption,
@@ -110,6 +122,10 @@ public:
                int preset) override;
     bool Ask(const std::string &title, const std::string &prompt, bool secret,
              std::string &answer) override;
+    void Notify(const std::string &title, const std::string &text) override;
 };
+
+// A program's path on PATH, or empty.
+std::string FindProgram(const std::string &name);
 
 } // namespace platform

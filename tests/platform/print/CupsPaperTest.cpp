@@ -6,10 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/print/JobLog.h"
+#include "platform/user/UiHost.h"
 #include "platform/win32.h"
 #include "testing/PdfPage.h"
 #include "testing/PrivateCups.h"
 #include "testing/TestSupport.h"
+
+using platform::print::JobLog;
+using platform::print::JobRecord;
 
 namespace {
 
@@ -218,7 +223,94 @@ TEST_F(CupsPaper, ARefusedJobIsLoggedAndReported) {
     StartPage(dc);
     testing_support::Run({"/usr/sbin/lpadmin", "-x", "gone"});
     EndPage(dc);
+    SetLastError(0xdeadbeef);
     EXPECT_EQ(EndDoc(dc), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PRINTER_NAME));
     DeleteDC(dc);
-    EXPECT_EQ(LastWhere().rfind("CUPS refused the job: ", 0), 0u) << LastWhere();
+    EXPECT_EQ(LastWhere().rfind("not printed: the print server has no printer gone", 0), 0u)
+        << LastWhere();
+    const JobRecord job = JobLog::Read().back();
+    EXPECT_NE(LastWhere().find("; the page is kept as " + job.kept), std::string::npos);
+    double w = 0, h = 0;
+    EXPECT_TRUE(testing_support::PdfPageSize(job.kept, w, h)) << job.kept;
+}
+
+TEST_F(CupsPaper, AJobOfAServerThatWentIsKeptAndPrintedAgainOnceItIsBack) {
+    const std::string queue = s_cups->QueueName();
+    DEVMODEA dm{};
+    dm.dmPaperWidth = 2100;
+    dm.dmPaperLength = 2970;
+    dm.dmPrintQuality = 600;
+    HDC dc = CreateDCA("quillbay", queue.c_str(), "", &dm);
+    ASSERT_NE(dc, nullptr);
+    DOCINFOA info{sizeof(DOCINFOA), "Kept", nullptr, nullptr, 0};
+    ASSERT_GT(StartDocA(dc, &info), 0);
+    StartPage(dc);
+    HPEN pen = CreatePen(PS_SOLID, 24, 0);
+    HGDIOBJ old = SelectObject(dc, pen);
+    MoveToEx(dc, 600, 900, nullptr);
+    LineTo(dc, 3000, 1500);
+    SelectObject(dc, old);
+    DeleteObject(pen);
+    s_cups->Stop();
+    EndPage(dc);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(EndDoc(dc), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE));
+    DeleteDC(dc);
+
+    // The page is kept whole in the print folder, marked as not printed,
+    // the user is told how to print it, and quillbay-jobs lists it.
+    const JobRecord job = JobLog::Read().back();
+    ASSERT_TRUE(job.failed);
+    EXPECT_EQ(job.kept.rfind(std::string(getenv("QUILLBAY_PRINT_DIR")) + "/Kept-", 0), 0u)
+        << job.kept;
+    EXPECT_EQ(job.kept.substr(job.kept.size() - 16), ".not-printed.pdf");
+    const testing_support::PdfPage kept(job.kept, 100);
+    ASSERT_TRUE(kept.Ok()) << job.kept;
+    EXPECT_EQ(kept.Width(), 827); // A4
+    const auto *ui = dynamic_cast<platform::ScriptedUiHost *>(&platform::UiHost::Current());
+    ASSERT_NE(ui, nullptr);
+    ASSERT_FALSE(ui->Notices().empty());
+    EXPECT_NE(
+        ui->Notices().back().text.find("quillbay-jobs --reprint " + std::to_string(job.number)),
+        std::string::npos)
+        << ui->Notices().back().text;
+    const std::string number = std::to_string(job.number);
+    std::string listing = testing_support::Run({JOBS_TOOL_PATH, "1"}).output;
+    EXPECT_EQ(listing.rfind(number + "\t", 0), 0u) << listing;
+    EXPECT_NE(listing.find("\tnot printed, kept: " + job.kept + "\n"), std::string::npos)
+        << listing;
+
+    // Once the server is back the kept page prints, once, as it was made.
+    ASSERT_TRUE(s_cups->Start());
+    const auto reprint = testing_support::Run({JOBS_TOOL_PATH, "--reprint", number});
+    EXPECT_EQ(reprint.exitCode, 0) << reprint.output;
+    // The printer names the documents it keeps after their job's title.
+    std::vector<std::string> documents;
+    for (int waited = 0; documents.empty() && waited < 600; ++waited) {
+        for (const std::string &document : s_cups->Documents(queue)) {
+            if (document.size() > 9 && document.substr(document.size() - 9) == "-kept.pdf")
+                documents.push_back(document);
+        }
+        usleep(100000);
+    }
+    ASSERT_EQ(documents.size(), 1u);
+    // The server's filters rewrite the file: the page is compared as printed.
+    const testing_support::PdfPage printed(documents.back(), 100);
+    ASSERT_EQ(printed.Width(), kept.Width());
+    ASSERT_EQ(printed.Height(), kept.Height());
+    int box[2][4];
+    for (int i = 0; i < 2; ++i) {
+        const testing_support::PdfPage &page = i ? printed : kept;
+        ASSERT_TRUE(page.DarkBox(0, 0, page.Width() - 1, page.Height() - 1, box[i][0], box[i][1],
+                                 box[i][2], box[i][3]));
+    }
+    for (int side = 0; side < 4; ++side)
+        EXPECT_NEAR(box[1][side], box[0][side], 1) << side;
+    EXPECT_NE(access(job.kept.c_str(), F_OK), 0);
+    EXPECT_NE(testing_support::Run({JOBS_TOOL_PATH, "--reprint", number}).exitCode, 0);
+    listing = testing_support::Run({JOBS_TOOL_PATH}).output;
+    EXPECT_NE(("\n" + listing).find("\n" + number + "\t"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("\tprinted again: job "), std::string::npos) << listing;
 }

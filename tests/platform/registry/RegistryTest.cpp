@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "testing/SmallDisk.h"
 #include "testing/TestSupport.h"
 
 namespace {
@@ -64,8 +65,9 @@ TEST_F(Registry, KeyAndValueNamesIgnoreCase) {
               ERROR_SUCCESS);
     char buffer[16] = {};
     DWORD size = sizeof buffer, type = 0;
-    EXPECT_EQ(RegQueryValueExA(key, "NAME", nullptr, &type, reinterpret_cast<LPBYTE>(buffer), &size),
-              ERROR_SUCCESS);
+    EXPECT_EQ(
+        RegQueryValueExA(key, "NAME", nullptr, &type, reinterpret_cast<LPBYTE>(buffer), &size),
+        ERROR_SUCCESS);
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(size, 6u);
     EXPECT_STREQ(buffer, "value");
@@ -109,13 +111,15 @@ TEST_F(Registry, ShortBuffersGetMoreData) {
     RegSetValueExA(key, "header", 0, REG_SZ, reinterpret_cast<const BYTE *>(longText.data()), 120);
     char buffer[96];
     DWORD size = sizeof buffer;
-    EXPECT_EQ(RegQueryValueExA(key, "header", nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &size),
-              ERROR_MORE_DATA);
+    EXPECT_EQ(
+        RegQueryValueExA(key, "header", nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &size),
+        ERROR_MORE_DATA);
     EXPECT_EQ(size, 120u);
     size = 0;
     EXPECT_EQ(RegQueryValueExA(key, "header", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
     EXPECT_EQ(size, 120u);
-    EXPECT_EQ(RegQueryValueExA(key, "none", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegQueryValueExA(key, "none", nullptr, nullptr, nullptr, &size),
+              ERROR_FILE_NOT_FOUND);
     RegCloseKey(key);
 }
 
@@ -157,7 +161,8 @@ TEST_F(Registry, EnumeratesInNameOrder) {
     char name[8];
     for (DWORD i = 0;; ++i) {
         DWORD length = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
             break;
         names.push_back(name);
     }
@@ -177,8 +182,8 @@ TEST_F(Registry, ProcessesWritingAtOnceLoseNothing) {
             for (int v = 0; v < kValues; ++v) {
                 HKEY mine = nullptr;
                 std::string name = "w" + std::to_string(w) + "_" + std::to_string(v);
-                if (RegCreateKeyExA(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                    nullptr, &mine, nullptr) != ERROR_SUCCESS ||
+                if (RegCreateKeyExA(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0,
+                                    KEY_ALL_ACCESS, nullptr, &mine, nullptr) != ERROR_SUCCESS ||
                     RegSetValueExA(mine, name.c_str(), 0, REG_DWORD,
                                    reinterpret_cast<const BYTE *>(&v), 4) != ERROR_SUCCESS)
                     ++failures;
@@ -195,10 +200,49 @@ TEST_F(Registry, ProcessesWritingAtOnceLoseNothing) {
     char name[32];
     for (DWORD i = 0;; ++i) {
         DWORD length = sizeof name;
-        if (RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
             break;
         ++count;
     }
     EXPECT_EQ(count, kWriters * kValues);
     RegCloseKey(key);
+}
+
+TEST_F(Registry, AWriteOnAFullDiskFailsAndTheOldValueStays) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to mount a file system of its own";
+    testing_support::SmallDisk disk(1 << 20);
+    std::string why;
+    ASSERT_TRUE(disk.Ready(why)) << why;
+    {
+        testing_support::ScopedEnvironment home("QUILLBAY_HOME", disk.Path() + "/home");
+        HKEY key = Create(m_path);
+        const std::string old = "the value before";
+        ASSERT_EQ(RegSetValueExA(key, "conn7", 0, REG_SZ,
+                                 reinterpret_cast<const BYTE *>(old.c_str()),
+                                 static_cast<DWORD>(old.size() + 1)),
+                  ERROR_SUCCESS);
+        disk.Fill();
+        // A value larger than anything the hive's file has room for.
+        const std::string large(300 * 1024, 'v');
+        EXPECT_EQ(RegSetValueExA(key, "conn7", 0, REG_SZ,
+                                 reinterpret_cast<const BYTE *>(large.c_str()),
+                                 static_cast<DWORD>(large.size() + 1)),
+                  ERROR_DISK_FULL);
+        char data[64] = {};
+        DWORD size = sizeof data, type = 0;
+        EXPECT_EQ(
+            RegQueryValueExA(key, "conn7", nullptr, &type, reinterpret_cast<BYTE *>(data), &size),
+            ERROR_SUCCESS);
+        EXPECT_EQ(std::string(data), old);
+        disk.Free();
+        EXPECT_EQ(RegSetValueExA(key, "conn7", 0, REG_SZ,
+                                 reinterpret_cast<const BYTE *>(large.c_str()),
+                                 static_cast<DWORD>(large.size() + 1)),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+    // The registry leaves the small disk's hive for the run's own.
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QuillbayTest");
 }

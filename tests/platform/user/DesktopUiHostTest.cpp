@@ -1,10 +1,14 @@
 // The desktop UI host shows real zenity dialogs on an X display of the
 // test's own; dialogs nobody answers time out (QUILLBAY_UI_TIMEOUT).
+#include <csignal>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "platform/user/DesktopUiHost.h"
 #include "platform/win32.h"
+#include "testing/PrivateBus.h"
+#include "testing/TestSupport.h"
 #include "testing/VirtualDisplay.h"
 
 using platform::DesktopUiHost;
@@ -51,4 +55,33 @@ TEST_F(DesktopDialogs, WithoutADisplayTheyAreAnsweredAsHeadless) {
     EXPECT_EQ(host.Choose("Print Setup: printer", {"Quillbay PDF", "Office"}, 1), 1);
     std::string answer;
     EXPECT_FALSE(host.Ask("Client certificate", "Password", true, answer));
+}
+
+TEST_F(DesktopDialogs, NoticesGoToTheDesktopsNotificationService) {
+    const std::string notifySend = platform::FindProgram("notify-send");
+    ASSERT_FALSE(notifySend.empty()) << "notify-send is not installed (libnotify-bin)";
+    const std::string dir = testing_support::MakeTempDir("notices-");
+    {
+        testing_support::PrivateBus bus(dir);
+        ASSERT_TRUE(bus.Ready()) << "dbus-daemon did not start";
+        testing_support::ScopedEnvironment session("DBUS_SESSION_BUS_ADDRESS", bus.Address());
+        const std::string record = dir + "/notices";
+        const int service = testing_support::Spawn(
+            {"/usr/bin/python3", NOTIFICATION_SERVICE_PATH, bus.Address(), record}, nullptr);
+        for (int waited = 0; waited < 500 && access((record + ".ready").c_str(), F_OK) != 0;
+             ++waited)
+            usleep(20000);
+        DesktopUiHost host(m_zenity, notifySend);
+        host.Notify("Not printed: 发货单", "testq: the print server does not answer.");
+        std::string shown;
+        for (int waited = 0; waited < 500 && shown.empty(); ++waited) {
+            usleep(20000);
+            shown = testing_support::ReadFile(record);
+        }
+        EXPECT_EQ(shown, "quillbay\tdialog-warning\tNot printed: 发货单\t"
+                         "testq: the print server does not answer.\n");
+        kill(service, SIGTERM);
+        testing_support::Wait(service);
+    }
+    testing_support::RemoveTree(dir);
 }
