@@ -8,6 +8,7 @@
 #include <jpeglib.h>
 
 #include "images/JpegErrors.h"
+#include "platform/kernel/PathRules.h"
 
 int WriteJpegFile(const char *path, const unsigned char *rgb, int width, int height, int quality) {
     if (!rgb || width <= 0 || height <= 0 || !path)
@@ -24,7 +25,8 @@ int WriteJpegFile(const char *path, const unsigned char *rgb, int width, int hei
         return 0;
     }
     jpeg_create_compress(&info);
-    file = fopen(path, "wb");
+    // The C library opens it by the file system's name for the ANSI path.
+    file = fopen(platform::FileSystemPath(path).c_str(), "wb");
     if (!file) {
         jpeg_destroy_compress(&info);
         return 0;
@@ -38,7 +40,8 @@ int WriteJpegFile(const char *path, const unsigned char *rgb, int width, int hei
     jpeg_set_quality(&info, quality, TRUE);
     jpeg_start_compress(&info, TRUE);
     while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(rgb + static_cast<size_t>(width) * 3 * info.next_scanline);
+        JSAMPROW row =
+            const_cast<JSAMPROW>(rgb + static_cast<size_t>(width) * 3 * info.next_scanline);
         jpeg_write_scanlines(&info, &row, 1);
     }
     jpeg_finish_compress(&info);
