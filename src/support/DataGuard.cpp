@@ -52,12 +52,14 @@ bool ThreadAlive(DWORD threadId) {
     return alive;
 }
 
+// The owner is read and written whole; its stores need no fence of their
+// own: each is followed by an interlocked operation or only published.
 DWORD LoadOwner(const DataGuard::Block *block) {
-    return __atomic_load_n(&block->owner, __ATOMIC_SEQ_CST);
+    return __atomic_load_n(&block->owner, __ATOMIC_ACQUIRE);
 }
 
 void StoreOwner(DataGuard::Block *block, DWORD owner) {
-    __atomic_store_n(&block->owner, owner, __ATOMIC_SEQ_CST);
+    __atomic_store_n(&block->owner, owner, __ATOMIC_RELEASE);
 }
 
 bool ReplaceOwner(DataGuard::Block *block, DWORD from, DWORD to) {
@@ -182,7 +184,7 @@ bool DataGuard::Unlock() {
         InterlockedDecrement(&m_pBlock->count);
         return true;
     }
-    if (__atomic_load_n(&m_pBlock->count, __ATOMIC_SEQ_CST) == 1) {
+    if (__atomic_load_n(&m_pBlock->count, __ATOMIC_ACQUIRE) == 1) {
         // Nobody waits, as far as this thread sees.
         StoreOwner(m_pBlock, 0);
         if (InterlockedDecrement(&m_pBlock->count) == 0)
