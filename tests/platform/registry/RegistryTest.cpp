@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -64,8 +65,9 @@ TEST_F(Registry, KeyAndValueNamesIgnoreCase) {
               ERROR_SUCCESS);
     char buffer[16] = {};
     DWORD size = sizeof buffer, type = 0;
-    EXPECT_EQ(RegQueryValueExA(key, "NAME", nullptr, &type, reinterpret_cast<LPBYTE>(buffer), &size),
-              ERROR_SUCCESS);
+    EXPECT_EQ(
+        RegQueryValueExA(key, "NAME", nullptr, &type, reinterpret_cast<LPBYTE>(buffer), &size),
+        ERROR_SUCCESS);
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(size, 6u);
     EXPECT_STREQ(buffer, "value");
@@ -109,13 +111,15 @@ TEST_F(Registry, ShortBuffersGetMoreData) {
     RegSetValueExA(key, "header", 0, REG_SZ, reinterpret_cast<const BYTE *>(longText.data()), 120);
     char buffer[96];
     DWORD size = sizeof buffer;
-    EXPECT_EQ(RegQueryValueExA(key, "header", nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &size),
-              ERROR_MORE_DATA);
+    EXPECT_EQ(
+        RegQueryValueExA(key, "header", nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &size),
+        ERROR_MORE_DATA);
     EXPECT_EQ(size, 120u);
     size = 0;
     EXPECT_EQ(RegQueryValueExA(key, "header", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
     EXPECT_EQ(size, 120u);
-    EXPECT_EQ(RegQueryValueExA(key, "none", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegQueryValueExA(key, "none", nullptr, nullptr, nullptr, &size),
+              ERROR_FILE_NOT_FOUND);
     RegCloseKey(key);
 }
 
@@ -157,7 +161,8 @@ TEST_F(Registry, EnumeratesInNameOrder) {
     char name[8];
     for (DWORD i = 0;; ++i) {
         DWORD length = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
             break;
         names.push_back(name);
     }
@@ -177,8 +182,8 @@ TEST_F(Registry, ProcessesWritingAtOnceLoseNothing) {
             for (int v = 0; v < kValues; ++v) {
                 HKEY mine = nullptr;
                 std::string name = "w" + std::to_string(w) + "_" + std::to_string(v);
-                if (RegCreateKeyExA(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                    nullptr, &mine, nullptr) != ERROR_SUCCESS ||
+                if (RegCreateKeyExA(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0,
+                                    KEY_ALL_ACCESS, nullptr, &mine, nullptr) != ERROR_SUCCESS ||
                     RegSetValueExA(mine, name.c_str(), 0, REG_DWORD,
                                    reinterpret_cast<const BYTE *>(&v), 4) != ERROR_SUCCESS)
                     ++failures;
@@ -195,10 +200,50 @@ TEST_F(Registry, ProcessesWritingAtOnceLoseNothing) {
     char name[32];
     for (DWORD i = 0;; ++i) {
         DWORD length = sizeof name;
-        if (RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
             break;
         ++count;
     }
     EXPECT_EQ(count, kWriters * kValues);
     RegCloseKey(key);
+}
+
+TEST_F(Registry, KeysEndingInABackslashTrailByteStayApart) {
+    const auto trail = testing_support::BackslashTrailCharacters();
+    ASSERT_GE(trail.size(), 2u);
+    const std::string first = testing_support::Ansi(trail[0] + "key");
+    const std::string second = testing_support::Ansi(trail[1] + "key");
+    for (const std::string &name : {first, second}) {
+        HKEY key = Create(m_path + "\\" + name);
+        RegSetValueExA(key, "v", 0, REG_SZ, reinterpret_cast<const BYTE *>(name.data()),
+                       static_cast<DWORD>(name.size()));
+        RegCloseKey(key);
+    }
+    HKEY parent = Create(m_path);
+    std::vector<std::string> names;
+    char name[64];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = sizeof name;
+        if (RegEnumKeyExA(parent, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        names.push_back(name);
+    }
+    RegCloseKey(parent);
+    EXPECT_EQ(names.size(), 2u);
+    for (const std::string &wanted : {first, second}) {
+        EXPECT_NE(std::find(names.begin(), names.end(), wanted), names.end());
+        HKEY key = nullptr;
+        ASSERT_EQ(
+            RegOpenKeyExA(HKEY_CURRENT_USER, (m_path + "\\" + wanted).c_str(), 0, KEY_READ, &key),
+            ERROR_SUCCESS);
+        char value[64] = {};
+        DWORD size = sizeof value;
+        EXPECT_EQ(
+            RegQueryValueExA(key, "v", nullptr, nullptr, reinterpret_cast<LPBYTE>(value), &size),
+            ERROR_SUCCESS);
+        EXPECT_EQ(std::string(value), wanted);
+        RegCloseKey(key);
+    }
 }
