@@ -14,7 +14,7 @@ kept() {
   after=$(modes)
   if [ "$after" != "$before" ]; then
     printf 'test.sh: the tests changed the machine'"'"'s folders\n  before: %s\n  after:  %s\n' \
-      "$(echo $before)" "$(echo $after)" >&2
+      "${before//$'\n'/; }" "${after//$'\n'/; }" >&2
     exit 1
   fi
 }
