@@ -5,6 +5,20 @@
 # ThreadSanitizer. Each stage says how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The tests must leave the machine as they found it: / and /tmp keep their
+# modes and owners (a test changes the mode only of folders it made).
+modes() { stat -c '%n %a %U:%G' / /tmp; }
+before=$(modes)
+kept() {
+  local after
+  after=$(modes)
+  if [ "$after" != "$before" ]; then
+    printf 'test.sh: the tests changed the machine'"'"'s folders\n  before: %s\n  after:  %s\n' \
+      "${before//$'\n'/; }" "${after//$'\n'/; }" >&2
+    exit 1
+  fi
+}
+trap kept EXIT
 stage() {
   local started=$SECONDS
   "$@"

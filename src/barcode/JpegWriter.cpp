@@ -8,6 +8,7 @@
 #include <jpeglib.h>
 
 #include "images/JpegErrors.h"
+#include "platform/kernel/PathRules.h"
 
 namespace {
 
@@ -26,7 +27,8 @@ int CompressToFile(const char *path, const unsigned char *rgb, int width, int he
         return 0;
     }
     jpeg_create_compress(&info);
-    file = fopen(path, "wb");
+    // The C library opens it by the file system's name for the ANSI path.
+    file = fopen(platform::FileSystemPath(path).c_str(), "wb");
     if (!file) {
         jpeg_destroy_compress(&info);
         return 0;

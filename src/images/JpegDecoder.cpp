@@ -21,6 +21,7 @@
 #include <jpeglib.h>
 
 #include "JpegErrors.h"
+#include "platform/kernel/PathRules.h"
 
 namespace {
 
@@ -61,7 +62,8 @@ unsigned char *Decode(FILE *file, int *width, int *height) {
     jpeg_stdio_src(&info, file);
     jpeg_read_header(&info, TRUE);
     // Refused before libjpeg allocates for it.
-    if (static_cast<size_t>(info.image_width) * info.image_height > static_cast<size_t>(Picture::kMostPixels))
+    if (static_cast<size_t>(info.image_width) * info.image_height >
+        static_cast<size_t>(Picture::kMostPixels))
         ERREXIT(&info, JERR_OUT_OF_MEMORY);
     jpeg_start_decompress(&info);
     const size_t pixels = static_cast<size_t>(info.output_width) * info.output_height;
@@ -78,8 +80,9 @@ unsigned char *Decode(FILE *file, int *width, int *height) {
             jpeg_read_scanlines(&info, &out, 1);
         }
     } else {
-        JSAMPARRAY row = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
-                                                   info.output_width * info.output_components, 1);
+        JSAMPARRAY row =
+            (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
+                                      info.output_width * info.output_components, 1);
         while (info.output_scanline < info.output_height) {
             jpeg_read_scanlines(&info, row, 1);
             CopyRow(info, row[0], buffer + (info.output_scanline - 1) * stride);
@@ -108,9 +111,10 @@ void RgbToPixels(const unsigned char *row, DWORD *line, int width, const unsigne
 #if defined(__x86_64__)
 // The same four pixels at a time with one byte shuffle, where the processor
 // has it; the rest of the row as above.
-__attribute__((target("ssse3"))) void RgbToPixelsShuffled(const unsigned char *row, DWORD *line, int width,
-                                                          const unsigned char *end) {
-    const __m128i order = _mm_setr_epi8(2, 1, 0, -128, 5, 4, 3, -128, 8, 7, 6, -128, 11, 10, 9, -128);
+__attribute__((target("ssse3"))) void RgbToPixelsShuffled(const unsigned char *row, DWORD *line,
+                                                          int width, const unsigned char *end) {
+    const __m128i order =
+        _mm_setr_epi8(2, 1, 0, -128, 5, 4, 3, -128, 8, 7, 6, -128, 11, 10, 9, -128);
     int x = 0;
     for (; x + 4 <= width && row + x * 3 + 16 <= end; x += 4) {
         const __m128i rgb = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + x * 3));
@@ -162,7 +166,8 @@ void Forget() {
 
 unsigned char *ReadJpegFile(const char *path, int *width, int *height) {
     *width = *height = 0;
-    FILE *file = fopen(path, "rb");
+    // The C library opens it by the file system's name for the ANSI path.
+    FILE *file = fopen(platform::FileSystemPath(path).c_str(), "rb");
     if (!file)
         return nullptr;
     unsigned char *rgb = Decode(file, width, height);
@@ -219,7 +224,8 @@ int JpegDecoder(const char *path, Picture *picture, unsigned mode, const void *d
     const size_t stride = static_cast<size_t>(width) * 3;
     const unsigned char *end = rgb + stride * static_cast<size_t>(height);
     for (int y = 0; y < height; ++y)
-        RgbRowToPixels(rgb + stride * static_cast<size_t>(y), pixels + picture->IndexOf(0, y), width, end);
+        RgbRowToPixels(rgb + stride * static_cast<size_t>(y), pixels + picture->IndexOf(0, y),
+                       width, end);
     picture->UnlockPixels();
     free(rgb);
     return 1;

@@ -4,13 +4,16 @@
 #include <cstring>
 
 #include "ModuleGlobals.h"
+#include "PathSeparators.h"
 
 namespace {
 
 constexpr DWORD kConversionFlags = WC_COMPOSITECHECK | WC_SEPCHARS;
 const WCHAR kEmptyWide[1] = {0};
 
-DWORD TextLength(const char *text) { return text ? static_cast<DWORD>(strlen(text)) : 0; }
+DWORD TextLength(const char *text) {
+    return text ? static_cast<DWORD>(strlen(text)) : 0;
+}
 
 } // namespace
 
@@ -184,7 +187,9 @@ void AnsiStr::Clear() {
     m_length = 0;
 }
 
-void AnsiStr::Recount() { m_length = m_data ? TextLength(m_data) : 0; }
+void AnsiStr::Recount() {
+    m_length = m_data ? TextLength(m_data) : 0;
+}
 
 DWORD AnsiStr::Reserve(DWORD n, bool discard) {
     if (!m_data) {
@@ -242,7 +247,8 @@ void AnsiStr::Append(const char *text) {
         m_data[m_length] = 0;
         return;
     }
-    DWORD size = total < kFolderSize ? kFolderSize : (total >= kResourceSize ? total + 1 : kResourceSize);
+    DWORD size =
+        total < kFolderSize ? kFolderSize : (total >= kResourceSize ? total + 1 : kResourceSize);
     auto *fresh = static_cast<char *>(calloc(size, 1));
     if (!fresh)
         return;
@@ -474,10 +480,11 @@ void AnsiStr::LoadFolder(int code) {
     case kModuleFile:
         n = GetModuleFileNameA(ModuleInstance(), m_data, m_capacity);
         if (code == kModuleFolder && n > 0 && n < m_capacity) {
-            while (n > 0 && m_data[n - 1] != '\\' && m_data[n - 1] != '/')
-                m_data[--n] = 0;
-            if (n > 0)
-                m_data[--n] = 0;
+            // Cut at the last separator that is a character of its own.
+            const int slash = LastPathSeparator(m_data);
+            const DWORD keep = slash > 0 ? static_cast<DWORD>(slash) : 0;
+            memset(m_data + keep, 0, n - keep);
+            n = keep;
         }
         break;
     default:

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "AnsiStr.h"
+#include "PathSeparators.h"
 
 namespace {
 
@@ -89,7 +90,8 @@ BOOL DiskFile::Open(DWORD access, DWORD share, DWORD flagsAndAttributes) {
         SeekToBegin();
         return TRUE;
     }
-    HANDLE h = CreateFileA(m_path, access, share, nullptr, OPEN_EXISTING, flagsAndAttributes, nullptr);
+    HANDLE h =
+        CreateFileA(m_path, access, share, nullptr, OPEN_EXISTING, flagsAndAttributes, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return FALSE;
     m_hFile = h;
@@ -186,9 +188,13 @@ BOOL DiskFile::Write(const void *buffer, DWORD count, BOOL exact, DWORD *outCoun
     return n > 0 && (!exact || n == count);
 }
 
-DWORD DiskFile::LastCount() const { return m_dwLastCount; }
+DWORD DiskFile::LastCount() const {
+    return m_dwLastCount;
+}
 
-BOOL DiskFile::Flush() { return m_hFile ? FlushFileBuffers(m_hFile) : FALSE; }
+BOOL DiskFile::Flush() {
+    return m_hFile ? FlushFileBuffers(m_hFile) : FALSE;
+}
 
 BOOL DiskFile::Lock(DWORD offset, DWORD length) {
     return m_hFile ? LockFile(m_hFile, offset, 0, length, 0) : FALSE;
@@ -236,15 +242,8 @@ const char *DiskFile::GetDirectory() {
         if (!m_pDirectory)
             return "";
         lstrcpynA(m_pDirectory, m_path, MAX_PATH);
-        char *slash = nullptr;
-        for (char *p = m_pDirectory; *p; ++p) {
-            if (*p == '\\' || *p == '/')
-                slash = p;
-        }
-        if (slash)
-            *slash = 0;
-        else
-            m_pDirectory[0] = 0;
+        const int slash = LastPathSeparator(m_pDirectory);
+        m_pDirectory[slash > 0 ? slash : 0] = 0;
     }
     return m_pDirectory;
 }
@@ -259,13 +258,16 @@ BOOL CreateDirectoryPath(const char *path) {
         return FALSE;
     if (CreateDirectoryA(path, nullptr))
         return TRUE;
+    // Each folder on the way, ended at a separator that is a character of
+    // its own (never inside a double-byte character).
     char prefix[MAX_PATH] = {};
-    for (int i = 0; path[i]; ++i) {
-        if (path[i] == '\\' || path[i] == '/') {
-            if (i > 0)
-                CreateDirectoryA(prefix, nullptr);
+    for (const char *p = path; *p; p = NextPathChar(p)) {
+        const int i = static_cast<int>(p - path);
+        if (IsPathSeparator(p) && i > 0) {
+            memcpy(prefix, path, static_cast<size_t>(i));
+            prefix[i] = 0;
+            CreateDirectoryA(prefix, nullptr);
         }
-        prefix[i] = path[i];
     }
     CreateDirectoryA(path, nullptr);
     DWORD attributes = GetFileAttributesA(path);

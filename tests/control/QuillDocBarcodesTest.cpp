@@ -33,7 +33,8 @@ protected:
     // Reads the symbol of an image file back, every pixel repeated
     // scaleX x scaleY times.
     static std::string ScanFile(const std::u16string &url, int scaleX, int scaleY) {
-        const std::string path = platform::WideToUtf8(url.c_str() + 7); // after "file://"
+        // After "file://"; the decoder takes ANSI paths, as the system does.
+        const std::string path = testing_support::Ansi(platform::WideToUtf8(url.c_str() + 7));
         int width = 0, height = 0;
         unsigned char *rgb = ReadJpegFile(path.c_str(), &width, &height);
         if (!rgb)
@@ -107,6 +108,22 @@ TEST_F(Barcodes, AnImageThatCannotBeWrittenFailsAndLeavesThePreviousFile) {
     EXPECT_EQ(testing_support::ListFiles(disk.Path(), ".part").size(), 0u);
     disk.Free();
     EXPECT_EQ(ScanFile(Image(2, u"a second symbol", S_OK), 4, 12), "a second symbol");
+}
+
+TEST_F(Barcodes, AddressesOfImagesInAChineseTemporaryFolderOpen) {
+    const auto trail = testing_support::BackslashTrailCharacters();
+    ASSERT_FALSE(trail.empty());
+    const std::string saved = getenv("TMPDIR");
+    const std::string dir = saved + "/临时" + trail[0];
+    ASSERT_TRUE(testing_support::MakeFolder(dir, 0700));
+    setenv("TMPDIR", dir.c_str(), 1);
+    const std::u16string url = Image(3, u"20261208", S_OK);
+    setenv("TMPDIR", saved.c_str(), 1);
+    // The address names the file that was written, as a browser opens it.
+    EXPECT_EQ(url, u"file://" + Wide(dir) + u"/tmpbarcode3.jpg");
+    EXPECT_EQ(testing_support::ReadFile(dir + "/tmpbarcode3.jpg").substr(0, 2), "\xFF\xD8");
+    EXPECT_EQ(ScanFile(url, 3, 3), "20261208");
+    testing_support::RemoveTree(dir);
 }
 
 TEST_F(Barcodes, RefusedTextsAndUnknownKindsGiveNoImage) {

@@ -4,6 +4,7 @@
 
 #include "QuillDoc.h"
 #include "QuillDocFixture.h"
+#include "platform/print/Printers.h"
 #include "testing/PdfPage.h"
 #include "testing/TestSupport.h"
 
@@ -84,6 +85,41 @@ TEST_F(Pictures, ResourceAddressesNameModuleTypeAndName) {
     EXPECT_EQ(Logo("res://" + module + "/IMG/logo.bmp", ""), S_FALSE);
     EXPECT_EQ(Logo("res://" + module + "/IMG/missing.gif", ""), S_FALSE);
     EXPECT_EQ(Logo("res://nowhere/IMG/logo.gif", ""), S_FALSE); // no .DLL in it
+}
+
+TEST_F(Pictures, ChineseNamedPicturesModulesAndPrintFoldersWork) {
+    const auto trail = testing_support::BackslashTrailCharacters();
+    ASSERT_GE(trail.size(), 2u);
+    int n = 0;
+    m_doc->SetPrinter(Arg(u"0"), &n); // the job SetUp began goes to the plain folder
+    const std::string prints = m_dir + "/打印" + trail[0];
+    setenv("QUILLBAY_PRINT_DIR", prints.c_str(), 1);
+    m_doc->SetPrinter(Arg(u"1"), &n);
+    const std::string folder = m_dir + "/图片" + trail[0] + trail[1];
+    ASSERT_TRUE(testing_support::MakeFolder(folder, 0700));
+    const std::string png = folder + "/中文图" + trail[1] + ".png";
+    const std::string jpeg = folder + "/表" + trail[0] + ".jpg";
+    const std::string module = folder + "/模块" + trail[0] + ".dll";
+    testing_support::WriteFile(png, testing_support::ReadFile(PictureFile("basn2c08.png")));
+    testing_support::WriteFile(jpeg, testing_support::ReadFile(PictureFile("testorig.jpg")));
+    testing_support::WriteFile(module, testing_support::ReadFile(PICTURES_MODULE_PATH));
+    EXPECT_EQ(Logo("", png), S_OK);
+    EXPECT_EQ(Shown()->Width(), 32);
+    EXPECT_EQ(Logo("file://" + jpeg, ""), S_OK);
+    EXPECT_EQ(Shown()->Width(), 227);
+    EXPECT_EQ(Logo("res://" + module + "/IMG/logo.gif", ""), S_OK);
+    EXPECT_EQ(Shown()->Width(), 16);
+    // The job lands in the Chinese print folder, and the job log names it
+    // as the file system does.
+    m_doc->SetPrinter(Arg(u"0"), &n);
+    setenv("QUILLBAY_PRINT_DIR", m_dir.c_str(), 1);
+    const auto pdfs = testing_support::ListFiles(prints, ".pdf");
+    ASSERT_EQ(pdfs.size(), 1u);
+    EXPECT_NE(pdfs[0].find("打印控件"), std::string::npos);
+    const auto jobs = platform::print::RecordedJobs();
+    ASSERT_FALSE(jobs.empty());
+    EXPECT_EQ(jobs.back().where, prints + "/" + pdfs[0]);
+    EXPECT_TRUE(testing_support::PdfPage(prints + "/" + pdfs[0], 50).Ok());
 }
 
 TEST_F(Pictures, OtherAddressesAreFilePaths) {

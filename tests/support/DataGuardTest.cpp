@@ -1,6 +1,8 @@
 #include <atomic>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <iostream>
+#include <sys/wait.h>
 #include <string>
 #include <unistd.h>
 
@@ -14,6 +16,18 @@ std::string UniqueName() {
 }
 
 const std::string kWorker = GUARD_WORKER_PATH;
+
+// How long the stress run may take in all; instrumented builds run slower.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QB_INSTRUMENTED 1
+#endif
+#endif
+#if defined(QB_INSTRUMENTED) || defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int kStressSeconds = 300;
+#else
+constexpr int kStressSeconds = 120;
+#endif
 
 } // namespace
 
@@ -94,8 +108,10 @@ TEST(DataGuard, ProcessesExcludeEachOtherAndLoseNoIncrement) {
     std::string counter = dir + "/counter";
     testing_support::WriteFile(counter, "0\n");
     const int kRounds = 2000;
-    int a = testing_support::Spawn({kWorker, "count", name, std::to_string(kRounds), counter}, nullptr);
-    int b = testing_support::Spawn({kWorker, "count", name, std::to_string(kRounds), counter}, nullptr);
+    int a =
+        testing_support::Spawn({kWorker, "count", name, std::to_string(kRounds), counter}, nullptr);
+    int b =
+        testing_support::Spawn({kWorker, "count", name, std::to_string(kRounds), counter}, nullptr);
     EXPECT_EQ(testing_support::Wait(a), 0);
     EXPECT_EQ(testing_support::Wait(b), 0);
     EXPECT_EQ(std::stol(testing_support::ReadFile(counter)), 2L * kRounds);
@@ -116,6 +132,7 @@ TEST(DataGuard, DifferentNamesDoNotExclude) {
     kill(holder, SIGKILL);
     testing_support::Wait(holder);
     close(fd);
+    DataGuard((name + "-one").c_str()); // the last user lets the killed holder's objects go
 }
 
 TEST(DataGuard, AWaiterTakesOverFromAKilledHolder) {
@@ -144,4 +161,46 @@ TEST(DataGuard, AGuardThatCouldNotBeMadeIsNeverUsed) {
     EXPECT_FALSE(unnamed.Unlock());
     DataGuard none;
     EXPECT_FALSE(none.Lock());
+}
+
+TEST(DataGuard, ANameTooLongForItsObjectsIsRefused) {
+    const std::string name(300, 'G');
+    SetLastError(0xdeadbeef);
+    DataGuard guard(name.c_str());
+    EXPECT_FALSE(guard.IsUsable());
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_FALSE(guard.Lock());
+    EXPECT_FALSE(guard.Unlock());
+    // The longest name that fits still makes a guard.
+    DataGuard longest((UniqueName() + std::string(182, 'G')).substr(0, 182).c_str());
+    EXPECT_TRUE(longest.IsUsable());
+}
+
+TEST(DataGuard, ProcessesKilledAtRandomMomentsNeverStopTheOthers) {
+    const std::string dir = testing_support::MakeTempDir("guard-stress-");
+    int fd = -1;
+    const int stress =
+        testing_support::Spawn({kWorker, "stress", UniqueName(), dir + "/board", "1000"}, &fd);
+    ASSERT_GT(stress, 0);
+    // The run is bounded: each of its rounds must end within ten seconds,
+    // and the whole within kStressSeconds, or it is ended (its workers die
+    // with it).
+    int status = -1;
+    for (int waited = 0; waitpid(stress, &status, WNOHANG) == 0; waited += 100) {
+        if (waited > kStressSeconds * 1000) {
+            kill(stress, SIGKILL);
+            waitpid(stress, &status, 0);
+            ADD_FAILURE() << "the stress run did not end within " << kStressSeconds << " s";
+            break;
+        }
+        usleep(100000);
+    }
+    std::string output;
+    char buffer[512];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+        output.append(buffer, static_cast<size_t>(n));
+    close(fd);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
+    std::cout << output;
+    testing_support::RemoveTree(dir);
 }

@@ -101,7 +101,8 @@ TEST_F(DiskFileTest, SizeOfClosedAndMissingFiles) {
 TEST_F(DiskFileTest, OpenOnAnOpenFileOnlyRewinds) {
     WriteFile(Path("r.txt"), "hello");
     DiskFile file;
-    ASSERT_TRUE(file.Open(Path("r.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL));
+    ASSERT_TRUE(
+        file.Open(Path("r.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL));
     HANDLE first = file.Handle();
     char buffer[8];
     DWORD n = 0;
@@ -124,7 +125,7 @@ TEST_F(DiskFileTest, ReadsSucceedShortUnlessExact) {
     file.SeekToBegin();
     EXPECT_TRUE(file.Read(buffer, 8, FALSE, &n));
     EXPECT_EQ(std::string(buffer, 8), std::string("abc\0\0\0\0\0", 8)); // zero-filled first
-    EXPECT_FALSE(file.Read(buffer, 8, FALSE, &n)); // at the end: nothing read
+    EXPECT_FALSE(file.Read(buffer, 8, FALSE, &n));                      // at the end: nothing read
     DiskFile closed;
     EXPECT_FALSE(closed.Read(buffer, 1, FALSE, &n));
     EXPECT_EQ(n, 0u);
@@ -151,7 +152,28 @@ TEST_F(DiskFileTest, CreateDirectoryPathMakesTheChain) {
     EXPECT_TRUE(CreateDirectoryPath(deep.c_str())); // already there
     std::string windowsStyle = m_dir + "\\p\\q";
     EXPECT_TRUE(CreateDirectoryPath(windowsStyle.c_str()));
-    EXPECT_EQ(GetFileAttributesA(Path("p/q").c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(GetFileAttributesA(Path("p/q").c_str()),
+              static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
     WriteFile(Path("file"), "");
     EXPECT_FALSE(CreateDirectoryPath(Path("file/sub").c_str()));
+}
+
+TEST_F(DiskFileTest, ChineseNamesMakeTheirFilesAndFoldersNotStrayOnes) {
+    const auto trail = testing_support::BackslashTrailCharacters();
+    ASSERT_GE(trail.size(), 2u);
+    // A missing folder chain whose names end in a 0x5C trail byte, joined
+    // with backslashes as the system joins them.
+    const std::string folder = "新建" + trail[0], name = trail[1] + ".txt";
+    const std::string ansi =
+        testing_support::Ansi(m_dir + "\\" + folder + "\\" + trail[1] + "\\" + name);
+    DiskFile file;
+    ASSERT_TRUE(file.Create(ansi.c_str(), DiskFile::kOverwrite));
+    EXPECT_STREQ(file.GetDirectory(), testing_support::Ansi(Path(folder + "/" + trail[1])).c_str());
+    EXPECT_TRUE(file.Write("abc", 3, TRUE, nullptr));
+    file.Close();
+    EXPECT_EQ(ReadFile(Path(folder + "/" + trail[1] + "/" + name)), "abc");
+    EXPECT_EQ(testing_support::FolderEntries(m_dir), std::vector<std::string>{folder});
+    EXPECT_EQ(testing_support::FolderEntries(Path(folder)), std::vector<std::string>{trail[1]});
+    EXPECT_TRUE(file.Delete());
+    EXPECT_EQ(file.RefreshState(), DiskFile::kNothing);
 }

@@ -3,11 +3,14 @@
 //   qbtest_guard_worker count NAME ROUNDS FILE   ROUNDS times: lock, add 1 to the
 //                                                number in FILE, unlock
 //   qbtest_guard_worker hold NAME                lock, say "locked", sleep
+//   qbtest_guard_worker stress NAME FILE ROUNDS  kills and restarts processes that
+//                                                use the guard (GuardStress.cpp)
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
+#include "GuardStress.h"
 #include "support/DataGuard.h"
 
 namespace {
@@ -48,6 +51,9 @@ int main(int argc, char **argv) {
         }
         return 0;
     }
-    fprintf(stderr, "usage: qbtest_guard_worker count NAME ROUNDS FILE | hold NAME\n");
+    if (argc == 5 && strcmp(argv[1], "stress") == 0)
+        return RunStress(argv[2], argv[3], atoi(argv[4]));
+    fprintf(stderr, "usage: qbtest_guard_worker count NAME ROUNDS FILE | hold NAME | stress NAME "
+                    "FILE ROUNDS\n");
     return 2;
 }

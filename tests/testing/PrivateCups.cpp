@@ -53,11 +53,13 @@ bool WaitForMedia(const std::string &queue) {
 } // namespace
 
 PrivateCups::PrivateCups() {
-    m_root = MakeTempDir("cups-");
+    // Filters run as another user: the root and every folder on the way must
+    // be open to it.
+    m_root = MakeServerRoot("cups-", m_why);
+    if (m_root.empty())
+        return;
     for (const char *dir : {"/etc", "/spool", "/tmp", "/cache", "/state", "/log"})
-        mkdir((m_root + dir).c_str(), 0755);
-    // Filters run as another user: every folder on the way must be open to it.
-    OpenChain(m_root + "/etc");
+        MakeFolder(m_root + dir, 0755);
     m_bus = std::make_unique<PrivateBus>(m_root);
     setenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus->Address().c_str(), 1);
     if (!m_bus->Ready()) {
@@ -157,7 +159,7 @@ PrivateCups::~PrivateCups() {
     m_bus.reset();
     unsetenv("CUPS_SERVER");
     unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    RemoveTree(m_root);
+    RemoveServerRoot(m_root);
 }
 
 bool PrivateCups::Ready(std::string &why) const {

@@ -65,13 +65,14 @@ PrivatePostgres::PrivatePostgres() {
         m_why = "no PostgreSQL server is installed";
         return;
     }
-    m_root = MakeTempDir("pg-");
     m_asRoot = geteuid() == 0;
+    // Run as root, the server runs as postgres: its root must be open to it.
+    m_root = MakeServerRoot("pg-", m_why);
+    if (m_root.empty())
+        return;
     WriteFile(m_root + "/pwfile", std::string(kSuperPassword) + "\n");
-    if (m_asRoot) {
-        OpenChain(m_root);
+    if (m_asRoot)
         Run({"/bin/chown", "-R", "postgres:postgres", m_root});
-    }
     std::string init = AsServer(m_bin + "/initdb -D " + Quoted(m_root + "/data") +
                                 " -U postgres --pwfile=" + Quoted(m_root + "/pwfile") +
                                 " -A scram-sha-256 -E UTF8 --locale=C.UTF-8 -N >" +
@@ -98,8 +99,7 @@ PrivatePostgres::~PrivatePostgres() {
     }
     if (m_running)
         Control("stop");
-    if (!m_root.empty())
-        RemoveTree(m_root);
+    RemoveServerRoot(m_root);
 }
 
 bool PrivatePostgres::Ready(std::string &why) const {
@@ -137,7 +137,7 @@ void PrivatePostgres::Watch() {
     m_watcher =
         Spawn({"/usr/bin/setsid", "/bin/sh", "-c",
                "while kill -0 " + std::to_string(getpid()) + " 2>/dev/null; do sleep 1; done; " +
-                   stop + "; rm -rf " + Quoted(m_root)},
+                   stop + "; rm -rf " + Quoted(ServerRootParent(m_root))},
               nullptr);
 }
 

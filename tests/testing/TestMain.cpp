@@ -15,7 +15,7 @@ int main(int argc, char **argv) {
     setenv("QUILLBAY_PRINT_DIR", (root + "/prints").c_str(), 1);
     setenv("QUILLBAY_UI", "scripted", 1);
     const std::string tmp = root + "/tmp";
-    testing_support::Run({"/bin/mkdir", "-p", tmp});
+    testing_support::MakeFolder(tmp, 0700);
     setenv("TMPDIR", tmp.c_str(), 1);
     int result = RUN_ALL_TESTS();
     if (!getenv("QUILLBAY_KEEP_TEST_DIR"))

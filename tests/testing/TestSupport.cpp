@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <sstream>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -32,6 +34,71 @@ ScopedEnvironment::~ScopedEnvironment() {
         unsetenv(m_name);
 }
 
+namespace {
+
+std::mutex &FoldersLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+// The folders this run made, which it may change the modes of.
+std::set<std::string> &OwnFolders() {
+    static std::set<std::string> folders;
+    return folders;
+}
+
+void Remember(const std::string &folder) {
+    std::lock_guard<std::mutex> guard(FoldersLock());
+    OwnFolders().insert(folder);
+}
+
+bool IsOwn(const std::string &folder) {
+    std::lock_guard<std::mutex> guard(FoldersLock());
+    return OwnFolders().count(folder) != 0;
+}
+
+// A folder made in base for a server's user: base's chain is opened to be
+// passed through where the run made it; empty (why set) when a folder the run
+// did not make bars the way.
+std::string ServerRootIn(const std::string &base, const std::string &prefix, std::string &why) {
+    for (size_t i = 1; i <= base.size(); ++i) {
+        if (i != base.size() && base[i] != '/')
+            continue;
+        const std::string folder = base.substr(0, i);
+        struct stat st {};
+        if (stat(folder.c_str(), &st) != 0) {
+            why = folder + " is missing";
+            return {};
+        }
+        if ((st.st_mode & S_IXOTH) != 0)
+            continue;
+        if (!IsOwn(folder)) {
+            why = folder + " (not made by the tests) is closed to other users";
+            return {};
+        }
+        chmod(folder.c_str(), (st.st_mode & 07777) | S_IXGRP | S_IXOTH);
+    }
+    std::vector<char> buffer(base.begin(), base.end());
+    const std::string pattern = "/" + prefix + "XXXXXX";
+    buffer.insert(buffer.end(), pattern.begin(), pattern.end());
+    buffer.push_back(0);
+    if (!mkdtemp(buffer.data())) {
+        why = "cannot make a folder in " + base;
+        return {};
+    }
+    const std::string parent = buffer.data();
+    Remember(parent);
+    chmod(parent.c_str(), 0711);
+    const std::string root = parent + "/root";
+    if (!MakeFolder(root, 0755)) {
+        why = "cannot make " + root;
+        return {};
+    }
+    return root;
+}
+
+} // namespace
+
 std::string MakeTempDir(const std::string &prefix) {
     const char *base = getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + prefix + "XXXXXX";
@@ -39,7 +106,16 @@ std::string MakeTempDir(const std::string &prefix) {
     buffer.push_back(0);
     if (!mkdtemp(buffer.data()))
         return {};
+    Remember(buffer.data());
     return buffer.data();
+}
+
+bool MakeFolder(const std::string &path, mode_t mode) {
+    if (mkdir(path.c_str(), mode) != 0)
+        return false;
+    chmod(path.c_str(), mode); // whatever the umask took away
+    Remember(path);
+    return true;
 }
 
 void RemoveTree(const std::string &path) {
@@ -47,17 +123,23 @@ void RemoveTree(const std::string &path) {
         Run({"/bin/sh", "-c", "chmod -R u+w '" + path + "' 2>/dev/null; rm -rf '" + path + "'"});
 }
 
-void OpenChain(const std::string &path) {
-    for (size_t i = 1; i <= path.size(); ++i) {
-        if (i != path.size() && path[i] != '/')
-            continue;
-        // Only ever add search and read rights: a folder such as /tmp keeps
-        // its sticky bit and its write rights for everyone.
-        struct stat st;
-        const std::string folder = path.substr(0, i);
-        if (stat(folder.c_str(), &st) == 0 && (st.st_mode & 0055) != 0055)
-            chmod(folder.c_str(), (st.st_mode & 07777) | 0055);
-    }
+std::string MakeServerRoot(const std::string &prefix, std::string &why) {
+    const char *base = getenv("TMPDIR");
+    std::string root = ServerRootIn(base && *base ? base : "/tmp", prefix, why);
+    if (root.empty())
+        root = ServerRootIn("/tmp", prefix, why);
+    else
+        why.clear();
+    return root;
+}
+
+std::string ServerRootParent(const std::string &root) {
+    return root.substr(0, root.find_last_of('/'));
+}
+
+void RemoveServerRoot(const std::string &root) {
+    if (!root.empty())
+        RemoveTree(ServerRootParent(root));
 }
 
 void WriteFile(const std::string &path, const std::string &bytes) {
@@ -133,6 +215,15 @@ std::vector<std::string> ListFiles(const std::string &dir, const std::string &su
     return names;
 }
 
+std::vector<std::string> FolderEntries(const std::string &dir) {
+    std::vector<std::string> names;
+    for (std::string &name : ListFiles(dir, "")) {
+        if (name != "." && name != "..")
+            names.push_back(std::move(name));
+    }
+    return names;
+}
+
 std::string Corpus(const std::string &relative) {
     return std::string(CORPORA_DIR) + "/" + relative;
 }
@@ -151,6 +242,16 @@ std::string Ansi(const std::string &utf8) {
 
 std::string Utf8(const std::string &ansi) {
     return platform::AnsiToUtf8(ansi.c_str());
+}
+
+std::vector<std::string> BackslashTrailCharacters() {
+    std::vector<std::string> found;
+    for (const char *character : {"嘰", "乗", "十", "表"}) {
+        const std::string ansi = Ansi(character);
+        if (ansi.size() == 2 && ansi[1] == '\\')
+            found.emplace_back(character);
+    }
+    return found;
 }
 
 } // namespace testing_support

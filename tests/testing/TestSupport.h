@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace testing_support {
@@ -20,12 +21,23 @@ private:
     bool m_had = false;
 };
 
-// A fresh directory under the test run's temporary directory.
+// A fresh directory under the test run's temporary directory, private to
+// the user (mode 0700). The run remembers it as its own.
 std::string MakeTempDir(const std::string &prefix);
+// Makes a folder with a mode and remembers it as the run's own.
+bool MakeFolder(const std::string &path, mode_t mode);
 void RemoveTree(const std::string &path);
-// Opens every folder on the way to path (and path itself) to other users,
-// for servers that run as another user.
-void OpenChain(const std::string &path);
+// A root folder for a server that runs as another user (cupsd's filters,
+// PostgreSQL): a folder of the test's own, open to every user (0755), in a
+// parent of the test's own that others may pass through (0711). Folders on
+// the way that the run made are opened to be passed through; a folder the
+// run did not make never changes its mode: when one of them is closed to
+// other users, the root goes under /tmp instead, and when that fails too
+// the answer is empty and why says which folder is closed.
+std::string MakeServerRoot(const std::string &prefix, std::string &why);
+// The folder to remove for a root MakeServerRoot made: its parent.
+std::string ServerRootParent(const std::string &root);
+void RemoveServerRoot(const std::string &root);
 void WriteFile(const std::string &path, const std::string &bytes);
 std::string ReadFile(const std::string &path);
 
@@ -45,6 +57,8 @@ int Wait(int pid);
 // The names of a folder's files that end in suffix, sorted; none when the
 // folder is missing.
 std::vector<std::string> ListFiles(const std::string &dir, const std::string &suffix);
+// Every entry of a folder but . and .., sorted, as the file system names them.
+std::vector<std::string> FolderEntries(const std::string &dir);
 
 // A file of the public image suites (../shared/corpora), and whether a
 // suite's folder is there; a plain clone of the repository has none.
@@ -61,5 +75,8 @@ std::string Fixture(const std::string &relative);
 // UTF-8 text in the ANSI code page (GBK), and back.
 std::string Ansi(const std::string &utf8);
 std::string Utf8(const std::string &ansi);
+// Characters (UTF-8) whose form in the ANSI code page ends in 0x5C, the byte
+// of '\': 嘰 and 乗 in GBK, 十 and 表 in Shift-JIS.
+std::vector<std::string> BackslashTrailCharacters();
 
 } // namespace testing_support

@@ -4,6 +4,7 @@
 //   quillbay-reg set    KEY NAME TYPE DATA sets a value (NAME @ is the default value)
 //   quillbay-reg delete KEY [NAME]         deletes a value, or KEY with all its subkeys
 //   quillbay-reg export KEY [FILE]         writes KEY and its subkeys in .reg form
+//   quillbay-reg import FILE               sets the keys and values of a .reg file
 //
 // KEY starts with a root: HKEY_CLASSES_ROOT (HKCR), HKEY_CURRENT_USER (HKCU),
 // HKEY_LOCAL_MACHINE (HKLM) or HKEY_USERS (HKU). TYPE is REG_SZ,
@@ -41,7 +42,8 @@ const tool_options::ToolInfo kTool = {
     "usage: quillbay-reg query KEY [NAME]\n"
     "       quillbay-reg set KEY NAME TYPE DATA\n"
     "       quillbay-reg delete KEY [NAME]\n"
-    "       quillbay-reg export KEY [FILE]\n",
+    "       quillbay-reg export KEY [FILE]\n"
+    "       quillbay-reg import FILE\n",
     "Looks at and edits the registry. KEY starts with a root: HKEY_CLASSES_ROOT\n"
     "(HKCR), HKEY_CURRENT_USER (HKCU), HKEY_LOCAL_MACHINE (HKLM) or HKEY_USERS\n"
     "(HKU). NAME @ is a key's default value. TYPE is REG_SZ, REG_EXPAND_SZ,\n"
@@ -53,6 +55,7 @@ const tool_options::ToolInfo kTool = {
     "  set       sets a value, making the key when missing\n"
     "  delete    deletes a value, or a key with all its subkeys\n"
     "  export    writes a key and its subkeys in .reg form\n"
+    "  import    sets the keys and values of a .reg file (as export writes them)\n"
     "  --help    print this help\n"
     "  --version print the version\n"};
 
@@ -374,6 +377,97 @@ int Export(HKEY root, const std::string &rootName, const std::string &subkey, co
     return 0;
 }
 
+// The text of a quoted .reg string starting after its opening quote, up to
+// its closing quote (escapes undone); end is left behind the closing quote.
+std::string Unquoted(const std::string &line, size_t start, size_t &end) {
+    std::string text;
+    for (end = start; end < line.size() && line[end] != '"'; ++end) {
+        if (line[end] == '\\' && end + 1 < line.size())
+            ++end;
+        text += line[end];
+    }
+    ++end;
+    return text;
+}
+
+// A value line's data ("text", dword:, hex:, hex(type):) in the registry's
+// form; false when it is none of them.
+bool ImportedData(const std::string &text, DWORD &type, std::string &data) {
+    if (!text.empty() && text[0] == '"') {
+        size_t end = 0;
+        return EncodeData("REG_SZ", Unquoted(text, 1, end), type, data);
+    }
+    if (text.rfind("dword:", 0) == 0)
+        return EncodeData("REG_DWORD", "0x" + text.substr(6), type, data);
+    const size_t colon = text.find(':');
+    if (text.rfind("hex", 0) != 0 || colon == std::string::npos)
+        return false;
+    if (!EncodeData("REG_BINARY", text.substr(colon + 1), type, data))
+        return false;
+    if (text[3] == '(')
+        type = static_cast<DWORD>(strtoul(text.c_str() + 4, nullptr, 16));
+    return true;
+}
+
+// Sets one "name"=data (or @=data) line on the key; false when it is not one.
+bool ImportValue(HKEY key, const std::string &line) {
+    std::string name;
+    size_t equals = 1;
+    if (line[0] == '"')
+        name = Unquoted(line, 1, equals);
+    else if (line[0] != '@')
+        return false;
+    DWORD type = 0;
+    std::string data;
+    if (equals >= line.size() || line[equals] != '=' ||
+        !ImportedData(line.substr(equals + 1), type, data))
+        return false;
+    const std::string ansiName = platform::Utf8ToAnsi(name);
+    return RegSetValueExA(key, ansiName.c_str(), 0, type,
+                          reinterpret_cast<const BYTE *>(data.data()),
+                          static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
+}
+
+int Import(const char *file) {
+    FILE *in = fopen(file, "r");
+    if (!in) {
+        fprintf(stderr, "quillbay-reg: cannot read %s\n", file);
+        return 1;
+    }
+    HKEY key = nullptr;
+    int status = 0, number = 0;
+    char buffer[16384];
+    while (fgets(buffer, sizeof buffer, in)) {
+        std::string line(buffer);
+        ++number;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
+        if (line.empty() || line == "REGEDIT4" || line[0] == ';')
+            continue;
+        if (line[0] == '[' && line.back() == ']') {
+            if (key)
+                RegCloseKey(key);
+            key = nullptr;
+            HKEY root = nullptr;
+            std::string rootName, subkey;
+            if (ParseKey(line.substr(1, line.size() - 2), root, rootName, subkey))
+                RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                nullptr);
+            if (!key) {
+                fprintf(stderr, "quillbay-reg: line %d: cannot create %s\n", number, line.c_str());
+                status = 1;
+            }
+        } else if (!key || !ImportValue(key, line)) {
+            fprintf(stderr, "quillbay-reg: line %d: cannot set %s\n", number, line.c_str());
+            status = 1;
+        }
+    }
+    if (key)
+        RegCloseKey(key);
+    fclose(in);
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -382,6 +476,8 @@ int main(int argc, char **argv) {
     if (argc < 3)
         return tool_options::Usage(kTool);
     std::string command = argv[1];
+    if (command == "import")
+        return argc == 3 ? Import(argv[2]) : tool_options::Usage(kTool);
     HKEY root = nullptr;
     std::string rootName, subkey;
     if (!ParseKey(argv[2], root, rootName, subkey)) {

@@ -12,9 +12,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 #include "ToolOptions.h"
+#include "platform/kernel/TextConvert.h"
 #include "platform/win32.h"
 
 namespace {
@@ -64,7 +64,7 @@ void RegisterComponents() {
     folder.erase(folder.find_last_of('/') + 1);
     for (const char *name : kComponents) {
         std::string component = folder + name;
-        if (access(component.c_str(), R_OK) != 0)
+        if (GetFileAttributesA(component.c_str()) == INVALID_FILE_ATTRIBUTES)
             continue;
         HMODULE module = LoadLibraryA(component.c_str());
         HRESULT hr = module ? CallEntry(module, "DllRegisterServer") : E_FAIL;
@@ -98,7 +98,10 @@ int main(int argc, char **argv) {
         return tool_options::Usage(kTool);
     if (!unregister)
         RegisterComponents();
-    HMODULE module = LoadLibraryA(path);
+    // The command line is in the file system's encoding; the platform's
+    // calls take the ANSI code page.
+    const std::string ansiPath = platform::Utf8ToAnsi(path);
+    HMODULE module = LoadLibraryA(ansiPath.c_str());
     if (!module) {
         fprintf(stderr, "quillbay-regsvr: cannot load %s (error %u)\n", path, GetLastError());
         return 3;

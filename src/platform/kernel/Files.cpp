@@ -1,88 +1,50 @@
 // Files and directories on POSIX.
 //
-// File attributes: READONLY is the absence of write permission; DIRECTORY
-// comes from the file's type; HIDDEN, SYSTEM, ARCHIVE and TEMPORARY are kept
-// in an extended attribute of the file; NORMAL stands alone when no other
-// attribute is set. As on the platform, a read-only file cannot be opened for
-// writing or deleted, whatever the user's rights.
+// Attributes are kept as FileAttributes.h describes. As on the platform, a
+// read-only file cannot be opened for writing or deleted, whatever the
+// user's rights. Every ANSI name is converted to the file system's encoding
+// by PathRules before it is used; the wide entry points convert from UTF-16.
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
+#include "FileAttributes.h"
 #include "FileObject.h"
 #include "PathRules.h"
+#include "TextConvert.h"
 #include "winbase.h"
 
 namespace platform {
 namespace {
 
-constexpr const char *kAttributeName = "user.quillbay.attributes";
-constexpr DWORD kStoredAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY;
-
-DWORD StoredAttributes(const std::string &path) {
-    DWORD value = 0;
-    if (getxattr(path.c_str(), kAttributeName, &value, sizeof value) != sizeof value)
-        return 0;
-    return value & kStoredAttributes;
-}
-
-bool StoreAttributes(const std::string &path, DWORD attributes) {
-    attributes &= kStoredAttributes;
-    if (attributes == 0) {
-        if (removexattr(path.c_str(), kAttributeName) == 0 || errno == ENODATA ||
-            errno == ENOTSUP)
-            return true;
+// Reads the status of a resolved path; a file that cannot be read sets the
+// last error as the platform reports it.
+bool StatPath(const std::string &path, struct stat &st) {
+    if (stat(path.c_str(), &st) != 0) {
+        SetLastError(errno == ENOENT ? MissingError(path) : ErrorFromErrno(errno));
         return false;
     }
-    return setxattr(path.c_str(), kAttributeName, &attributes, sizeof attributes, 0) == 0;
+    return true;
 }
 
-DWORD AttributesOf(const std::string &path, const struct stat &st) {
-    DWORD attributes = StoredAttributes(path);
-    if (S_ISDIR(st.st_mode))
-        attributes |= FILE_ATTRIBUTE_DIRECTORY;
-    if ((st.st_mode & S_IWUSR) == 0)
-        attributes |= FILE_ATTRIBUTE_READONLY;
-    return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
-}
-
-bool PathTooLong(const std::string &path) {
-    if (FullPath(path).size() >= MAX_PATH) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return true;
-    }
-    return false;
-}
-
-// ERROR_PATH_NOT_FOUND when the directory part is missing, else the file.
-DWORD MissingError(const std::string &path) {
-    std::string directory = path;
-    size_t slash = directory.find_last_of('/');
-    if (slash == std::string::npos)
-        return ERROR_FILE_NOT_FOUND;
-    directory.resize(slash == 0 ? 1 : slash);
-    struct stat st {};
-    return stat(directory.c_str(), &st) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
-}
-
-// Resolves a named file and reads its status. A missing or empty name and a
-// file that cannot be read set the last error as the platform reports them.
+// Resolves an ANSI name and reads its status; a missing or empty name is
+// refused as the platform refuses it.
 bool StatNamedFile(LPCSTR name, std::string &path, struct stat &st) {
     if (!name || !*name) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return false;
     }
     path = ResolvePath(name);
-    if (stat(path.c_str(), &st) != 0) {
-        SetLastError(errno == ENOENT ? MissingError(path) : ErrorFromErrno(errno));
-        return false;
-    }
-    return true;
+    return StatPath(path, st);
+}
+
+// The file system's path for a wide name: no ANSI form on the way, so a
+// name the ANSI code page cannot spell is reached too.
+std::string WidePath(LPCWSTR name) {
+    return ResolvePosixPath(PosixSeparators(WideToUtf8(name)));
 }
 
 std::shared_ptr<FileObject> FileFromHandle(HANDLE handle) {
@@ -105,6 +67,79 @@ bool SetRangeLock(int fd, short type, ULONGLONG start, ULONGLONG length) {
     return fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
 
+// The open(2) flags for an access and a disposition; false (with the last
+// error set) for a combination the platform refuses.
+bool OpenFlags(DWORD access, DWORD disposition, int &flags) {
+    const bool wantsWrite = (access & (GENERIC_WRITE | GENERIC_ALL)) != 0;
+    const bool wantsRead = (access & (GENERIC_READ | GENERIC_ALL)) != 0;
+    flags = O_CLOEXEC | (wantsRead && wantsWrite ? O_RDWR : wantsWrite ? O_WRONLY : O_RDONLY);
+    switch (disposition) {
+    case CREATE_NEW:
+        flags |= O_CREAT | O_EXCL;
+        break;
+    case CREATE_ALWAYS:
+        flags |= O_CREAT | O_TRUNC;
+        break;
+    case OPEN_EXISTING:
+        break;
+    case OPEN_ALWAYS:
+        flags |= O_CREAT;
+        break;
+    case TRUNCATE_EXISTING:
+        if (!wantsWrite) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+        flags |= O_TRUNC;
+        break;
+    default:
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if ((flags & O_ACCMODE) == O_RDONLY && (flags & O_TRUNC)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return true;
+}
+
+// Opens or creates a file by its resolved path, for CreateFileA and
+// CreateFileW.
+HANDLE OpenPath(const std::string &path, DWORD access, DWORD disposition,
+                DWORD flagsAndAttributes) {
+    if (PathTooLong(path))
+        return INVALID_HANDLE_VALUE;
+    struct stat st {};
+    const bool existed = stat(path.c_str(), &st) == 0;
+    const bool wantsWrite = (access & (GENERIC_WRITE | GENERIC_ALL)) != 0;
+    if (existed && (S_ISDIR(st.st_mode) || (wantsWrite && (st.st_mode & S_IWUSR) == 0))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    int flags = 0;
+    if (!OpenFlags(access, disposition, flags))
+        return INVALID_HANDLE_VALUE;
+    const DWORD attributes = flagsAndAttributes & 0xFFFF;
+    const mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    int fd = open(path.c_str(), flags, mode);
+    if (fd < 0) {
+        DWORD error = errno == EEXIST   ? ERROR_FILE_EXISTS
+                      : errno == ENOENT ? MissingError(path)
+                                        : ErrorFromErrno(errno);
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!existed || disposition == CREATE_ALWAYS)
+        StoreAttributes(path, attributes);
+    const bool deleteOnClose = (flagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0;
+    HANDLE handle =
+        AddHandle(std::make_shared<FileObject>(fd, access, FullPath(path), deleteOnClose));
+    const bool reportsExisting =
+        existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS);
+    SetLastError(reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return handle;
+}
+
 } // namespace
 
 FileObject::FileObject(int fd, DWORD access, std::string path, bool deleteOnClose)
@@ -120,85 +155,27 @@ FileObject::~FileObject() {
 
 using namespace platform;
 
-extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+// Sharing modes are not enforced between handles on this system.
+extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD,
                                      LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition,
                                      DWORD dwFlagsAndAttributes, HANDLE) {
-    (void)dwShareMode; // Sharing is not enforced between handles on this system.
     if (!lpFileName || !*lpFileName) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    std::string path = ResolvePath(lpFileName);
-    if (PathTooLong(path))
-        return INVALID_HANDLE_VALUE;
-    const bool wantsWrite = (dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL)) != 0;
-    const bool wantsRead = (dwDesiredAccess & (GENERIC_READ | GENERIC_ALL)) != 0;
+    return OpenPath(ResolvePath(lpFileName), dwDesiredAccess, dwCreationDisposition,
+                    dwFlagsAndAttributes);
+}
 
-    struct stat st {};
-    const bool existed = stat(path.c_str(), &st) == 0;
-    if (existed && S_ISDIR(st.st_mode)) {
-        SetLastError(ERROR_ACCESS_DENIED);
+extern "C" HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD,
+                                     LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition,
+                                     DWORD dwFlagsAndAttributes, HANDLE) {
+    if (!lpFileName || !*lpFileName) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    if (existed && wantsWrite && (st.st_mode & S_IWUSR) == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-
-    int flags = O_CLOEXEC;
-    if (wantsRead && wantsWrite)
-        flags |= O_RDWR;
-    else if (wantsWrite)
-        flags |= O_WRONLY;
-    else
-        flags |= O_RDONLY;
-    switch (dwCreationDisposition) {
-    case CREATE_NEW:
-        flags |= O_CREAT | O_EXCL;
-        break;
-    case CREATE_ALWAYS:
-        flags |= O_CREAT | O_TRUNC;
-        break;
-    case OPEN_EXISTING:
-        break;
-    case OPEN_ALWAYS:
-        flags |= O_CREAT;
-        break;
-    case TRUNCATE_EXISTING:
-        if (!wantsWrite) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return INVALID_HANDLE_VALUE;
-        }
-        flags |= O_TRUNC;
-        break;
-    default:
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
-    if ((flags & O_ACCMODE) == O_RDONLY && (flags & O_TRUNC)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-
-    const DWORD attributes = dwFlagsAndAttributes & 0xFFFF;
-    const mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
-    int fd = open(path.c_str(), flags, mode);
-    if (fd < 0) {
-        DWORD error = errno == EEXIST ? ERROR_FILE_EXISTS
-                      : errno == ENOENT ? MissingError(path)
-                                        : ErrorFromErrno(errno);
-        SetLastError(error);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (!existed || dwCreationDisposition == CREATE_ALWAYS)
-        StoreAttributes(path, attributes);
-    const bool deleteOnClose = (dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) != 0;
-    HANDLE handle = AddHandle(
-        std::make_shared<FileObject>(fd, dwDesiredAccess, FullPath(path), deleteOnClose));
-    const bool reportsExisting =
-        existed && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS);
-    SetLastError(reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    return handle;
+    return OpenPath(WidePath(lpFileName), dwDesiredAccess, dwCreationDisposition,
+                    dwFlagsAndAttributes);
 }
 
 extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
@@ -268,12 +245,12 @@ extern "C" DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove,
     auto file = FileFromHandle(hFile);
     if (!file)
         return INVALID_SET_FILE_POINTER;
-    LONGLONG distance = lpDistanceToMoveHigh
-                            ? static_cast<LONGLONG>((static_cast<ULONGLONG>(
-                                                         static_cast<DWORD>(*lpDistanceToMoveHigh))
-                                                     << 32) |
-                                                    static_cast<DWORD>(lDistanceToMove))
-                            : static_cast<LONGLONG>(lDistanceToMove);
+    LONGLONG distance =
+        lpDistanceToMoveHigh
+            ? static_cast<LONGLONG>(
+                  (static_cast<ULONGLONG>(static_cast<DWORD>(*lpDistanceToMoveHigh)) << 32) |
+                  static_cast<DWORD>(lDistanceToMove))
+            : static_cast<LONGLONG>(lDistanceToMove);
     int whence = dwMoveMethod == FILE_BEGIN     ? SEEK_SET
                  : dwMoveMethod == FILE_CURRENT ? SEEK_CUR
                  : dwMoveMethod == FILE_END     ? SEEK_END
@@ -283,7 +260,9 @@ extern "C" DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove,
         return INVALID_SET_FILE_POINTER;
     }
     off_t current = lseek(file->Descriptor(), 0, SEEK_CUR);
-    off_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? current : lseek(file->Descriptor(), 0, SEEK_END);
+    off_t base = whence == SEEK_SET   ? 0
+                 : whence == SEEK_CUR ? current
+                                      : lseek(file->Descriptor(), 0, SEEK_END);
     lseek(file->Descriptor(), current, SEEK_SET);
     LONGLONG target = static_cast<LONGLONG>(base) + distance;
     if (target < 0) {
@@ -310,7 +289,8 @@ extern "C" BOOL WINAPI SetEndOfFile(HANDLE hFile) {
         return FALSE;
     off_t position = lseek(file->Descriptor(), 0, SEEK_CUR);
     if (position < 0 || ftruncate(file->Descriptor(), position) != 0) {
-        SetLastError(errno == EBADF || errno == EINVAL ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno));
+        SetLastError(errno == EBADF || errno == EINVAL ? ERROR_ACCESS_DENIED
+                                                       : ErrorFromErrno(errno));
         return FALSE;
     }
     return TRUE;
@@ -337,8 +317,8 @@ extern "C" BOOL WINAPI LockFile(HANDLE hFile, DWORD dwFileOffsetLow, DWORD dwFil
     if (!file)
         return FALSE;
     ULONGLONG start = (static_cast<ULONGLONG>(dwFileOffsetHigh) << 32) | dwFileOffsetLow;
-    ULONGLONG length = (static_cast<ULONGLONG>(nNumberOfBytesToLockHigh) << 32) |
-                       nNumberOfBytesToLockLow;
+    ULONGLONG length =
+        (static_cast<ULONGLONG>(nNumberOfBytesToLockHigh) << 32) | nNumberOfBytesToLockLow;
     if (length == 0 || start > static_cast<ULONGLONG>(LLONG_MAX) ||
         length > static_cast<ULONGLONG>(LLONG_MAX) - start) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -366,8 +346,8 @@ extern "C" BOOL WINAPI UnlockFile(HANDLE hFile, DWORD dwFileOffsetLow, DWORD dwF
     if (!file)
         return FALSE;
     ULONGLONG start = (static_cast<ULONGLONG>(dwFileOffsetHigh) << 32) | dwFileOffsetLow;
-    ULONGLONG length = (static_cast<ULONGLONG>(nNumberOfBytesToUnlockHigh) << 32) |
-                       nNumberOfBytesToUnlockLow;
+    ULONGLONG length =
+        (static_cast<ULONGLONG>(nNumberOfBytesToUnlockHigh) << 32) | nNumberOfBytesToUnlockLow;
     auto &locks = file->Locks();
     for (auto it = locks.begin(); it != locks.end(); ++it) {
         if (it->first == start && it->second == length) {
@@ -404,6 +384,18 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
     return AttributesOf(path, st);
 }
 
+extern "C" DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
+    if (!lpFileName || !*lpFileName) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    const std::string path = WidePath(lpFileName);
+    struct stat st {};
+    if (!StatPath(path, st))
+        return INVALID_FILE_ATTRIBUTES;
+    return AttributesOf(path, st);
+}
+
 extern "C" BOOL WINAPI GetFileAttributesExA(LPCSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId,
                                             LPVOID lpFileInformation) {
     if (fInfoLevelId != GetFileExInfoStandard || !lpFileInformation || !lpFileName) {
@@ -414,17 +406,11 @@ extern "C" BOOL WINAPI GetFileAttributesExA(LPCSTR lpFileName, GET_FILEEX_INFO_L
     struct stat st {};
     if (!StatNamedFile(lpFileName, path, st))
         return FALSE;
-    auto fileTime = [](const timespec &t) {
-        // 100-nanosecond intervals since 1 January 1601.
-        ULONGLONG ticks = (static_cast<ULONGLONG>(t.tv_sec) + 11644473600ull) * 10000000ull +
-                          static_cast<ULONGLONG>(t.tv_nsec) / 100;
-        return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-    };
     auto *data = static_cast<WIN32_FILE_ATTRIBUTE_DATA *>(lpFileInformation);
     data->dwFileAttributes = AttributesOf(path, st);
-    data->ftCreationTime = fileTime(st.st_ctim);
-    data->ftLastAccessTime = fileTime(st.st_atim);
-    data->ftLastWriteTime = fileTime(st.st_mtim);
+    data->ftCreationTime = FileTimeOf(st.st_ctim);
+    data->ftLastAccessTime = FileTimeOf(st.st_atim);
+    data->ftLastWriteTime = FileTimeOf(st.st_mtim);
     const auto size = static_cast<ULONGLONG>(st.st_size);
     data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
     data->nFileSizeLow = static_cast<DWORD>(size);
@@ -468,6 +454,10 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES
 }
 
 extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
+    if (!lpPathName || !*lpPathName) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
     std::string path = ResolvePath(lpPathName);
     if (rmdir(path.c_str()) != 0) {
         SetLastError(errno == ENOTDIR ? ERROR_DIRECTORY : ErrorFromErrno(errno));

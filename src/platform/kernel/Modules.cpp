@@ -65,8 +65,8 @@ std::vector<ObjectInfo> LoadedObjects() {
             }
             if (lowest == ~static_cast<ElfW(Addr)>(0))
                 return 0;
-            auto base = reinterpret_cast<HMODULE>(
-                (info->dlpi_addr + lowest) & ~static_cast<ElfW(Addr)>(getpagesize() - 1));
+            auto base = reinterpret_cast<HMODULE>((info->dlpi_addr + lowest) &
+                                                  ~static_cast<ElfW(Addr)>(getpagesize() - 1));
             static_cast<std::vector<ObjectInfo> *>(data)->push_back(
                 ObjectInfo{base, info->dlpi_name ? info->dlpi_name : ""});
             return 0;
@@ -134,10 +134,9 @@ const ResourceTable *TableOf(HMODULE module) {
 
 // The platform's own libraries by their names: this module serves them all.
 bool IsPlatformLibrary(const std::string &name) {
-    static const char *const kNames[] = {"kernel32.dll", "user32.dll",   "gdi32.dll",
-                                         "advapi32.dll", "ole32.dll",    "oleaut32.dll",
-                                         "comdlg32.dll", "winspool.drv", "msvfw32.dll",
-                                         "wininet.dll",  "winmm.dll"};
+    static const char *const kNames[] = {
+        "kernel32.dll", "user32.dll",   "gdi32.dll",   "advapi32.dll", "ole32.dll", "oleaut32.dll",
+        "comdlg32.dll", "winspool.drv", "msvfw32.dll", "wininet.dll",  "winmm.dll"};
     for (const char *known : kNames) {
         if (strcasecmp(name.c_str(), known) == 0)
             return true;
@@ -145,7 +144,9 @@ bool IsPlatformLibrary(const std::string &name) {
     return false;
 }
 
-HMODULE PlatformModule() { return BaseOf(reinterpret_cast<const void *>(&IsPlatformLibrary)); }
+HMODULE PlatformModule() {
+    return BaseOf(reinterpret_cast<const void *>(&IsPlatformLibrary));
+}
 
 } // namespace
 } // namespace platform
@@ -182,7 +183,7 @@ extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
         // system's library search.
         std::string program = MainProgramPath();
         std::string beside = program.substr(0, program.find_last_of('/') + 1) + name;
-        std::string resolved = ResolvePath(beside.c_str());
+        std::string resolved = ResolvePosixPath(beside);
         path = access(resolved.c_str(), F_OK) == 0 ? resolved : name;
     }
     void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -278,7 +279,7 @@ extern "C" BOOL WINAPI DisableThreadLibraryCalls(HMODULE hLibModule) {
 }
 
 extern "C" DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
-    std::string path = hModule ? ModulePath(hModule) : MainProgramPath();
+    const std::string path = FileSystemToAnsi(hModule ? ModulePath(hModule) : MainProgramPath());
     if (path.empty()) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return 0;
@@ -338,9 +339,13 @@ extern "C" DWORD WINAPI SizeofResource(HMODULE, HRSRC hResInfo) {
     return reinterpret_cast<const ResourceEntry *>(hResInfo)->size;
 }
 
-extern "C" LPVOID WINAPI LockResource(HGLOBAL hResData) { return hResData; }
+extern "C" LPVOID WINAPI LockResource(HGLOBAL hResData) {
+    return hResData;
+}
 
-extern "C" BOOL WINAPI FreeResource(HGLOBAL) { return FALSE; }
+extern "C" BOOL WINAPI FreeResource(HGLOBAL) {
+    return FALSE;
+}
 
 extern "C" int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax) {
     if (!lpBuffer || cchBufferMax <= 0) {

@@ -1,5 +1,5 @@
-// Kernel objects that several processes share by name: events and file
-// mappings, kept in POSIX shared memory.
+// Kernel objects that several processes share by name: events (NamedEvent.cpp)
+// and file mappings (NamedObjects.cpp), kept in POSIX shared memory.
 #pragma once
 
 #include <memory>
@@ -7,6 +7,10 @@
 #include "KernelObject.h"
 
 namespace platform {
+
+// Whether a name fits a named object (fewer than MAX_PATH characters);
+// false with ERROR_FILENAME_EXCED_RANGE set when it does not.
+bool NameFits(const char *name);
 
 // Creates or joins a named event. Joining sets ERROR_ALREADY_EXISTS as the
 // platform does; the first creator's reset mode and initial state hold.

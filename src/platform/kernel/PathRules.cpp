@@ -10,10 +10,20 @@
 #include <unistd.h>
 #include <vector>
 
+#include "TextConvert.h"
 #include "winbase.h"
+#include "winnls.h"
 
 namespace platform {
 namespace {
+
+bool IsAscii(const std::string &text) {
+    for (unsigned char c : text) {
+        if (c >= 0x80)
+            return false;
+    }
+    return true;
+}
 
 bool Exists(const std::string &path) {
     struct stat st {};
@@ -36,24 +46,37 @@ std::string FindIgnoringCase(const std::string &directory, const std::string &na
     return found;
 }
 
-std::vector<std::string> Split(const std::string &path) {
+} // namespace
+
+std::vector<std::string> SplitNames(const std::string &text, char separator) {
     std::vector<std::string> parts;
     size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find('/', start);
+    while (start <= text.size()) {
+        size_t end = text.find(separator, start);
         if (end == std::string::npos)
-            end = path.size();
+            end = text.size();
         if (end > start)
-            parts.push_back(path.substr(start, end - start));
+            parts.push_back(text.substr(start, end - start));
         start = end + 1;
     }
     return parts;
 }
 
-} // namespace
+std::string AnsiToFileSystem(const char *ansi) {
+    std::string text = ansi ? ansi : "";
+    if (IsAscii(text) || GetACP() == CP_UTF8)
+        return text;
+    return AnsiToUtf8(text.c_str());
+}
 
-std::string ToPosixPath(const char *path) {
-    std::string out = path ? path : "";
+std::string FileSystemToAnsi(const std::string &name) {
+    if (IsAscii(name) || GetACP() == CP_UTF8)
+        return name;
+    return Utf8ToAnsi(name);
+}
+
+std::string PosixSeparators(std::string out) {
+    // Only after conversion: in UTF-8 no byte of a character is a '\'.
     for (char &c : out) {
         if (c == '\\')
             c = '/';
@@ -64,15 +87,33 @@ std::string ToPosixPath(const char *path) {
     return out;
 }
 
-std::string ResolvePath(const char *path) {
-    std::string posix = ToPosixPath(path);
+std::string ToPosixPath(const char *ansiPath) {
+    return PosixSeparators(AnsiToFileSystem(ansiPath));
+}
+
+std::string ResolvePath(const char *ansiPath) {
+    return ResolvePosixPath(ToPosixPath(ansiPath));
+}
+
+size_t PathCharacters(const std::string &path) {
+    size_t count = 0;
+    for (unsigned char c : path) {
+        if ((c & 0xC0) != 0x80)
+            ++count; // a character starts here
+        if (c >= 0xF0)
+            ++count; // outside the basic plane: two UTF-16 units
+    }
+    return count;
+}
+
+std::string ResolvePosixPath(const std::string &posix) {
     if (posix.empty() || Exists(posix))
         return posix;
     const bool absolute = posix[0] == '/';
     const bool trailing = posix.back() == '/';
     std::string resolved = absolute ? "/" : "";
     bool matching = true;
-    for (const std::string &part : Split(posix)) {
+    for (const std::string &part : SplitNames(posix, '/')) {
         std::string next = resolved + part;
         if (matching && part != "." && part != ".." && !Exists(next)) {
             std::string match = FindIgnoringCase(resolved, part);
@@ -98,7 +139,7 @@ std::string FullPath(const std::string &posixPath) {
     }
     const bool trailing = path.back() == '/';
     std::vector<std::string> parts;
-    for (const std::string &part : Split(path)) {
+    for (const std::string &part : SplitNames(path, '/')) {
         if (part == ".")
             continue;
         if (part == "..") {
@@ -158,6 +199,10 @@ DWORD CopyOut(const std::string &text, LPSTR buffer, DWORD size) {
         return static_cast<DWORD>(text.size() + 1);
     memcpy(buffer, text.c_str(), text.size() + 1);
     return static_cast<DWORD>(text.size());
+}
+
+DWORD CopyOutPath(const std::string &path, LPSTR buffer, DWORD size) {
+    return CopyOut(FileSystemToAnsi(path), buffer, size);
 }
 
 void SetErrorFromErrno() {

@@ -1,22 +1,54 @@
 // The platform's path rules on POSIX.
 //
+// The system names files in the ANSI code page; the file system names them
+// in UTF-8. Every path that crosses into the file system is converted here,
+// whole, before it is split: a trail byte of a double-byte character (0x5C
+// in 嘰 or 乗) is never taken for a separator. Names coming back are
+// converted to the ANSI code page, where a character it lacks becomes '?'.
+//
 // '\' and '/' both separate components; a drive prefix such as "C:" before a
 // separator names the root; a component that does not exist as spelled is
 // matched case-insensitively against its directory's entries.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "windef.h"
 
 namespace platform {
 
-// The path with '/' separators and a leading drive prefix dropped.
-std::string ToPosixPath(const char *path);
+// The non-empty names between the separators of a text in UTF-8 (or any
+// encoding where no byte of a character is the separator).
+std::vector<std::string> SplitNames(const std::string &text, char separator);
 
-// The path to hand to the system: each component as spelled when that exists,
-// else an entry of its directory equal to it ignoring case, else as spelled.
-std::string ResolvePath(const char *path);
+// An ANSI text in the file system's encoding, and back.
+std::string AnsiToFileSystem(const char *ansi);
+std::string FileSystemToAnsi(const std::string &name);
+
+// The file system's path for an ANSI path: converted, with '/' separators and
+// a leading drive prefix dropped.
+std::string ToPosixPath(const char *ansiPath);
+// The same for a path already in the file system's encoding (the
+// environment's, a module's).
+std::string PosixSeparators(std::string path);
+
+// The path to hand to the system for an ANSI path: each component as spelled
+// when that exists, else an entry of its directory equal to it ignoring case,
+// else as spelled.
+std::string ResolvePath(const char *ansiPath);
+// The same for a path already converted by ToPosixPath.
+std::string ResolvePosixPath(const std::string &posixPath);
+
+// The one entry for code outside the kernel that hands an ANSI path to the C
+// library (stdio streams): ResolvePath.
+inline std::string FileSystemPath(const char *ansiPath) {
+    return ResolvePath(ansiPath);
+}
+
+// How many characters (UTF-16 units, as the platform counts MAX_PATH) a
+// path in the file system's encoding holds.
+size_t PathCharacters(const std::string &path);
 
 // An absolute, normalised path: "." and ".." applied, separators collapsed, a
 // trailing separator kept.
@@ -26,6 +58,8 @@ std::string FullPath(const std::string &posixPath);
 // when it fits, the length without the terminator; otherwise the size needed
 // with the terminator, and the buffer is left alone.
 DWORD CopyOut(const std::string &text, LPSTR buffer, DWORD size);
+// The same for a path in the file system's encoding, handed out in ANSI.
+DWORD CopyOutPath(const std::string &path, LPSTR buffer, DWORD size);
 
 // The last-error value for an errno value of a file operation.
 DWORD ErrorFromErrno(int error);

@@ -1,4 +1,5 @@
-// Full paths, the current directory and the well-known directories.
+// Full paths, the current directory and the well-known directories, handed
+// out in the ANSI code page (PathRules.h converts).
 #include <cerrno>
 #include <cstdlib>
 #include <unistd.h>
@@ -21,6 +22,9 @@ extern "C" DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength,
         SetErrorFromErrno();
         return 0;
     }
+    // The file part is found after the conversion: '/' is never a byte of a
+    // double-byte character.
+    full = FileSystemToAnsi(full);
     DWORD result = CopyOut(full, lpBuffer, nBufferLength);
     if (result < nBufferLength && lpFilePart && full.back() != '/')
         *lpFilePart = lpBuffer + full.find_last_of('/') + 1;
@@ -33,7 +37,7 @@ extern "C" DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer
         SetErrorFromErrno();
         return 0;
     }
-    return CopyOut(cwd, lpBuffer, nBufferLength);
+    return CopyOutPath(cwd, lpBuffer, nBufferLength);
 }
 
 extern "C" BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
@@ -43,7 +47,7 @@ extern "C" BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
     }
     std::string path = ResolvePath(lpPathName);
     if (chdir(path.c_str()) != 0) {
-        SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND
+        SetLastError(errno == ENOENT    ? ERROR_FILE_NOT_FOUND
                      : errno == ENOTDIR ? ERROR_DIRECTORY
                                         : ErrorFromErrno(errno));
         return FALSE;
@@ -54,16 +58,16 @@ extern "C" BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
 extern "C" DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
     const char *tmp = getenv("TMPDIR");
     std::string path = tmp && *tmp ? tmp : "/tmp";
-    path = FullPath(ToPosixPath(path.c_str()));
+    path = FullPath(PosixSeparators(path)); // the environment's bytes: no conversion in
     if (path.back() != '/')
         path += '/';
-    return CopyOut(path, lpBuffer, nBufferLength);
+    return CopyOutPath(path, lpBuffer, nBufferLength);
 }
 
 extern "C" UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
-    return CopyOut(HomeDirectory(), lpBuffer, uSize);
+    return CopyOutPath(HomeDirectory(), lpBuffer, uSize);
 }
 
 extern "C" UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
-    return CopyOut(HomeDirectory() + "/system", lpBuffer, uSize);
+    return CopyOutPath(HomeDirectory() + "/system", lpBuffer, uSize);
 }

@@ -168,8 +168,8 @@ extern "C" BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
     if (!state)
         return FALSE;
     std::lock_guard<std::mutex> guard(WaitMutex());
-    *lpExitCode = state->finished || state->exitCode != STILL_ACTIVE ? state->exitCode
-                                                                     : STILL_ACTIVE;
+    *lpExitCode =
+        state->finished || state->exitCode != STILL_ACTIVE ? state->exitCode : STILL_ACTIVE;
     return TRUE;
 }
 
@@ -215,12 +215,31 @@ extern "C" DWORD WINAPI SuspendThread(HANDLE hThread) {
     return static_cast<DWORD>(state->suspendCount++);
 }
 
-extern "C" DWORD WINAPI GetCurrentThreadId() {
-    // Not cached: a child made by fork must see its own ID.
-    return static_cast<DWORD>(syscall(SYS_gettid));
+namespace {
+
+// Each thread's ID, asked of the kernel once (the question is a system call,
+// dearer than the data guard's whole uncontended lock). A child made by fork
+// is its forking thread's copy and forgets it, so it asks for its own.
+thread_local DWORD t_threadId = 0;
+
+void ForgetThreadId() {
+    t_threadId = 0;
 }
 
-extern "C" DWORD WINAPI GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+} // namespace
+
+extern "C" DWORD WINAPI GetCurrentThreadId() {
+    if (t_threadId == 0) {
+        static const int registered = pthread_atfork(nullptr, nullptr, ForgetThreadId);
+        (void)registered;
+        t_threadId = static_cast<DWORD>(syscall(SYS_gettid));
+    }
+    return t_threadId;
+}
+
+extern "C" DWORD WINAPI GetCurrentProcessId() {
+    return static_cast<DWORD>(getpid());
+}
 
 extern "C" void WINAPI Sleep(DWORD dwMilliseconds) {
     if (dwMilliseconds == 0) {
@@ -249,4 +268,6 @@ extern "C" DWORD WINAPI GetTickCount() {
                               static_cast<ULONGLONG>(now.tv_nsec) / 1000000u);
 }
 
-extern "C" DWORD WINAPI timeGetTime() { return GetTickCount(); }
+extern "C" DWORD WINAPI timeGetTime() {
+    return GetTickCount();
+}

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "../kernel/KernelObject.h"
+#include "../kernel/PathRules.h"
 #include "../kernel/TextConvert.h"
 #include "../kernel/winnls.h"
 #include "ClassesView.h"
@@ -61,21 +62,11 @@ HKEY NewHandle(KeyView view) {
     return static_cast<HKEY>(AddHandle(std::make_shared<OpenKey>(std::move(view))));
 }
 
+// The key names of a path, split after the whole path is converted: a '\\'
+// that is the trail byte of a double-byte character (嘰 is 87 5C in GBK)
+// never splits a name.
 ClassPath SplitKeyPath(const char *subKey) {
-    ClassPath parts;
-    std::string current;
-    for (const char *p = subKey ? subKey : ""; *p; ++p) {
-        if (*p == '\\') {
-            if (!current.empty())
-                parts.push_back(AnsiToUtf8(current.c_str()));
-            current.clear();
-        } else {
-            current += *p;
-        }
-    }
-    if (!current.empty())
-        parts.push_back(AnsiToUtf8(current.c_str()));
-    return parts;
+    return SplitNames(AnsiToUtf8(subKey ? subKey : ""), '\\');
 }
 
 ClassPath Joined(const ClassPath &head, const ClassPath &tail) {

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
+#include "platform/kernel/TextConvert.h"
 #include "platform/win32.h"
 #include "testing/TestSupport.h"
 
+using testing_support::Ansi;
 using testing_support::ReadFile;
 using testing_support::WriteFile;
 
@@ -187,4 +190,73 @@ TEST_F(Files, LocksExcludeOverlappingRangesAndOtherHandles) {
     EXPECT_TRUE(LockFile(second, 0, 0, 11, 0));
     CloseHandle(first);
     CloseHandle(second);
+}
+
+TEST_F(Files, AnsiNamesReachTheDiskInUtf8AndComeBackInAnsi) {
+    const auto trail = testing_support::BackslashTrailCharacters();
+    ASSERT_GE(trail.size(), 2u);
+    const std::string folder = "文件" + trail[0], file = trail[1] + "key.txt";
+    const std::string ansiDir = Ansi(Path(folder));
+    ASSERT_TRUE(CreateDirectoryA(ansiDir.c_str(), nullptr));
+    // The trail byte 0x5C is part of its character, never a separator.
+    const std::string ansiFile = ansiDir + "\\" + Ansi(file);
+    HANDLE h = Open(ansiFile, GENERIC_WRITE, CREATE_NEW);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    WriteFile(h, "x", 1, nullptr, nullptr);
+    CloseHandle(h);
+    EXPECT_EQ(testing_support::FolderEntries(m_dir), std::vector<std::string>{folder});
+    EXPECT_EQ(ReadFile(Path(folder + "/" + file)), "x");
+
+    char full[MAX_PATH] = {};
+    LPSTR part = nullptr;
+    ASSERT_GT(GetFullPathNameA(ansiFile.c_str(), MAX_PATH, full, &part), 0u);
+    EXPECT_EQ(std::string(full), Ansi(Path(folder + "/" + file)));
+    EXPECT_EQ(std::string(part ? part : ""), Ansi(file));
+    WIN32_FIND_DATAA found{};
+    HANDLE search = FindFirstFileA((ansiDir + "\\*.TXT").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(std::string(found.cFileName), Ansi(file));
+    EXPECT_EQ(found.nFileSizeLow, 1u);
+    EXPECT_FALSE(FindNextFileA(search, &found));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+    EXPECT_TRUE(FindClose(search));
+
+    // MAX_PATH counts characters: 80 Chinese ones take 240 bytes in UTF-8.
+    std::string longName;
+    for (int i = 0; i < 80; ++i)
+        longName += "表";
+    HANDLE longFile = Open(Ansi(Path(longName)), GENERIC_WRITE, CREATE_NEW);
+    EXPECT_NE(longFile, INVALID_HANDLE_VALUE);
+    CloseHandle(longFile);
+
+    EXPECT_TRUE(DeleteFileA(ansiFile.c_str()));
+    EXPECT_TRUE(RemoveDirectoryA(ansiDir.c_str()));
+    EXPECT_EQ(testing_support::FolderEntries(m_dir), std::vector<std::string>{longName});
+}
+
+TEST_F(Files, NamesTheCodePageLacksComeBackAsQuestionMarksAndOpenByWideName) {
+    WriteFile(Path("\xF0\x9F\x98\x80.txt"), "wide"); // U+1F600, in no ANSI code page
+    WIN32_FIND_DATAA ansi{};
+    HANDLE search = FindFirstFileA(Ansi(Path("*.txt")).c_str(), &ansi);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    EXPECT_STREQ(ansi.cFileName, "?.txt");
+    FindClose(search);
+    EXPECT_EQ(GetFileAttributesA(Ansi(Path(ansi.cFileName)).c_str()), INVALID_FILE_ATTRIBUTES);
+
+    WIN32_FIND_DATAW wide{};
+    const std::u16string pattern = platform::Utf8ToWide(Path("*.txt"));
+    search = FindFirstFileW(pattern.c_str(), &wide);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(std::u16string(wide.cFileName), u"\U0001F600.txt");
+    FindClose(search);
+    const std::u16string path = platform::Utf8ToWide(m_dir + "/") + wide.cFileName;
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    char buffer[8] = {};
+    DWORD n = 0;
+    ReadFile(h, buffer, sizeof buffer, &n, nullptr);
+    EXPECT_STREQ(buffer, "wide");
+    CloseHandle(h);
 }

@@ -111,3 +111,21 @@ TEST(ModuleLoading, TheProgramsOwnResourcesAreFoundWithoutAModule) {
     EXPECT_EQ(GetModuleFileNameA(nullptr, tiny, sizeof tiny), 4u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
 }
+
+TEST(ModuleLoading, ModulesInChineseFoldersLoadAndNameThemselvesInAnsi) {
+    const auto trail = testing_support::BackslashTrailCharacters();
+    ASSERT_FALSE(trail.empty());
+    const std::string base = testing_support::MakeTempDir("modules-");
+    const std::string dir = base + "/模型" + trail[0];
+    ASSERT_TRUE(testing_support::MakeFolder(dir, 0700));
+    const std::string copy = dir + "/文書" + trail.back() + ".so";
+    testing_support::WriteFile(copy, testing_support::ReadFile(RESMODULE_PATH));
+    HMODULE module = LoadLibraryA(testing_support::Ansi(copy).c_str());
+    ASSERT_NE(module, nullptr);
+    char path[MAX_PATH] = {};
+    EXPECT_GT(GetModuleFileNameA(module, path, MAX_PATH), 0u);
+    EXPECT_EQ(std::string(path), testing_support::Ansi(copy));
+    EXPECT_EQ(Resource(module, "logo.gif", "img").substr(0, 6), "GIF89a");
+    FreeLibrary(module);
+    testing_support::RemoveTree(base);
+}

@@ -67,3 +67,25 @@ TEST(Paths, SystemFoldersLiveInTheUsersState) {
     EXPECT_EQ(std::string(windows), std::string(getenv("QUILLBAY_HOME")));
     EXPECT_EQ(std::string(system), std::string(windows) + "/system");
 }
+
+TEST(Paths, TemporaryAndCurrentFoldersComeBackInTheAnsiCodePage) {
+    const auto trail = testing_support::BackslashTrailCharacters();
+    ASSERT_FALSE(trail.empty());
+    const std::string base = testing_support::MakeTempDir("paths-");
+    const std::string dir = base + "/临时" + trail[0];
+    ASSERT_TRUE(testing_support::MakeFolder(dir, 0700));
+    const std::string saved = getenv("TMPDIR");
+    setenv("TMPDIR", dir.c_str(), 1);
+    char buffer[MAX_PATH];
+    DWORD n = GetTempPathA(MAX_PATH, buffer);
+    setenv("TMPDIR", saved.c_str(), 1);
+    EXPECT_EQ(std::string(buffer, n), testing_support::Ansi(dir + "/"));
+
+    char previous[MAX_PATH];
+    ASSERT_GT(GetCurrentDirectoryA(MAX_PATH, previous), 0u);
+    ASSERT_TRUE(SetCurrentDirectoryA(testing_support::Ansi(dir).c_str()));
+    n = GetCurrentDirectoryA(MAX_PATH, buffer);
+    EXPECT_EQ(std::string(buffer, n), testing_support::Ansi(dir));
+    ASSERT_TRUE(SetCurrentDirectoryA(previous));
+    testing_support::RemoveTree(base);
+}

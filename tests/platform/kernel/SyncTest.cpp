@@ -1,4 +1,5 @@
 #include <atomic>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/wait.h>
@@ -106,16 +107,16 @@ TEST(Sync, NamedEventsAreSharedAcrossProcesses) {
 
 TEST(Sync, NamedMappingsAreSharedAndStartZeroed) {
     std::string name = UniqueName("map");
-    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 12,
-                                        name.c_str());
+    HANDLE mapping =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 12, name.c_str());
     ASSERT_NE(mapping, nullptr);
     auto *block = static_cast<LONG *>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
     ASSERT_NE(block, nullptr);
     EXPECT_EQ(block[0], 0);
     pid_t child = fork();
     if (child == 0) {
-        HANDLE mine = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 12,
-                                         name.c_str());
+        HANDLE mine =
+            CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 12, name.c_str());
         auto *view = static_cast<LONG *>(MapViewOfFile(mine, FILE_MAP_WRITE, 0, 0, 0));
         for (int i = 0; i < 1000; ++i)
             InterlockedIncrement(&view[1]);
@@ -132,7 +133,8 @@ TEST(Sync, NamedMappingsAreSharedAndStartZeroed) {
     CloseHandle(mapping);
 
     // Every handle closed: the next creator gets a fresh, zeroed object.
-    mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 12, name.c_str());
+    mapping =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 12, name.c_str());
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
     block = static_cast<LONG *>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
     EXPECT_EQ(block[0], 0);
@@ -142,7 +144,8 @@ TEST(Sync, NamedMappingsAreSharedAndStartZeroed) {
 }
 
 TEST(Sync, ViewsOutliveTheMappingHandle) {
-    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, nullptr);
+    HANDLE mapping =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, nullptr);
     auto *first = static_cast<char *>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
     auto *second = static_cast<char *>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
     CloseHandle(mapping);
@@ -150,4 +153,51 @@ TEST(Sync, ViewsOutliveTheMappingHandle) {
     EXPECT_EQ(second[100], 'q');
     UnmapViewOfFile(first);
     UnmapViewOfFile(second);
+}
+
+TEST(Sync, AWaiterKilledWhileWaitingLeavesTheNamedEventWorking) {
+    std::string name = UniqueName("killed");
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
+    ASSERT_NE(event, nullptr);
+    auto waiter = [&](DWORD milliseconds) {
+        pid_t child = fork();
+        if (child == 0) {
+            HANDLE mine = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
+            _exit(WaitForSingleObject(mine, milliseconds) == WAIT_OBJECT_0 ? 0 : 1);
+        }
+        return child;
+    };
+    // Killed in its wait, over and over: nothing it held stays held.
+    for (int round = 0; round < 5; ++round) {
+        pid_t doomed = waiter(INFINITE);
+        Sleep(20);
+        kill(doomed, SIGKILL);
+        waitpid(doomed, nullptr, 0);
+    }
+    pid_t survivor = waiter(10000);
+    Sleep(20);
+    EXPECT_TRUE(SetEvent(event));
+    int status = 0;
+    waitpid(survivor, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT)); // taken once
+    EXPECT_TRUE(SetEvent(event));
+    EXPECT_EQ(WaitForSingleObject(event, 1000), WAIT_OBJECT_0);
+    CloseHandle(event);
+}
+
+TEST(Sync, NamedObjectsRefuseNamesThatDoNotFit) {
+    const std::string tooLong = UniqueName("long") + std::string(300, 'n');
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(CreateEventA(nullptr, TRUE, FALSE, tooLong.c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 12, tooLong.c_str()),
+        nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    const std::string longest = tooLong.substr(0, MAX_PATH - 1);
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, longest.c_str());
+    EXPECT_NE(event, nullptr);
+    CloseHandle(event);
 }

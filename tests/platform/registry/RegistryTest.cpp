@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -245,4 +246,43 @@ TEST_F(Registry, AWriteOnAFullDiskFailsAndTheOldValueStays) {
     }
     // The registry leaves the small disk's hive for the run's own.
     RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QuillbayTest");
+}
+
+TEST_F(Registry, KeysEndingInABackslashTrailByteStayApart) {
+    const auto trail = testing_support::BackslashTrailCharacters();
+    ASSERT_GE(trail.size(), 2u);
+    const std::string first = testing_support::Ansi(trail[0] + "key");
+    const std::string second = testing_support::Ansi(trail[1] + "key");
+    for (const std::string &name : {first, second}) {
+        HKEY key = Create(m_path + "\\" + name);
+        RegSetValueExA(key, "v", 0, REG_SZ, reinterpret_cast<const BYTE *>(name.data()),
+                       static_cast<DWORD>(name.size()));
+        RegCloseKey(key);
+    }
+    HKEY parent = Create(m_path);
+    std::vector<std::string> names;
+    char name[64];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = sizeof name;
+        if (RegEnumKeyExA(parent, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        names.push_back(name);
+    }
+    RegCloseKey(parent);
+    EXPECT_EQ(names.size(), 2u);
+    for (const std::string &wanted : {first, second}) {
+        EXPECT_NE(std::find(names.begin(), names.end(), wanted), names.end());
+        HKEY key = nullptr;
+        ASSERT_EQ(
+            RegOpenKeyExA(HKEY_CURRENT_USER, (m_path + "\\" + wanted).c_str(), 0, KEY_READ, &key),
+            ERROR_SUCCESS);
+        char value[64] = {};
+        DWORD size = sizeof value;
+        EXPECT_EQ(
+            RegQueryValueExA(key, "v", nullptr, nullptr, reinterpret_cast<LPBYTE>(value), &size),
+            ERROR_SUCCESS);
+        EXPECT_EQ(std::string(value), wanted);
+        RegCloseKey(key);
+    }
 }
