@@ -57,14 +57,6 @@ bool MakeFolders(const std::string &root, const std::string &folder) {
     return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// Removes the folders left empty on the way up, short of /etc and /etc/opt.
-void TidyFolders(const std::string &root, std::string folder) {
-    const std::string base = root == "/" ? "" : root;
-    while (folder.size() > base.size() && folder != base + "/etc" && folder != base + "/etc/opt" &&
-           rmdir(folder.c_str()) == 0)
-        folder = FolderOf(folder);
-}
-
 // Holds the folder's lock while a file in it is read, changed and written,
 // so two runs of the tool never lose each other's origin.
 class FolderLock {
@@ -276,9 +268,11 @@ void BrowserPolicies::Update(const BrowserPolicyFile &file, const std::string &o
     else
         contents.origins.erase(found);
     if (contents.origins.empty() && contents.rest.empty()) {
+        // The folders stay: they may be the administrator's (purging the
+        // package removes those left empty).
         if (unlink(path.c_str()) != 0 && errno != ENOENT)
-            return fail(strerror(errno));
-        return TidyFolders(m_root, folder);
+            fail(strerror(errno));
+        return;
     }
     if (!WriteWholeFile(path, Render(file.format, contents), 0644, folder + "/.quillbay.part"))
         fail(strerror(errno));
