@@ -1,5 +1,6 @@
 #include "BridgeFiles.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -67,8 +68,11 @@ bool WriteWholeFile(const std::string &path, const std::string &bytes, unsigned 
               fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok)
+    if (!ok) {
+        const int error = errno; // the cause, for the caller's message
         unlink(temporary.c_str());
+        errno = error;
+    }
     return ok;
 }
 

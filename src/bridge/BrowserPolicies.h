@@ -3,9 +3,9 @@
 // lets that site through (local network access). quillbay-bridge --allow
 // ORIGIN --machine names the origin in a policy file of quillbay's own for
 // each browser family (BrowserPolicyFiles.h); --forget and --block take it
-// out, and a file left without origins is removed (its folders stay). Only the given origin's
-// entries change, so other origins' entries, and every file of the
-// administrator's, stay as they are.
+// out, and a file left without origins is removed (its folders stay). Only
+// the given origin's entries change, so other origins' entries, and every
+// file of the administrator's, stay as they are.
 #pragma once
 
 #include <string>

@@ -73,6 +73,7 @@ check_machine_allows() {
   done
   out=$(as_alice quillbay-bridge --list-origins --machine) || fail "alice cannot read the machine's list"
   [[ $out == allowed$'\t'https://shop.example* ]] || fail "alice sees the machine's list as: $out"
+  step "https://shop.example allowed for the machine, in $(grep -c '^policy' <<<"$out") browser policies"
 }
 
 check_purged() {
