@@ -6,9 +6,11 @@
 // (quillbay-bridge --allow ORIGIN --machine, which writes the browsers' real
 // managed policies, under the test's own origins, taken out again after),
 // or in Chromium by the user's permission for that profile.
+#include <algorithm>
 #include <unistd.h>
 
 #include "BridgeFixture.h"
+#include "BrowserPolicyFiles.h"
 #include "LabelChecks.h"
 #include "testing/HeadlessBrowser.h"
 #include "testing/HeadlessFirefox.h"
@@ -55,6 +57,7 @@ class BridgeInternet : public BridgeFixture {
 protected:
     void SetUp() override {
         BridgeFixture::SetUp();
+        NoteMissingFolders();
         m_host = "shop-" + std::to_string(getpid()) + ".quillbay.test";
         const std::string cert = m_dir + "/cert.pem", key = m_dir + "/key.pem";
         ASSERT_EQ(
@@ -86,7 +89,26 @@ protected:
     void TearDown() override {
         for (const std::string &origin : m_machineOrigins)
             EXPECT_EQ(Machine("--forget", origin), 0) << origin;
+        for (const std::string &folder : m_newFolders)
+            rmdir(folder.c_str()); // when nothing else came into it meanwhile
         BridgeFixture::TearDown();
+    }
+
+    // The tool leaves the policy folders it made, which may be an
+    // administrator's; the test removes those it caused, deepest first.
+    void NoteMissingFolders() {
+        for (const bridge::BrowserPolicyFile &file : bridge::kBrowserPolicyFiles) {
+            std::string folder = file.path;
+            while ((folder = folder.substr(0, folder.rfind('/'))) != "/etc" &&
+                   folder != "/etc/opt") {
+                if (access(folder.c_str(), F_OK) != 0 &&
+                    std::find(m_newFolders.begin(), m_newFolders.end(), folder) ==
+                        m_newFolders.end())
+                    m_newFolders.push_back(folder);
+            }
+        }
+        std::sort(m_newFolders.begin(), m_newFolders.end(),
+                  [](const std::string &a, const std::string &b) { return a.size() > b.size(); });
     }
 
     std::string Origin(const PageServer &server) const { return server.Url("", m_host); }
@@ -144,6 +166,7 @@ protected:
     std::string m_host;
     std::unique_ptr<PageServer> m_http, m_https;
     std::vector<std::string> m_machineOrigins;
+    std::vector<std::string> m_newFolders;
 };
 
 } // namespace
