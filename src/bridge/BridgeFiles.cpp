@@ -1,5 +1,6 @@
 #include "BridgeFiles.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -56,16 +57,27 @@ std::string RandomToken(size_t bytes) {
     return text;
 }
 
-bool WriteTokenFile(const std::string &token) {
-    const std::string path = TokenPath(), part = path + ".part";
-    int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+bool WriteWholeFile(const std::string &path, const std::string &bytes, unsigned mode,
+                    const std::string &part) {
+    const std::string temporary = part.empty() ? path + ".part" : part;
+    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
-    std::string line = token + "\n";
-    bool ok = fchmod(fd, 0600) == 0 &&
-              write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    bool ok = fchmod(fd, static_cast<mode_t>(mode)) == 0 &&
+              write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
+              fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
-    return ok && rename(part.c_str(), path.c_str()) == 0;
+    ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        const int error = errno; // the cause, for the caller's message
+        unlink(temporary.c_str());
+        errno = error;
+    }
+    return ok;
+}
+
+bool WriteTokenFile(const std::string &token) {
+    return WriteWholeFile(TokenPath(), token + "\n", 0600);
 }
 
 void RemoveTokenFile() {

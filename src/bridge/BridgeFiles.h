@@ -19,6 +19,12 @@ bool TakeInstanceLock();
 // `bytes` random bytes from the kernel, as hexadecimal text.
 std::string RandomToken(size_t bytes);
 
+// Writes a file whole or not at all: the bytes go to `part` (default: the
+// path with ".part" added), which then takes the file's name; false, with
+// the file as it was, when it cannot.
+bool WriteWholeFile(const std::string &path, const std::string &bytes, unsigned mode,
+                    const std::string &part = "");
+
 // Writes the token file (mode 0600) anew; false when it cannot.
 bool WriteTokenFile(const std::string &token);
 void RemoveTokenFile();

@@ -53,6 +53,8 @@ bool ParseOptions(int argc, char **argv, BridgeOptions &options, std::string &er
         const std::string arg = argv[i];
         if (arg == "--foreground") {
             options.foreground = true;
+        } else if (arg == "--machine") {
+            options.machine = true;
         } else if (arg == "--list-origins") {
             options.action = Action::ListOrigins;
         } else if (arg == "--allow" || arg == "--block" || arg == "--forget") {
@@ -74,6 +76,8 @@ bool ParseOptions(int argc, char **argv, BridgeOptions &options, std::string &er
             return error = "unknown option " + arg, false;
         }
     }
+    if (options.machine && options.action == Action::Serve)
+        return error = "--machine goes with --allow, --block, --forget or --list-origins", false;
     return true;
 }
 

@@ -12,7 +12,8 @@ inline constexpr unsigned short kDefaultPort = 18412;
 struct BridgeOptions {
     enum class Action { Serve, Allow, Block, Forget, ListOrigins };
     Action action = Action::Serve;
-    std::string origin; // Allow, Block, Forget
+    std::string origin;   // Allow, Block, Forget
+    bool machine = false; // the origin actions on the machine's list (--machine)
 
     unsigned short port = kDefaultPort; // 0: any free port
     bool foreground = false;

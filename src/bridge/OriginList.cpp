@@ -26,11 +26,12 @@ bool ValidPort(std::string_view port) {
     return std::stoi(std::string(port)) <= 65535;
 }
 
-HKEY OpenOrigins(bool create) {
+HKEY OpenOrigins(OriginScope scope, bool create) {
+    HKEY root = scope == OriginScope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
     HKEY key = nullptr;
-    LSTATUS status = create ? RegCreateKeyExA(HKEY_CURRENT_USER, kOriginsKey, 0, nullptr, 0,
-                                              KEY_ALL_ACCESS, nullptr, &key, nullptr)
-                            : RegOpenKeyExA(HKEY_CURRENT_USER, kOriginsKey, 0, KEY_READ, &key);
+    LSTATUS status = create ? RegCreateKeyExA(root, kOriginsKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                              nullptr, &key, nullptr)
+                            : RegOpenKeyExA(root, kOriginsKey, 0, KEY_READ, &key);
     return status == ERROR_SUCCESS ? key : nullptr;
 }
 
@@ -65,8 +66,8 @@ bool NormalizeOrigin(std::string_view text, std::string &origin) {
     return true;
 }
 
-std::optional<bool> StoredVerdict(const std::string &origin) {
-    HKEY key = OpenOrigins(false);
+std::optional<bool> StoredVerdict(const std::string &origin, OriginScope scope) {
+    HKEY key = OpenOrigins(scope, false);
     if (!key)
         return std::nullopt;
     DWORD value = 0, size = sizeof value, type = 0;
@@ -78,8 +79,8 @@ std::optional<bool> StoredVerdict(const std::string &origin) {
     return value != 0;
 }
 
-bool StoreVerdict(const std::string &origin, bool allowed) {
-    HKEY key = OpenOrigins(true);
+bool StoreVerdict(const std::string &origin, bool allowed, OriginScope scope) {
+    HKEY key = OpenOrigins(scope, true);
     if (!key)
         return false;
     DWORD value = allowed ? 1 : 0;
@@ -89,8 +90,8 @@ bool StoreVerdict(const std::string &origin, bool allowed) {
     return status == ERROR_SUCCESS;
 }
 
-bool ForgetOrigin(const std::string &origin) {
-    HKEY key = OpenOrigins(false);
+bool ForgetOrigin(const std::string &origin, OriginScope scope) {
+    HKEY key = OpenOrigins(scope, false);
     if (!key)
         return false;
     LSTATUS status = RegDeleteValueA(key, origin.c_str());
@@ -98,9 +99,9 @@ bool ForgetOrigin(const std::string &origin) {
     return status == ERROR_SUCCESS;
 }
 
-std::vector<std::pair<std::string, bool>> StoredOrigins() {
+std::vector<std::pair<std::string, bool>> StoredOrigins(OriginScope scope) {
     std::vector<std::pair<std::string, bool>> origins;
-    HKEY key = OpenOrigins(false);
+    HKEY key = OpenOrigins(scope, false);
     if (!key)
         return origins;
     for (DWORD index = 0;; ++index) {
@@ -114,6 +115,16 @@ std::vector<std::pair<std::string, bool>> StoredOrigins() {
     }
     RegCloseKey(key);
     return origins;
+}
+
+std::optional<bool> AccountVerdict(const std::string &origin) {
+    const std::optional<bool> own = StoredVerdict(origin, OriginScope::User);
+    const std::optional<bool> machine = StoredVerdict(origin, OriginScope::Machine);
+    if (own == false || machine == false)
+        return false;
+    if (own == true || machine == true)
+        return true;
+    return std::nullopt;
 }
 
 } // namespace bridge

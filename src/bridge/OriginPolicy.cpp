@@ -49,7 +49,7 @@ OriginPolicy::Verdict OriginPolicy::Check(const std::string &raw) {
     const auto now = std::chrono::steady_clock::now();
     Stored &stored = m_stored[origin];
     if (now >= stored.until) {
-        stored.verdict = StoredVerdict(origin);
+        stored.verdict = AccountVerdict(origin);
         stored.until = now + kStoredFor;
     }
     if (stored.verdict)

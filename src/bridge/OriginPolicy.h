@@ -1,9 +1,10 @@
-// Whether a web origin may use the bridge: the user's stored decision
-// (OriginList), else the answer given since the bridge started, else the
-// user is asked through the UI host: "Allow this time", "Allow always" or
-// "Block". One question per origin at a time; requests that arrive while
-// it is open wait for the same answer. Runs on the bridge's I/O thread; the
-// question itself is asked on a dialog thread of its own.
+// Whether a web origin may use the bridge: the decisions stored by the user
+// and by the machine's administrator (OriginList), else the answer given
+// since the bridge started, else the user is asked through the UI host:
+// "Allow this time", "Allow always" or "Block". One question per origin at
+// a time; requests that arrive while it is open wait for the same answer.
+// Runs on the bridge's I/O thread; the question itself is asked on a dialog
+// thread of its own.
 #pragma once
 
 #include <boost/asio/io_context.hpp>

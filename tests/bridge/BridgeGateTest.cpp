@@ -154,6 +154,80 @@ TEST_F(BridgeGate, AsksTheUserOnceAboutAnOriginAndKeepsTheAnswer) {
     EXPECT_EQ(Questions().size(), 4u);
 }
 
+TEST_F(BridgeGate, TheMachinesListHoldsForEveryAccountAndARefusalInEitherListWins) {
+    // The policies go to a folder of the test's; the browsers are not asked.
+    setenv("QUILLBAY_POLICY_ROOT", (m_dir + "/root").c_str(), 1);
+    ASSERT_EQ(testing_support::Run({"/bin/mkdir", m_dir + "/root"}).exitCode, 0);
+    auto run = [](std::vector<std::string> args) {
+        args.insert(args.begin(), BRIDGE_PATH);
+        return testing_support::Run(args).exitCode;
+    };
+    const std::string shop = "https://shop.test", blockedHere = "https://blocked-here.test",
+                      blockedThere = "https://blocked-there.test";
+    EXPECT_EQ(run({"--allow", shop, "--machine"}), 0);
+    EXPECT_EQ(run({"--allow", blockedHere, "--machine"}), 0);
+    EXPECT_EQ(run({"--block", blockedHere}), 0); // this account's own block
+    EXPECT_EQ(run({"--allow", blockedThere}), 0);
+    EXPECT_EQ(run({"--block", blockedThere, "--machine"}), 0); // the administrator's
+    Start({}, "1");
+    EXPECT_EQ(Get("/version", {{"Origin", shop}}).status, 200);
+    EXPECT_EQ(Get("/version", {{"Origin", blockedHere}}).ErrorCode(), "origin-refused");
+    EXPECT_EQ(Get("/version", {{"Origin", blockedThere}}).ErrorCode(), "origin-refused");
+    EXPECT_TRUE(Questions().empty());
+    auto machine = testing_support::Run({BRIDGE_PATH, "--list-origins", "--machine"}).output;
+    EXPECT_NE(machine.find("allowed\t" + shop + "\n"), std::string::npos) << machine;
+    EXPECT_NE(machine.find("blocked\t" + blockedThere + "\n"), std::string::npos) << machine;
+    auto own = testing_support::Run({BRIDGE_PATH, "--list-origins"}).output;
+    EXPECT_NE(own.find("blocked\t" + blockedHere + "\n"), std::string::npos) << own;
+    EXPECT_EQ(own.find(shop), std::string::npos) << own;
+    unsetenv("QUILLBAY_POLICY_ROOT");
+}
+
+TEST_F(BridgeGate, TheMachinesOriginsGoIntoPolicyFilesOfQuillbaysOwnAndOutAgain) {
+    const std::string root = m_dir + "/root", managed = root + "/etc/chromium/policies/managed";
+    setenv("QUILLBAY_POLICY_ROOT", root.c_str(), 1);
+    // The administrator's own policies, which stay as they are.
+    ASSERT_EQ(
+        testing_support::Run({"/bin/mkdir", "-p", managed, root + "/etc/firefox-esr"}).exitCode, 0);
+    const std::string theirs = R"({"LoopbackNetworkAllowedForUrls": ["https://intranet.test"]})";
+    testing_support::WriteFile(managed + "/site.json", theirs);
+    testing_support::WriteFile(root + "/etc/firefox-esr/firefox-esr.js", "pref(\"a\", 1);\n");
+    auto run = [](const std::string &action, const std::string &origin) {
+        return testing_support::Run({BRIDGE_PATH, action, origin, "--machine"}).exitCode;
+    };
+    EXPECT_EQ(run("--allow", "https://Shop.test:8443/"), 0);
+    EXPECT_EQ(run("--allow", "http://shop.test:8080"), 0);
+    EXPECT_EQ(run("--allow", "http://shop.test:8080"), 0); // once is enough
+    json chromium = json::parse(testing_support::ReadFile(managed + "/00-quillbay.json"));
+    EXPECT_EQ(chromium,
+              json({{"LoopbackNetworkAllowedForUrls",
+                     {"https://shop.test:8443", "http://shop.test:8080"}},
+                    {"OverrideSecurityRestrictionsOnInsecureOrigin", {"http://shop.test:8080"}}}));
+    EXPECT_EQ(json::parse(testing_support::ReadFile(
+                  root + "/etc/opt/edge/policies/managed/00-quillbay.json")),
+              chromium);
+    const std::string firefox = testing_support::ReadFile(root + "/etc/firefox-esr/zz-quillbay.js");
+    EXPECT_NE(firefox.find("\npref(\"network.lna.skip-domains\", \"shop.test\");\n"),
+              std::string::npos)
+        << firefox;
+    // Forgotten and blocked, they go out again; a file left empty goes.
+    EXPECT_EQ(run("--forget", "https://shop.test:8443"), 0);
+    EXPECT_NE(testing_support::ReadFile(root + "/etc/firefox/zz-quillbay.js").find("shop.test"),
+              std::string::npos);
+    EXPECT_EQ(run("--block", "http://shop.test:8080"), 0);
+    EXPECT_EQ(testing_support::ListFiles(managed, ".json"), std::vector<std::string>{"site.json"});
+    EXPECT_EQ(testing_support::ListFiles(root + "/etc/firefox-esr", ".js"),
+              std::vector<std::string>{"firefox-esr.js"});
+    EXPECT_TRUE(
+        testing_support::ListFiles(root + "/etc/opt/edge/policies/managed", ".json").empty());
+    EXPECT_EQ(testing_support::ReadFile(managed + "/site.json"), theirs);
+    // A file of ours that someone broke is left as it is, and said so.
+    testing_support::WriteFile(managed + "/00-quillbay.json", "{ broken");
+    EXPECT_EQ(run("--allow", "https://shop.test"), 1);
+    EXPECT_EQ(testing_support::ReadFile(managed + "/00-quillbay.json"), "{ broken");
+    unsetenv("QUILLBAY_POLICY_ROOT");
+}
+
 TEST_F(BridgeGate, OriginsThatCannotBeAllowedAreRefusedWithoutAQuestion) {
     Start({}, "1,1,1");
     for (const char *origin : {"null", "file://", "chrome-extension://abcdef"})

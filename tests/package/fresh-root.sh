@@ -3,8 +3,9 @@
 # with mmdebstrap from this machine's own apt sources, "apt-get install
 # ./quillbay_*.deb" pulls its dependencies; a user with no registration of
 # their own prints the sample page, the object found through
-# HKEY_CLASSES_ROOT; "apt-get purge quillbay" leaves no file of the package
-# and no registration behind.
+# HKEY_CLASSES_ROOT; a site allowed for the machine is in the browsers'
+# policies; "apt-get purge quillbay" leaves no file of the package, no
+# registration and no policy behind.
 #
 #   fresh-root.sh PACKAGE.deb
 #
@@ -61,6 +62,20 @@ check_user_prints() {
   fi
 }
 
+# The administrator allows a site for every account and browser; the purge
+# must take the browsers' policy files away again.
+check_machine_allows() {
+  chroot "$root" env -u QUILLBAY_MACHINE_HOME -u QUILLBAY_POLICY_ROOT \
+    quillbay-bridge --allow https://shop.example --machine || fail "--allow --machine"
+  local policy
+  for policy in /etc/chromium/policies/managed/00-quillbay.json /etc/firefox-esr/zz-quillbay.js; do
+    grep -q shop.example "$root$policy" || fail "no $policy after --allow --machine"
+  done
+  out=$(as_alice quillbay-bridge --list-origins --machine) || fail "alice cannot read the machine's list"
+  [[ $out == allowed$'\t'https://shop.example* ]] || fail "alice sees the machine's list as: $out"
+  step "https://shop.example allowed for the machine, in $(grep -c '^policy' <<<"$out") browser policies"
+}
+
 check_purged() {
   local path left=()
   while read -r path; do
@@ -94,6 +109,7 @@ inside() {
     "$(grep -oE '^Setting up (cups|fonts-[a-z-]+|quillbay) ' "$root/tmp/install.log" | cut -d' ' -f3 | tr '\n' ' ')"
   check_installed
   check_user_prints
+  check_machine_allows
   files=$(chroot "$root" dpkg-query -L quillbay)
   step "purging"
   chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q quillbay \

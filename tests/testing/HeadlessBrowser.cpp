@@ -16,23 +16,6 @@ namespace testing_support {
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-namespace {
-
-// Sends SIGTERM, then SIGKILL when the process has not ended in time.
-void EndProcess(int pid, std::chrono::milliseconds grace) {
-    kill(pid, SIGTERM);
-    const auto deadline = Clock::now() + grace;
-    while (Clock::now() < deadline) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid)
-            return;
-        usleep(20000);
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-}
-
-} // namespace
-
 std::string HeadlessBrowser::Executable() {
     for (const char *path : {"/usr/bin/chromium", "/usr/bin/chromium-browser"}) {
         if (access(path, X_OK) == 0)
@@ -238,6 +221,15 @@ json HeadlessBrowser::Evaluate(const Page &page, const std::string &expression,
 void HeadlessBrowser::Close(const Page &page) {
     if (!page.target.empty())
         Command("Target.closeTarget", {{"targetId", page.target}}, "", std::chrono::seconds(10));
+}
+
+bool HeadlessBrowser::SetPermission(const std::string &name, const std::string &setting,
+                                    const std::string &origin) {
+    json result =
+        Command("Browser.setPermission",
+                {{"permission", {{"name", name}}}, {"setting", setting}, {"origin", origin}}, "",
+                std::chrono::seconds(10));
+    return result.is_object() && !result.contains("error");
 }
 
 } // namespace testing_support

@@ -37,6 +37,11 @@ public:
     nlohmann::json Evaluate(const Page &page, const std::string &expression,
                             std::chrono::milliseconds timeout = std::chrono::seconds(60));
     void Close(const Page &page);
+    // Sets a permission of the profile for an origin, as the user's answer to
+    // the browser's question would ("granted", "denied", "prompt"); false
+    // when the browser did not take it.
+    bool SetPermission(const std::string &name, const std::string &setting,
+                       const std::string &origin);
     // What the pages printed on their consoles and the errors they raised.
     std::vector<std::string> Console() const { return m_console; }
 

@@ -1,6 +1,7 @@
 #include "testing/TestSupport.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
@@ -184,6 +185,18 @@ int Wait(int pid) {
     if (waitpid(pid, &status, 0) < 0)
         return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void EndProcess(int pid, std::chrono::milliseconds grace) {
+    kill(pid, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid)
+            return;
+        usleep(20000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
 }
 
 ProcessResult Run(const std::vector<std::string> &argv) {

@@ -1,6 +1,7 @@
 // Helpers shared by the test programs.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -53,6 +54,9 @@ ProcessResult Run(const std::vector<std::string> &argv);
 // from the returned descriptor.
 int Spawn(const std::vector<std::string> &argv, int *outputFd);
 int Wait(int pid);
+// Sends SIGTERM, then SIGKILL when the process has not ended in time, and
+// reaps it.
+void EndProcess(int pid, std::chrono::milliseconds grace);
 
 // The names of a folder's files that end in suffix, sorted; none when the
 // folder is missing.

@@ -2,7 +2,7 @@
 // object, over loopback HTTP and WebSocket, with the user's consent.
 //
 //   quillbay-bridge [--port N] [--foreground] [options]
-//   quillbay-bridge --allow|--block|--forget ORIGIN | --list-origins
+//   quillbay-bridge --allow|--block|--forget ORIGIN | --list-origins [--machine]
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -13,7 +13,7 @@
 #include "BridgeOptions.h"
 #include "BridgeProtocol.h"
 #include "BridgeServer.h"
-#include "OriginList.h"
+#include "OriginCommand.h"
 #include "ToolOptions.h"
 
 using namespace bridge;
@@ -23,8 +23,8 @@ namespace {
 const tool_options::ToolInfo kTool = {
     "quillbay-bridge",
     "usage: quillbay-bridge [--port N] [--foreground] [options]\n"
-    "       quillbay-bridge --allow|--block|--forget ORIGIN\n"
-    "       quillbay-bridge --list-origins\n",
+    "       quillbay-bridge --allow|--block|--forget ORIGIN [--machine]\n"
+    "       quillbay-bridge --list-origins [--machine]\n",
     "Lets web pages in today's browsers create and call the print object over\n"
     "loopback HTTP and WebSocket (http://127.0.0.1:18412/quillbay.js), protocol 1.\n"
     "\n"
@@ -40,33 +40,14 @@ const tool_options::ToolInfo kTool = {
     "  --block ORIGIN       block a web origin\n"
     "  --forget ORIGIN      ask again about a web origin\n"
     "  --list-origins       list the allowed and blocked origins\n"
+    "  --machine            with the four above: the machine's list, for every account\n"
+    "                       and in the browsers' managed policies (as root)\n"
     "  --help               print this help\n"
     "  --version            print the version\n"
     "\n"
     "Without --foreground the bridge detaches and logs to\n"
     "$QUILLBAY_HOME/bridge/bridge.log. Programs without an Origin header send\n"
     "\"Authorization: Bearer TOKEN\" with the token of $QUILLBAY_HOME/bridge/token.\n"};
-
-int ManageOrigins(const BridgeOptions &options) {
-    using Action = BridgeOptions::Action;
-    if (options.action == Action::ListOrigins) {
-        for (const auto &[origin, allowed] : StoredOrigins())
-            printf("%s\t%s\n", allowed ? "allowed" : "blocked", origin.c_str());
-        return 0;
-    }
-    std::string origin;
-    if (!NormalizeOrigin(options.origin, origin)) {
-        fprintf(stderr, "quillbay-bridge: %s is not a web origin (like https://shop.example)\n",
-                options.origin.c_str());
-        return 2;
-    }
-    bool ok = options.action == Action::Forget
-                  ? (ForgetOrigin(origin), true)
-                  : StoreVerdict(origin, options.action == Action::Allow);
-    if (!ok)
-        fprintf(stderr, "quillbay-bridge: cannot write the registry\n");
-    return ok ? 0 : 1;
-}
 
 // Where the object's dialogs and the consent questions go: the desktop
 // when there is a display, else nowhere (answered headless).

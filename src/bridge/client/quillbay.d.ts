@@ -28,21 +28,28 @@ declare namespace Quillbay {
     /**
      * What check() found: "absent" (the bridge is not running or not
      * installed), "refused" (the user has not allowed this site), "too-old"
-     * (older than the client or than minVersion), "error", or "ready".
+     * (older than the client or than minVersion), "error", "ready";
+     * "blocked-by-browser" (the browser does not let this site reach the
+     * bridge on this computer: local network access), or "prompt" (the
+     * browser is asking the user; `answered` gives the status once they
+     * have answered).
      */
     interface BridgeStatus {
-        state: "ready" | "too-old" | "absent" | "refused" | "error";
+        state: "ready" | "too-old" | "absent" | "refused" | "error" | "blocked-by-browser" | "prompt";
         version?: string;
         protocol?: number;
         classes?: ClassInfo[];
         code?: string;
         message?: string;
+        answered?: Promise<BridgeStatus>;
     }
 
     /**
      * The errors the client throws: `code` is the bridge's ("origin-refused",
-     * "call-failed", "unreachable"...); a failing member's HRESULT is in
-     * `number`, as the object's errors always carried it.
+     * "call-failed"...) or the client's ("unreachable", "closed",
+     * "blocked-by-browser" when the browser keeps the site from the bridge);
+     * a failing member's HRESULT is in `number`, as the object's errors
+     * always carried it.
      */
     interface QuillbayError extends Error {
         code: string;

@@ -22,8 +22,14 @@
  *
  * Quillbay.check() tells "absent" (not running or not installed), "refused"
  * (the user has not allowed this site), "too-old" and "ready", with the
- * bridge's version and the methods it offers. Print jobs report their
- * progress as "job" events on Quillbay and on each connection.
+ * bridge's version and the methods it offers; "blocked-by-browser" when the
+ * browser does not let this site reach the bridge on this computer (local
+ * network access), and "prompt" while the browser asks the user. Print jobs
+ * report their progress as "job" events on Quillbay and on each connection.
+ *
+ * A browser that refuses a site the bridge refuses this script too; a page
+ * that wants to tell its users why loads a copy of it from its own site,
+ * with data-bridge="http://127.0.0.1:18412" on the script tag.
  *
  * The bridge is the script's own origin when it is a loopback one, else the
  * script tag's data-bridge attribute, else http://127.0.0.1:18412.
@@ -69,6 +75,49 @@ function unreachable(detail) {
     return QuillbayError("unreachable", "quillbay-bridge is not reachable at " + bridge +
                                             " (not running, or stopped)" +
                                             (detail ? ": " + detail : ""));
+}
+
+var BLOCKED_MESSAGE = "the browser does not let this site reach quillbay-bridge on this " +
+                      "computer (local network access): allow it in the site's settings, " +
+                      "or ask the administrator to allow the site for the machine";
+var PROMPT_MESSAGE = "waiting for the user: the browser asks whether this site may reach " +
+                     "quillbay-bridge on this computer";
+
+function blockedByBrowser() { return QuillbayError("blocked-by-browser", BLOCKED_MESSAGE); }
+
+// ---- The browser's decision about local network access -------------
+//
+// Browsers gate a public site's requests to loopback addresses and tell
+// the page their decision through the Permissions API: "loopback-network",
+// "local-network-access" in the versions before it, "local-network" for
+// the local network's addresses.
+
+var PERMISSIONS = [ "loopback-network", "local-network-access", "local-network" ];
+// How long a request may go unanswered, while the browser's permission
+// reads "prompt", before check() tells the page the browser is asking.
+var PROMPT_WAIT = 1500;
+var permission = null; // the last PermissionStatus read; its state stays current
+
+function browserDecision() {
+    var permissions = window.navigator.permissions;
+    if (!permissions || typeof permissions.query !== "function")
+        return Promise.resolve(null);
+    var names = PERMISSIONS.slice();
+    function next() {
+        if (!names.length)
+            return null;
+        return permissions.query({name : names.shift()}).then(function(status) {
+            permission = status;
+            return status.state;
+        }, next); // a name this browser does not know
+    }
+    return Promise.resolve().then(next);
+}
+
+// Why a request did not reach the bridge, for the synchronous calls, which
+// cannot wait for the Permissions API: the decision read last.
+function failure(detail) {
+    return permission && permission.state === "denied" ? blockedByBrowser() : unreachable(detail);
 }
 
 // ---- Values between the page and the bridge ------------------------
@@ -156,7 +205,7 @@ function readReply(status, text, seen) {
         reply = null;
     }
     if (status === 0 || !reply || typeof reply !== "object")
-        throw unreachable(status ? "HTTP " + status : "");
+        throw status ? unreachable("HTTP " + status) : failure("");
     if (seen)
         seen(reply);
     dispatchEvents(reply.events);
@@ -171,7 +220,7 @@ function postSync(path, message, seen) {
         request.open("POST", bridge + path, false);
         request.send(JSON.stringify(message)); // text/plain: no preflight per call
     } catch (e) {
-        throw unreachable(e.message);
+        throw failure(e.message);
     }
     return readReply(request.status, request.responseText, seen);
 }
@@ -266,7 +315,11 @@ function postAsync(path, message) {
                 return response.text().then(function(
                     text) { return readReply(response.status, text); });
             },
-            function(error) { throw unreachable(error.message); });
+            function(error) {
+                return browserDecision().then(function(state) {
+                    throw state === "denied" ? blockedByBrowser() : unreachable(error.message);
+                });
+            });
 }
 
 function compareVersions(a, b) {
@@ -279,36 +332,64 @@ function compareVersions(a, b) {
     return 0;
 }
 
-function check(options) {
+function statusOf(body, wanted) {
+    if (body.error)
+        return {
+            state : body.error.code === "origin-refused" ? "refused" : "error",
+            code : body.error.code,
+            message : body.error.message
+        };
+    var old = body.protocol < PROTOCOL || (wanted && compareVersions(body.version, wanted) < 0);
+    return {
+        state : old ? "too-old" : "ready",
+        version : body.version,
+        protocol : body.protocol,
+        classes : body.classes,
+        message : old ? "quillbay-bridge " + body.version + " is older than this page needs" : ""
+    };
+}
+
+// Asks the bridge for its version; the answer waits for any question the
+// browser (or the bridge) puts to the user.
+function probe(options) {
     var wanted = options && options.minVersion;
     return fetch(bridge + "/version", {cache : "no-store"})
         .then(function(response) { return response.json(); })
-        .then(
-            function(body) {
-                if (body.error)
-                    return {
-                        state : body.error.code === "origin-refused" ? "refused" : "error",
-                        code : body.error.code,
-                        message : body.error.message
-                    };
-                var old = body.protocol < PROTOCOL ||
-                          (wanted && compareVersions(body.version, wanted) < 0);
-                return {
-                    state : old ? "too-old" : "ready",
-                    version : body.version,
-                    protocol : body.protocol,
-                    classes : body.classes,
-                    message :
-                        old ? "quillbay-bridge " + body.version + " is older than this page needs"
-                            : ""
-                };
-            },
-            function() {
-                return {
-                    state : "absent",
-                    message : "quillbay-bridge is not running (or not installed) at " + bridge
-                };
-            });
+        .then(function(body) { return statusOf(body, wanted); },
+              function() {
+                  return browserDecision().then(function(state) {
+                      if (state === "denied")
+                          return {
+                              state : "blocked-by-browser",
+                              code : "blocked-by-browser",
+                              message : BLOCKED_MESSAGE
+                          };
+                      return {
+                          state : "absent",
+                          message : "quillbay-bridge is not running (or not installed) at " + bridge
+                      };
+                  });
+              });
+}
+
+// As probe(), but while the browser asks the user the page hears so at
+// once: "prompt", with the answer to come in `answered`.
+function check(options) {
+    var answered = probe(options);
+    return new Promise(function(resolve) {
+        answered.then(resolve);
+        browserDecision().then(function(state) {
+            if (state === "prompt")
+                window.setTimeout(function() {
+                    resolve({
+                        state : "prompt",
+                        code : "prompt",
+                        message : PROMPT_MESSAGE,
+                        answered : answered
+                    });
+                }, PROMPT_WAIT);
+        });
+    });
 }
 
 function Connection(socket) {
@@ -385,7 +466,7 @@ function Connection(socket) {
 }
 
 function connect(options) {
-    return check(options).then(function(status) {
+    return probe(options).then(function(status) {
         if (status.state !== "ready")
             throw QuillbayError(status.code || status.state, status.message);
         return new Promise(function(resolve, reject) {

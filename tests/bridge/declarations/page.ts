@@ -3,7 +3,14 @@
 // marked @ts-expect-error must be refused.
 
 async function printLabel(): Promise<string> {
-    const status: Quillbay.BridgeStatus = await Quillbay.check({ minVersion: "0.1" });
+    let status: Quillbay.BridgeStatus = await Quillbay.check({ minVersion: "0.1" });
+    if (status.state === "prompt" && status.answered)
+        status = await status.answered;
+    if (status.state === "blocked-by-browser")
+        return "allow local network access for this site: " + status.message;
+    // @ts-expect-error no such state
+    if (status.state === "blocked")
+        return "";
     if (status.state !== "ready")
         return status.message ?? status.state;
     const bridge = await Quillbay.connect();
