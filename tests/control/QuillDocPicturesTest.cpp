@@ -4,7 +4,7 @@
 
 #include "QuillDoc.h"
 #include "QuillDocFixture.h"
-#include "platform/print/Printers.h"
+#include "platform/print/JobLog.h"
 #include "testing/PdfPage.h"
 #include "testing/TestSupport.h"
 
@@ -116,7 +116,7 @@ TEST_F(Pictures, ChineseNamedPicturesModulesAndPrintFoldersWork) {
     const auto pdfs = testing_support::ListFiles(prints, ".pdf");
     ASSERT_EQ(pdfs.size(), 1u);
     EXPECT_NE(pdfs[0].find("打印控件"), std::string::npos);
-    const auto jobs = platform::print::RecordedJobs();
+    const auto jobs = platform::print::JobLog::Read();
     ASSERT_FALSE(jobs.empty());
     EXPECT_EQ(jobs.back().where, prints + "/" + pdfs[0]);
     EXPECT_TRUE(testing_support::PdfPage(prints + "/" + pdfs[0], 50).Ok());
