@@ -23,6 +23,10 @@ HRESULT STDMETHODCALLTYPE QuillDoc::HttpConnect(BSTR szUrl, int *nRet) {
         url.FromWide(szUrl);
         if (InternetCheckConnectionA(url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0))
             connected = m_pHttp->Connect(url.c_str(), kDefaultPort) == 0 ? 1 : 0;
+        // A failed connect leaves no connection behind: the page's next
+        // HttpSend must not post to a server it named before this one.
+        if (!connected)
+            m_pHttp->Disconnect();
     }
     if (nRet)
         *nRet = connected;

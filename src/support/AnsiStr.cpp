@@ -9,8 +9,15 @@ namespace {
 
 constexpr DWORD kConversionFlags = WC_COMPOSITECHECK | WC_SEPCHARS;
 const WCHAR kEmptyWide[1] = {0};
+// Appending grows a buffer to the text's exact length up to this capacity
+// and by doubling from it on.
+constexpr DWORD kGrowthStart = 4096;
+// The largest buffer an append makes: lengths are 32-bit counts.
+constexpr DWORD kMostCapacity = 0x7FFFFFFF;
 
-DWORD TextLength(const char *text) { return text ? static_cast<DWORD>(strlen(text)) : 0; }
+DWORD TextLength(const char *text) {
+    return text ? static_cast<DWORD>(strlen(text)) : 0;
+}
 
 } // namespace
 
@@ -184,7 +191,9 @@ void AnsiStr::Clear() {
     m_length = 0;
 }
 
-void AnsiStr::Recount() { m_length = m_data ? TextLength(m_data) : 0; }
+void AnsiStr::Recount() {
+    m_length = m_data ? TextLength(m_data) : 0;
+}
 
 DWORD AnsiStr::Reserve(DWORD n, bool discard) {
     if (!m_data) {
@@ -242,7 +251,15 @@ void AnsiStr::Append(const char *text) {
         m_data[m_length] = 0;
         return;
     }
-    DWORD size = total < kFolderSize ? kFolderSize : (total >= kResourceSize ? total + 1 : kResourceSize);
+    if (added >= kMostCapacity - m_length)
+        return; // the length would no longer fit its count
+    DWORD size =
+        total < kFolderSize ? kFolderSize : (total >= kResourceSize ? total + 1 : kResourceSize);
+    // A string that is already long grows by at least its own size, so one
+    // built from many appends (a reply read in 1020-byte chunks) is copied
+    // a bounded number of times instead of once per append.
+    if (m_capacity >= kGrowthStart && size < m_capacity * 2 && m_capacity <= kMostCapacity / 2)
+        size = m_capacity * 2;
     auto *fresh = static_cast<char *>(calloc(size, 1));
     if (!fresh)
         return;
