@@ -34,7 +34,11 @@ HRESULT STDMETHODCALLTYPE QuillDoc::HttpConnect(BSTR szUrl, int *nRet) {
 }
 
 HRESULT STDMETHODCALLTYPE QuillDoc::HttpSend(BSTR sp_key, BSTR params, BSTR *pVal) {
-    AnsiStr reply;
+    AnsiStr none;
+    // The reply is converted from where the client read it: its body holds
+    // the text up to the reply's first NUL, so no copy of a long reply is
+    // made before the conversion.
+    AnsiStr *reply = &none;
     if (m_pHttp) {
         try {
             AnsiStr key, values;
@@ -47,13 +51,15 @@ HRESULT STDMETHODCALLTYPE QuillDoc::HttpSend(BSTR sp_key, BSTR params, BSTR *pVa
             body.Append(values);
             if (m_pHttp->OpenRequest("POST", INTERNET_FLAG_RELOAD) == 0) {
                 m_pHttp->AddHeaders(kFormHeader, HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+                // A send that fails before it reads leaves no earlier reply.
+                m_pHttp->Body().Clear();
                 m_pHttp->SendText(body.c_str());
-                reply.Assign(m_pHttp->Body().c_str()); // up to its first NUL
+                reply = &m_pHttp->Body();
             }
         } catch (...) {
-            reply.Clear();
+            reply = &none;
         }
     }
-    SetResult(reply, pVal);
+    SetResult(*reply, pVal);
     return S_OK;
 }

@@ -146,7 +146,18 @@ extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR l
 
     std::u16string wide;
     if (IsAscii(lpMultiByteStr, length)) {
-        wide.assign(lpMultiByteStr, lpMultiByteStr + length);
+        // Each byte is its own character: counted, or widened straight into
+        // the caller's buffer, without a copy of a long text in between.
+        if (cchWideChar == 0)
+            return static_cast<int>(length);
+        const size_t fits = std::min(length, static_cast<size_t>(cchWideChar));
+        for (size_t i = 0; i < fits; ++i)
+            lpWideCharStr[i] = static_cast<unsigned char>(lpMultiByteStr[i]);
+        if (fits < length) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return 0;
+        }
+        return static_cast<int>(length);
     } else {
         iconv_t cd = Descriptor(page, true);
         if (cd == reinterpret_cast<iconv_t>(-1)) {
