@@ -51,10 +51,10 @@ HRESULT STDMETHODCALLTYPE QuillDoc::HttpSend(BSTR sp_key, BSTR params, BSTR *pVa
             body.Append(values);
             if (m_pHttp->OpenRequest("POST", INTERNET_FLAG_RELOAD) == 0) {
                 m_pHttp->AddHeaders(kFormHeader, HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
-                // A send that fails before it reads leaves no earlier reply.
-                m_pHttp->Body().Clear();
-                m_pHttp->SendText(body.c_str());
-                reply = &m_pHttp->Body();
+                // A send that finds no request (-4) has not cleared the
+                // body: what it holds is an earlier reply, not this one's.
+                if (m_pHttp->SendText(body.c_str()) != HttpClient::kMissing)
+                    reply = &m_pHttp->Body();
             }
         } catch (...) {
             reply = &none;

@@ -353,7 +353,9 @@ int HttpClient::ReadText() {
     m_log.Printf("------------------- Read the response -------------------");
     ResetEvent(m_hComplete);
     ResetEvent(m_hAbort);
-    m_strBody.Clear();
+    // Send cleared the body before it sent the request and nothing has
+    // written to it since: clearing it again would only write its zeros
+    // again, all of them for a long reply's buffer.
     // The reply is text up to its first NUL; once a chunk has held one, the
     // rest is still read (the request ends only with its last byte) but no
     // longer appended, so no later part is glued to the text before it.
