@@ -27,7 +27,7 @@
 
 namespace {
 
-constexpr int kRepetitions = 5;
+constexpr int kRepetitions = 9;
 constexpr const char *kForm = "sp=KEY&name=value&count=12";
 constexpr const char *kFormHeader = "Content-Type:application/x-www-form-urlencoded;charset=gb2312";
 const long kSizes[] = {100'000, 1'000'000, 5'000'000, 10'000'000};
