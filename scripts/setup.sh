@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config ccache
   libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev
   libffi-dev libmujs-dev libcairo2-dev libfontconfig-dev libcups2-dev
-  fonts-arphic-uming fonts-wqy-zenhei poppler-utils
+  fonts-arphic-uming fonts-wqy-zenhei poppler-utils ghostscript zbar-tools
   cups cups-ipp-utils cups-client dbus
   clang libclang-rt-14-dev libgif-dev libzxing-dev
   libcurl4-openssl-dev libssl-dev openssl nginx python3

@@ -9,7 +9,8 @@
 
 namespace {
 
-constexpr DWORD kSafeOptions = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
+constexpr DWORD kSafeOptions =
+    INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
 constexpr DWORD kPageSetupSize = 100;
 constexpr DWORD kPageSetupReadLimit = 96;
 
@@ -78,12 +79,14 @@ void QuillDoc::ReadPageSetup() {
 }
 
 void QuillDoc::SetResult(AnsiStr &text, BSTR *out) {
-    const WCHAR *wide = text.ToWide();
-    BSTR copy = SysAllocString(wide);
-    SysFreeString(m_bstrResult);
-    m_bstrResult = copy;
+    // Converted straight into the slot, which keeps its block from text to
+    // text where it can; the caller's copy is taken from the slot.
+    if (!text.ToBstr(&m_bstrResult)) {
+        SysFreeString(m_bstrResult);
+        m_bstrResult = nullptr;
+    }
     if (out)
-        *out = SysAllocString(wide);
+        *out = m_bstrResult ? SysAllocStringLen(m_bstrResult, SysStringLen(m_bstrResult)) : nullptr;
 }
 
 // ---- IUnknown -----------------------------------------------------------------
@@ -122,9 +125,13 @@ HRESULT STDMETHODCALLTYPE QuillDoc::QueryInterface(REFIID riid, void **ppvObject
     return m_pControlling->QueryInterface(riid, ppvObject);
 }
 
-ULONG STDMETHODCALLTYPE QuillDoc::AddRef() { return m_pControlling->AddRef(); }
+ULONG STDMETHODCALLTYPE QuillDoc::AddRef() {
+    return m_pControlling->AddRef();
+}
 
-ULONG STDMETHODCALLTYPE QuillDoc::Release() { return m_pControlling->Release(); }
+ULONG STDMETHODCALLTYPE QuillDoc::Release() {
+    return m_pControlling->Release();
+}
 
 // ---- IDispatch ----------------------------------------------------------------
 

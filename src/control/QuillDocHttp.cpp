@@ -23,6 +23,10 @@ HRESULT STDMETHODCALLTYPE QuillDoc::HttpConnect(BSTR szUrl, int *nRet) {
         url.FromWide(szUrl);
         if (InternetCheckConnectionA(url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0))
             connected = m_pHttp->Connect(url.c_str(), kDefaultPort) == 0 ? 1 : 0;
+        // A failed connect leaves no connection behind: the page's next
+        // HttpSend must not post to a server it named before this one.
+        if (!connected)
+            m_pHttp->Disconnect();
     }
     if (nRet)
         *nRet = connected;
@@ -30,7 +34,11 @@ HRESULT STDMETHODCALLTYPE QuillDoc::HttpConnect(BSTR szUrl, int *nRet) {
 }
 
 HRESULT STDMETHODCALLTYPE QuillDoc::HttpSend(BSTR sp_key, BSTR params, BSTR *pVal) {
-    AnsiStr reply;
+    AnsiStr none;
+    // The reply is converted from where the client read it: its body holds
+    // the text up to the reply's first NUL, so no copy of a long reply is
+    // made before the conversion.
+    AnsiStr *reply = &none;
     if (m_pHttp) {
         try {
             AnsiStr key, values;
@@ -43,13 +51,15 @@ HRESULT STDMETHODCALLTYPE QuillDoc::HttpSend(BSTR sp_key, BSTR params, BSTR *pVa
             body.Append(values);
             if (m_pHttp->OpenRequest("POST", INTERNET_FLAG_RELOAD) == 0) {
                 m_pHttp->AddHeaders(kFormHeader, HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
-                m_pHttp->SendText(body.c_str());
-                reply.Assign(m_pHttp->Body().c_str()); // up to its first NUL
+                // A send that finds no request (-4) has not cleared the
+                // body: what it holds is an earlier reply, not this one's.
+                if (m_pHttp->SendText(body.c_str()) != HttpClient::kMissing)
+                    reply = &m_pHttp->Body();
             }
         } catch (...) {
-            reply.Clear();
+            reply = &none;
         }
     }
-    SetResult(reply, pVal);
+    SetResult(*reply, pVal);
     return S_OK;
 }

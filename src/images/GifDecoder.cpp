@@ -5,7 +5,8 @@
 // indices through the pixel writer into the picture or into a frame. The
 // images of a GIF go straight into the picture until the first graphic
 // control extension with a delay; from then on each image gets a frame of
-// its own, and the frames form the ring the animation thread plays.
+// its own, and the frames form the ring the animation thread plays. The
+// first frame is also drawn into the picture, which so shows it at load.
 //
 // Every read is checked against the end of the data. An image whose data is
 // malformed (an index beyond its colour table, no colour table at all, a
@@ -216,7 +217,8 @@ struct Descriptor {
 
 class GifReader {
 public:
-    GifReader(Picture *picture, const BYTE *data, size_t size) : m_picture(picture), m_data(data), m_size(size) {}
+    GifReader(Picture *picture, const BYTE *data, size_t size)
+        : m_picture(picture), m_data(data), m_size(size) {}
 
     int Run(const BYTE *header);
 
@@ -224,8 +226,8 @@ private:
     bool ReadGraphicControl();
     void SkipSubBlocks();
     bool ReadImage(bool &finished);
-    void WriteIndices(const Descriptor &d, const ColourTable &table, const BYTE *indices, size_t count,
-                      PictureFrame *frame);
+    void WriteIndices(const Descriptor &d, const ColourTable &table, const BYTE *indices,
+                      size_t count, PictureFrame *frame);
     int Finish();
     PictureFrame *AppendFrame();
 
@@ -310,7 +312,8 @@ void GifReader::WriteIndices(const Descriptor &d, const ColourTable &table, cons
         DWORD *line = target + static_cast<size_t>(height - 1 - y) * static_cast<size_t>(width) +
                       static_cast<size_t>(originX);
         const BYTE *source = indices + start;
-        const int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(visible), count - start));
+        const int n =
+            static_cast<int>(std::min<size_t>(static_cast<size_t>(visible), count - start));
         for (int x = 0; x < n; ++x)
             line[x] = palette[source[x]];
     }
@@ -356,7 +359,8 @@ bool GifReader::ReadImage(bool &finished) {
         frame->top = d.top;
         frame->width = std::max(0, std::min(d.width, m_picture->Width() - d.left));
         frame->height = std::max(0, std::min(d.height, m_picture->Height() - d.top));
-        const size_t block = static_cast<size_t>(frame->width) * static_cast<size_t>(frame->height) * 4;
+        const size_t block =
+            static_cast<size_t>(frame->width) * static_cast<size_t>(frame->height) * 4;
         frame->pixels = new (std::nothrow) BYTE[block ? block : 4]();
         if (!frame->pixels) {
             finished = true;
@@ -384,6 +388,10 @@ bool GifReader::ReadImage(bool &finished) {
     }
     if (valid && count > 0)
         WriteIndices(d, table, m_indices.data(), static_cast<size_t>(count), frame);
+    // The picture shows the first frame, as every viewer shows an animation
+    // before it moves: a print of it is the first image, not its background.
+    if (frame && frame == m_picture->FirstFrame())
+        m_picture->ComposeFrame(*frame);
     return true;
 }
 

@@ -29,8 +29,9 @@ void DrawFrameInto(const PictureFrame &frame, DWORD *target, int width, int heig
         const int y = frame.top + row;
         if (y < 0 || y >= height)
             continue;
-        const auto *source = reinterpret_cast<const DWORD *>(frame.pixels) +
-                             static_cast<size_t>(frame.height - 1 - row) * static_cast<size_t>(frame.width);
+        const auto *source =
+            reinterpret_cast<const DWORD *>(frame.pixels) +
+            static_cast<size_t>(frame.height - 1 - row) * static_cast<size_t>(frame.width);
         DWORD *line = target + static_cast<size_t>(height - 1 - y) * static_cast<size_t>(width);
         for (int col = 0; col < frame.width; ++col) {
             const int x = frame.left + col;
@@ -61,8 +62,17 @@ void CopyFrameRect(const PictureFrame &frame, const DWORD *from, DWORD *to, int 
 
 } // namespace
 
+void Picture::ComposeFrame(const PictureFrame &frame) {
+    if (!m_pPixels || !frame.pixels)
+        return;
+    LockPixels();
+    DrawFrameInto(frame, reinterpret_cast<DWORD *>(m_pPixels), m_nWidth, m_nHeight);
+    UnlockPixels();
+}
+
 void ClipToPicture(int size, int &position, int &extent) {
-    const long long end = extent == 0 ? size : std::min<long long>(size, static_cast<long long>(position) + extent);
+    const long long end =
+        extent == 0 ? size : std::min<long long>(size, static_cast<long long>(position) + extent);
     if (position < 0)
         position = 0;
     const long long remaining = end - position;
@@ -173,7 +183,9 @@ BOOL Picture::TryDecoders(bool memory, const char *path, const void *data, unsig
     return FALSE;
 }
 
-BOOL Picture::LoadFromFile(const char *path) { return TryDecoders(false, path, nullptr, 0); }
+BOOL Picture::LoadFromFile(const char *path) {
+    return TryDecoders(false, path, nullptr, 0);
+}
 
 BOOL Picture::LoadFromResource(const char *name, const char *type, HMODULE module) {
     HRSRC info = FindResourceA(module, name, type);
@@ -198,7 +210,8 @@ BOOL Picture::LoadFromBitmap(HBITMAP bitmap) {
         m_header.bmiHeader.biHeight = m_nHeight;
         HDC screen = GetDC(m_hWnd);
         LockPixels();
-        GetDIBits(screen, bitmap, 0, static_cast<UINT>(m_nHeight), m_pPixels, &m_header, DIB_RGB_COLORS);
+        GetDIBits(screen, bitmap, 0, static_cast<UINT>(m_nHeight), m_pPixels, &m_header,
+                  DIB_RGB_COLORS);
         UnlockPixels();
         ReleaseDC(m_hWnd, screen);
         SetRect(&m_rcSource, 0, 0, m_nWidth, m_nHeight);
@@ -236,9 +249,9 @@ BOOL Picture::Draw(HDC hdc, BOOL useDestSize, UINT flags) {
     const int dw = useDestSize ? m_rcDest.right - m_rcDest.left : sw;
     const int dh = useDestSize ? m_rcDest.bottom - m_rcDest.top : sh;
     LockPixels();
-    BOOL drawn = DrawDibDraw(DrawDib().handle, hdc, m_rcDest.left, m_rcDest.top, dw, dh,
-                             &m_header.bmiHeader, m_pPixels, m_rcSource.left, m_rcSource.top, sw, sh,
-                             flags);
+    BOOL drawn =
+        DrawDibDraw(DrawDib().handle, hdc, m_rcDest.left, m_rcDest.top, dw, dh, &m_header.bmiHeader,
+                    m_pPixels, m_rcSource.left, m_rcSource.top, sw, sh, flags);
     UnlockPixels();
     return drawn;
 }

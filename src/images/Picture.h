@@ -73,6 +73,9 @@ public:
     AnimationState *Animation();
     // Starts the animation thread (the GIF decoder does, at the trailer).
     BOOL StartAnimation();
+    // Draws a frame into the pixels, skipping its transparent key, as the
+    // animation draws frames; the GIF decoder shows the first one so.
+    void ComposeFrame(const PictureFrame &frame);
 
     // Draws and the animation thread's disposals never meet half-way: both
     // hold this lock while they touch the pixels.
@@ -81,7 +84,8 @@ public:
 
     // Pixel index of a top-left-origin point in the bottom-up block.
     size_t IndexOf(int x, int y) const {
-        return static_cast<size_t>(x) + static_cast<size_t>(m_nHeight - 1 - y) * static_cast<size_t>(m_nWidth);
+        return static_cast<size_t>(x) +
+               static_cast<size_t>(m_nHeight - 1 - y) * static_cast<size_t>(m_nWidth);
     }
 
 private:

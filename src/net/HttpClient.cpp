@@ -156,12 +156,13 @@ int HttpClient::Connect(const char *url, INTERNET_PORT defaultPort) {
     m_strHost.Assign(url);
     const int third = NthChar(url, '/', 3);
     m_strPath.Assign(third >= 0 ? url + third : url);
-    m_bSecure = strstr(url, "https://") != nullptr;
+    // The scheme is the address's start only: "https://" further on (in a
+    // query, say) names no host and asks for no TLS.
+    m_bSecure = strncmp(url, "https://", 8) == 0;
     const char *marker = m_bSecure ? "https://" : "http://";
-    const int at = m_strHost.Find(marker, 0, 1);
     AnsiStr host;
-    if (at >= 0) {
-        const int start = at + static_cast<int>(strlen(marker));
+    if (strncmp(url, marker, strlen(marker)) == 0) {
+        const int start = static_cast<int>(strlen(marker));
         const int slash = m_strHost.Find("/", start, 1);
         m_strHost.Mid(host, start, slash >= 0 ? slash - start : 0);
     }
@@ -180,9 +181,7 @@ int HttpClient::Connect(const char *url, INTERNET_PORT defaultPort) {
     }
     if (m_strHost.IsEmpty())
         return kMissing;
-    // Closing the connection closes its request with it.
-    CloseField(m_hRequest);
-    CloseField(m_hConnect);
+    Disconnect();
     m_nPhase = 1;
     ResetEvent(m_hComplete);
     ResetEvent(m_hAbort);
@@ -198,6 +197,12 @@ int HttpClient::Connect(const char *url, INTERNET_PORT defaultPort) {
         return WaitPending(error);
     ResetEvent(m_hComplete);
     return 0;
+}
+
+void HttpClient::Disconnect() {
+    // Closing the connection closes its request with it.
+    CloseField(m_hRequest);
+    CloseField(m_hConnect);
 }
 
 int HttpClient::OpenRequest(const char *verb, DWORD flags) {
@@ -348,7 +353,13 @@ int HttpClient::ReadText() {
     m_log.Printf("------------------- Read the response -------------------");
     ResetEvent(m_hComplete);
     ResetEvent(m_hAbort);
-    m_strBody.Clear();
+    // Send cleared the body before it sent the request and nothing has
+    // written to it since: clearing it again would only write its zeros
+    // again, all of them for a long reply's buffer.
+    // The reply is text up to its first NUL; once a chunk has held one, the
+    // rest is still read (the request ends only with its last byte) but no
+    // longer appended, so no later part is glued to the text before it.
+    bool cut = false;
     do {
         memset(m_pReadBuf, 0, kReadBufferSize);
         INTERNET_BUFFERSA buffers;
@@ -361,7 +372,9 @@ int HttpClient::ReadText() {
             return read;
         // A NUL inside the chunk ends what is appended.
         m_pReadBuf[buffers.dwBufferLength] = 0;
-        m_strBody.Append(m_pReadBuf);
+        if (!cut)
+            m_strBody.Append(m_pReadBuf);
+        cut = cut || memchr(m_pReadBuf, 0, buffers.dwBufferLength) != nullptr;
         if (buffers.dwBufferLength == 0)
             m_bEndOfData = TRUE;
     } while (!m_bEndOfData);

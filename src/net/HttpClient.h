@@ -28,6 +28,9 @@ public:
     // means "ZozeRodeVid".
     int OpenSession(const char *agent);
     int Connect(const char *url, INTERNET_PORT defaultPort);
+    // Closes the connection and its request; the next OpenRequest answers
+    // kMissing until Connect runs again.
+    void Disconnect();
     // A null verb means "GET".
     int OpenRequest(const char *verb, DWORD flags);
     // The result of HttpAddRequestHeadersA (non-zero on success); 0 without

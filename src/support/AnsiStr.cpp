@@ -10,6 +10,11 @@ namespace {
 
 constexpr DWORD kConversionFlags = WC_COMPOSITECHECK | WC_SEPCHARS;
 const WCHAR kEmptyWide[1] = {0};
+// Appending grows a buffer to the text's exact length up to this capacity
+// and by doubling from it on.
+constexpr DWORD kGrowthStart = 4096;
+// The largest buffer an append makes: lengths are 32-bit counts.
+constexpr DWORD kMostCapacity = 0x7FFFFFFF;
 
 DWORD TextLength(const char *text) {
     return text ? static_cast<DWORD>(strlen(text)) : 0;
@@ -181,6 +186,23 @@ const WCHAR *AnsiStr::ToWide(int *count) {
     return m_wide;
 }
 
+BOOL AnsiStr::ToBstr(BSTR *bstr) const {
+    // The text up to its first NUL, as ToWide converts it. A byte never
+    // gives more than one UTF-16 unit: the string is sized to the bytes,
+    // converted into directly, then cut to the units written.
+    const UINT bytes = m_data ? static_cast<UINT>(strnlen(m_data, m_length)) : 0;
+    if (!bstr || !SysReAllocStringLen(bstr, nullptr, bytes))
+        return FALSE;
+    int written = 0;
+    if (bytes > 0)
+        written = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, m_data, static_cast<int>(bytes),
+                                      *bstr, static_cast<int>(bytes));
+    const UINT units = written > 0 ? static_cast<UINT>(written) : 0;
+    if (units != bytes)
+        SysReAllocStringLen(bstr, nullptr, units); // shrinking keeps the block
+    return TRUE;
+}
+
 void AnsiStr::Clear() {
     if (m_data)
         memset(m_data, 0, m_capacity);
@@ -247,16 +269,26 @@ void AnsiStr::Append(const char *text) {
         m_data[m_length] = 0;
         return;
     }
+    if (added >= kMostCapacity - m_length)
+        return; // the length would no longer fit its count
     DWORD size =
         total < kFolderSize ? kFolderSize : (total >= kResourceSize ? total + 1 : kResourceSize);
-    auto *fresh = static_cast<char *>(calloc(size, 1));
-    if (!fresh)
+    // A string that is already long grows by at least its own size, so one
+    // built from many appends (a reply read in 1020-byte chunks) is copied
+    // a bounded number of times instead of once per append.
+    if (m_capacity >= kGrowthStart && size < m_capacity * 2 && m_capacity <= kMostCapacity / 2)
+        size = m_capacity * 2;
+    // The text may lie inside this buffer, which growing may move.
+    const bool inside = m_data && text >= m_data && text < m_data + m_capacity;
+    const size_t offset = inside ? static_cast<size_t>(text - m_data) : 0;
+    // realloc moves a large block by remapping its pages instead of copying
+    // them, so a long text is not copied again at each growth.
+    auto *grown = static_cast<char *>(realloc(m_data, size));
+    if (!grown)
         return;
-    if (m_data)
-        memcpy(fresh, m_data, m_length);
-    memcpy(fresh + m_length, text, added);
-    free(m_data);
-    m_data = fresh;
+    memmove(grown + m_length, inside ? grown + offset : text, added);
+    memset(grown + total, 0, size - total);
+    m_data = grown;
     m_capacity = size;
     m_length = total;
 }

@@ -38,6 +38,9 @@ public:
     void Assign(const AnsiStr &other);
     void FromWide(const WCHAR *wide);
     const WCHAR *ToWide(int *count = nullptr);
+    // The text converted into *bstr, whose block is reused where it can (a
+    // null *bstr gets a new string); FALSE leaves *bstr as it was.
+    BOOL ToBstr(BSTR *bstr) const;
     void Clear();
     void Recount();
     DWORD Reserve(DWORD n, bool discard);

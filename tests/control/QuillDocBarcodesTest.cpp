@@ -8,6 +8,7 @@
 #include "barcode/Pdf417Image.h"
 #include "images/JpegDecoder.h"
 #include "testing/BarcodeScan.h"
+#include "testing/PdfContent.h"
 #include "testing/PdfPage.h"
 #include "testing/SmallDisk.h"
 #include "testing/TestSupport.h"
@@ -208,5 +209,55 @@ TEST_F(Barcodes, PrintedSymbolsReadBackFromThePage) {
               static_cast<int>(86 * 600 * 0.03937007874015748));
     EXPECT_EQ(Shown()->DestRect().bottom - Shown()->DestRect().top,
               static_cast<int>(11 * 600 * 0.03937007874015748));
+    testing_support::RemoveTree(dir);
+}
+
+TEST_F(Barcodes, StencilsCostThePageLittleMoreThanImages) {
+    const std::string dir = testing_support::MakeTempDir("label-size-");
+    setenv("QUILLBAY_PRINT_DIR", dir.c_str(), 1);
+    m_doc->SetPaperSize(2100, 2970);
+    // The sample label's symbols where it puts them.
+    struct Symbol {
+        int kind;
+        std::string code;
+        int x, y, width, height;
+        RECT placed;
+    };
+    Symbol label[] = {
+        {3, "20261208150815", 15, 99, 70, 20, {}},
+        {1, "6901234567892", 15, 125, 40, 0, {}},
+        {2, "SO-2026-12-0815|张三|13800000000|北京市海淀区中关村大街 1 号", 110, 99, 80, 36, {}}};
+    int n = 0;
+    auto printed = [&] {
+        m_doc->SetPrinter(Arg(u"0"), &n);
+        const std::string listing = testing_support::Run({"/bin/ls", "-1t", dir}).output;
+        return dir + "/" + listing.substr(0, listing.find('\n'));
+    };
+    m_doc->SetPrinter(Arg(u"1"), &n);
+    for (Symbol &s : label) {
+        EXPECT_EQ(m_doc->PrintBarCode(s.kind, Arg(Wide(s.code)), s.x, s.y, 0, 0, s.width, s.height),
+                  S_OK);
+        s.placed = Shown()->DestRect();
+    }
+    const std::string stencils = printed();
+    sleep(1); // a job name of its own
+    // The same pictures at the same places, each as one image.
+    m_doc->SetPrinter(Arg(u"1"), &n);
+    for (const Symbol &s : label) {
+        Image(s.kind, Wide(s.code), S_OK);
+        auto *picture = const_cast<Picture *>(Shown());
+        picture->SetDestRect(s.placed.left, s.placed.top, s.placed.right - s.placed.left,
+                             s.placed.bottom - s.placed.top);
+        picture->Draw(static_cast<QuillDoc *>(m_doc)->JobDC(), TRUE, DDF_HALFTONE | DDF_JUSTDRAWIT);
+    }
+    const std::string images = printed();
+    const size_t a = testing_support::ReadFile(stencils).size();
+    const size_t b = testing_support::ReadFile(images).size();
+    // What a stencil adds: a white ground under each symbol, and an image of
+    // its own for the smoothed caption of Code 128 (about 250 bytes here).
+    EXPECT_LE(a, b + 300) << "stencils " << a << " bytes, images " << b;
+    testing_support::PdfContent content(stencils);
+    EXPECT_EQ(content.Images().size(), 4u); // three stencils and the caption
+
     testing_support::RemoveTree(dir);
 }

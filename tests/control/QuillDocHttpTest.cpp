@@ -94,6 +94,29 @@ TEST_F(HttpMethods, AnUnreachableServerPreparesNoConnection) {
     EXPECT_EQ(Send("KEY", "a=1"), "");
 }
 
+TEST_F(HttpMethods, AFailedConnectDropsTheConnectionBeforeIt) {
+    ASSERT_EQ(Connect(s_faults->Url("/echo")), 1);
+    ASSERT_EQ(Send("KEY", "a=1").rfind("POST /echo", 0), 0u);
+    // Unreachable: nothing goes to the server named before.
+    EXPECT_EQ(Connect("http://127.0.0.1:" + std::to_string(testing_support::FreePort()) + "/x"), 0);
+    EXPECT_EQ(Send("KEY", "a=1"), "");
+    ASSERT_EQ(Connect(s_faults->Url("/echo")), 1);
+    // Reachable but without a host of its own (no http:// at its start).
+    EXPECT_EQ(Connect("ftp://127.0.0.1:" + std::to_string(s_faults->Port()) + "/echo"), 0);
+    EXPECT_EQ(Send("KEY", "a=1"), "");
+}
+
+TEST_F(HttpMethods, OnlyTheAddressStartIsItsScheme) {
+    // "https://" in the query names neither the host nor TLS: the form goes
+    // in plain HTTP to the server at the address's start.
+    const std::string other =
+        "https://127.0.0.1:" + std::to_string(s_nginx->TlsPort(Nginx::kSelfSigned)) + "/post";
+    ASSERT_EQ(Connect(s_faults->Url("/echo?next=" + other)), 1);
+    const std::string echo = Send("KEY", "a=1");
+    EXPECT_EQ(echo.rfind("POST /echo?next=" + other + " HTTP/1.1\r\n", 0), 0u) << echo;
+    EXPECT_EQ(echo.substr(echo.find("\r\n\r\n") + 4), "sp=KEY&a=1");
+}
+
 TEST_F(HttpMethods, TheFormGoesAsItStandsWithItsHeader) {
     ASSERT_EQ(Connect(s_faults->Url("/echo")), 1);
     std::string echo = Send("KEY", "a=1&b=x y&c==");
@@ -117,6 +140,11 @@ TEST_F(HttpMethods, TextTravelsInTheAnsiCodePage) {
     EXPECT_EQ(Send("k", ""), "你好，世界");
     ASSERT_EQ(Connect(s_faults->Url("/reply?hex=6f6b00746865207265737400")), 1);
     EXPECT_EQ(Send("k", ""), "ok"); // up to the NUL
+    // Up to the first NUL also when more chunks of the reply follow it.
+    ASSERT_EQ(Connect(s_faults->Url("/reply?hex=" + Hex(std::string(10, 'a')) + "00" +
+                                    Hex(std::string(2000, 'b')))),
+              1);
+    EXPECT_EQ(Send("k", ""), std::string(10, 'a'));
 }
 
 TEST_F(HttpMethods, ErrorPagesAreReplies) {

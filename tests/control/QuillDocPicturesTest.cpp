@@ -1,10 +1,15 @@
 // PrintLogo: pictures from files, file addresses and modules' resources,
 // placed on the page at millimetre positions.
+#include <cstdint>
+#include <functional>
+#include <png.h>
 #include <string>
+#include <vector>
 
 #include "QuillDoc.h"
 #include "QuillDocFixture.h"
 #include "platform/print/JobLog.h"
+#include "testing/PdfContent.h"
 #include "testing/PdfPage.h"
 #include "testing/TestSupport.h"
 
@@ -12,6 +17,28 @@ namespace {
 
 std::string PictureFile(const std::string &name) {
     return testing_support::Fixture("pictures/" + name);
+}
+
+// Writes a PNG file whose pixel (x, y) (top-left origin) is colour(x, y),
+// 0xRRGGBB.
+void WritePng(const std::string &path, int width, int height,
+              const std::function<uint32_t(int, int)> &colour) {
+    std::vector<png_byte> rgb(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const uint32_t c = colour(x, y);
+            png_byte *p = &rgb[(static_cast<size_t>(y) * static_cast<size_t>(width) + x) * 3];
+            p[0] = static_cast<png_byte>(c >> 16);
+            p[1] = static_cast<png_byte>(c >> 8);
+            p[2] = static_cast<png_byte>(c);
+        }
+    }
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(width);
+    image.height = static_cast<png_uint_32>(height);
+    image.format = PNG_FORMAT_RGB;
+    ASSERT_NE(png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr), 0) << path;
 }
 
 class Pictures : public QuillDocFixture {
@@ -153,4 +180,56 @@ TEST_F(Pictures, PicturesLandOnTheirDeviceRectangle) {
     EXPECT_NEAR(bottom, top + static_cast<int>(5 * 600 * 0.03937007874015748) - 1, 1);
     const int third = static_cast<int>(75 * 600 * 0.03937007874015748);
     EXPECT_FALSE(page.DarkBox(third - 5, top - 5, third + 400, top + 200, left, t, right, bottom));
+}
+
+TEST_F(Pictures, PicturesBeyondTheImageLimitPrintAtTheDotsTheyCover) {
+    // 40000 x 2 and 2 x 40000: dark grey in their first half, red in the rest.
+    const std::string wide = m_dir + "/wide.png", tall = m_dir + "/tall.png";
+    WritePng(wide, 40000, 2, [](int x, int) { return x < 20000 ? 0x202020u : 0xFF0000u; });
+    WritePng(tall, 2, 40000, [](int, int y) { return y < 20000 ? 0x202020u : 0xFF0000u; });
+    ASSERT_EQ(Logo("", wide, 10, 20, 100, 10), S_OK);
+    ASSERT_EQ(Logo("", tall, 150, 20, 10, 100), S_OK);
+    const std::string pdf = Printed();
+    // No more pixels than the 2362 dots of 100 mm at 600 dpi.
+    const std::string list = testing_support::Run({"/usr/bin/pdfimages", "-list", pdf}).output;
+    EXPECT_EQ(list.find("40000"), std::string::npos) << list;
+    testing_support::PdfContent content(pdf);
+    ASSERT_EQ(content.Images().size(), 2u);
+    EXPECT_NEAR(content.Images()[0].width, 100 / 25.4 * 72, 0.5);
+    EXPECT_NEAR(content.Images()[1].height, 100 / 25.4 * 72, 0.5);
+    testing_support::PdfPage page(pdf, 100);
+    ASSERT_TRUE(page.Ok());
+    auto grey = [&](double xMm, double yMm) {
+        const int x = static_cast<int>((xMm + 5) / 25.4 * 100),
+                  y = static_cast<int>(yMm / 25.4 * 100);
+        return static_cast<int>(page.Region(x, y, x, y)[0]);
+    };
+    EXPECT_NEAR(grey(30, 25), 32, 12); // dark grey
+    EXPECT_NEAR(grey(90, 25), 76, 20); // red, as grey
+    EXPECT_NEAR(grey(155, 50), 32, 12);
+    EXPECT_NEAR(grey(155, 100), 76, 20);
+}
+
+TEST_F(Pictures, ThinRulesAndSmallMarksAllPrint) {
+    // 200 x 2 red and 200 x 3 black, at their own size, at 25 heights each.
+    const std::string red = m_dir + "/red.png", black = m_dir + "/black.png";
+    WritePng(red, 200, 2, [](int, int) { return 0xFF0000u; });
+    WritePng(black, 200, 3, [](int, int) { return 0x000000u; });
+    for (int i = 0; i < 25; ++i) {
+        ASSERT_EQ(Logo("", red, 10, 20 + 3 * i), S_OK);
+        ASSERT_EQ(Logo("", black, 60, 20 + 3 * i), S_OK);
+    }
+    const std::string pdf = Printed();
+    testing_support::PdfContent content(pdf);
+    EXPECT_EQ(content.Images().size(), 50u);
+    testing_support::PdfPage page(pdf, 600);
+    ASSERT_TRUE(page.Ok());
+    const double dots = 600 * 0.03937007874015748;
+    for (int i = 0; i < 25; ++i) {
+        const int y = static_cast<int>((20 + 3 * i) * dots);
+        int left, top, right, bottom;
+        for (int x : {static_cast<int>(15 * dots), static_cast<int>(65 * dots)})
+            EXPECT_TRUE(page.DarkBox(x, y - 3, x + 199, y + 6, left, top, right, bottom))
+                << "mark " << i << " at x " << x;
+    }
 }

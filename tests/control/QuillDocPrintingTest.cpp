@@ -239,10 +239,11 @@ TEST_F(Printing, EverythingLandsAtItsMillimetresFromThePapersCorner) {
         pdf = file;
     ASSERT_FALSE(pdf.empty());
 
-    // The drawing itself: the line's rectangle, the text's origin, the picture.
+    // The drawing itself: the line's rectangle, the text's origin, the picture
+    // (black and white: a stencil over a white ground, the second rectangle).
     testing_support::PdfContent content(pdf);
     ASSERT_TRUE(content.Ok());
-    ASSERT_EQ(content.Rectangles().size(), 1u);
+    ASSERT_EQ(content.Rectangles().size(), 2u);
     const testing_support::PdfBox line = content.Rectangles()[0];
     EXPECT_NEAR(line.left, Points(10), kDot);
     EXPECT_NEAR(line.left + line.width, Points(60), kDot);

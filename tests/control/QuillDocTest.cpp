@@ -1,4 +1,5 @@
 // The object: its interfaces, registration, aggregation and module life.
+#include <utility>
 #include <vector>
 
 #include "QuillDocFixture.h"
@@ -17,7 +18,8 @@ std::string ReadDefault(const std::string &path, const char *value) {
         return "(missing)";
     char buffer[512] = {};
     DWORD size = sizeof buffer;
-    LONG rc = RegQueryValueExA(key, value, nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &size);
+    LONG rc =
+        RegQueryValueExA(key, value, nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &size);
     RegCloseKey(key);
     return rc == ERROR_SUCCESS ? buffer : "(no value)";
 }
@@ -64,8 +66,9 @@ TEST_F(QuillDocObject, RegistrationWritesEveryKey) {
         {"CLSID\\{AE9D5D26-B784-4C47-8830-86B5D0CA1F7C}\\TypeLib", nullptr,
          "{56684029-7FF2-497E-8D90-ABB5C9312AEA}"},
         {"CLSID\\{AE9D5D26-B784-4C47-8830-86B5D0CA1F7C}\\Programmable", nullptr, nullptr},
-        {"TypeLib\\{56684029-7FF2-497E-8D90-ABB5C9312AEA}\\1.0", nullptr, "quillbay 1.0 Type Library"},
-        {"TypeLib\\{56684029-7FF2-497E-8D90-ABB5C9312AEA}\\1.0\\0\\win64", nullptr,
+        {"TypeLib\\{56684029-7FF2-497E-8D90-ABB5C9312AEA}\\1.0", nullptr,
+         "quillbay 1.0 Type Library"},
+        {"TypeLib\\{56684029-7FF2-497E-8D90-ABB5C9312AEA}\\1.0\\409\\win64", nullptr,
          QUILLBAY_MODULE_PATH},
     };
     for (const Key &key : keys) {
@@ -74,6 +77,35 @@ TEST_F(QuillDocObject, RegistrationWritesEveryKey) {
         else
             EXPECT_NE(ReadDefault(key.path, nullptr), "(missing)") << key.path;
     }
+}
+
+TEST_F(QuillDocObject, TheTypeLibraryIsRegisteredUnderItsLocaleAndAnUpgradeDropsTheOldKey) {
+    const std::string version = "TypeLib\\{56684029-7FF2-497E-8D90-ABB5C9312AEA}\\1.0";
+    // What a registration under locale 0 left behind, and a library of
+    // another file under yet another locale, which stays.
+    HKEY key = nullptr;
+    for (const auto &[locale, path] :
+         {std::pair<std::string, std::string>{"0", QUILLBAY_MODULE_PATH},
+          {"804", "/elsewhere/other.tlb"}}) {
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, (version + "\\" + locale + "\\win64").c_str(),
+                                  0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>(path.c_str()),
+                       static_cast<DWORD>(path.size() + 1));
+        RegCloseKey(key);
+    }
+    ASSERT_EQ(Export<LPFNREGISTERSERVER>("DllRegisterServer")(), S_OK);
+    EXPECT_EQ(ReadDefault(version + "\\409\\win64", nullptr), QUILLBAY_MODULE_PATH);
+    EXPECT_EQ(ReadDefault(version + "\\0", nullptr), "(missing)");
+    EXPECT_EQ(ReadDefault(version + "\\804\\win64", nullptr), "/elsewhere/other.tlb");
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, (version + "\\804").c_str());
+    ITypeLib *library = nullptr;
+    ASSERT_EQ(LoadRegTypeLib(LIBID_QUILLBAYLib, 1, 0, 0x409, &library), S_OK);
+    TLIBATTR *attr = nullptr;
+    ASSERT_EQ(library->GetLibAttr(&attr), S_OK);
+    EXPECT_EQ(attr->lcid, 0x409u);
+    library->ReleaseTLibAttr(attr);
+    library->Release();
 }
 
 TEST_F(QuillDocObject, UnregisteringRemovesTheClassButKeepsClsid) {
@@ -199,10 +231,10 @@ TEST_F(QuillDocObject, DispatchGoesThroughTheTypeLibrary) {
     EXPECT_EQ(doc->GetTypeInfo(1, 0, &info), DISP_E_BADINDEX);
 
     // Every member by name, with its DISPID.
-    const char16_t *names[] = {u"SetPaperSize", u"SetPrinter",   u"PrintText",    u"BeginCharOf",
-                               u"EncryptChar",  u"PrintLogo",    u"PrintBarCode", u"GetBarCodeImg",
-                               u"PageSetup",    u"DrawLine",     u"DBCommand",    u"GetDBResult",
-                               u"DBRes",        u"GetCode",      u"SetPaperSize1", u"HttpConnect",
+    const char16_t *names[] = {u"SetPaperSize", u"SetPrinter", u"PrintText",     u"BeginCharOf",
+                               u"EncryptChar",  u"PrintLogo",  u"PrintBarCode",  u"GetBarCodeImg",
+                               u"PageSetup",    u"DrawLine",   u"DBCommand",     u"GetDBResult",
+                               u"DBRes",        u"GetCode",    u"SetPaperSize1", u"HttpConnect",
                                u"HttpSend",     u"setfont"};
     for (int i = 0; i < 18; ++i) {
         LPOLESTR wanted[1] = {const_cast<LPOLESTR>(names[i])};
@@ -228,7 +260,8 @@ TEST_F(QuillDocObject, DispatchGoesThroughTheTypeLibrary) {
     DISPPARAMS params{args, nullptr, 3, 0};
     VARIANT result;
     VariantInit(&result);
-    ASSERT_EQ(doc->Invoke(4, GUID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr), S_OK);
+    ASSERT_EQ(doc->Invoke(4, GUID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr),
+              S_OK);
     EXPECT_EQ(result.vt, VT_BSTR);
     EXPECT_EQ(std::u16string(result.bstrVal), u"000123");
     VariantClear(&result);

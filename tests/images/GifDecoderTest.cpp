@@ -89,15 +89,27 @@ TEST(GifDecoder, AnImageInsideALargerScreenLandsAtItsPlace) {
     EXPECT_EQ(RgbAt(picture, 0, 0), kBlue);
 }
 
-TEST(GifDecoder, AFirstDelayLeavesOnlyTheBackgroundAndStartsTheAnimation) {
+TEST(GifDecoder, AFirstDelayShowsTheFirstImageAndStartsTheAnimation) {
     const std::string control("\x21\xF9\x04\x00\x0A\x00\x00\x00", 8);
     Picture picture;
-    ASSERT_TRUE(LoadGif(picture, MakeGif(4, 1,
+    // The first image covers the left half of a green screen.
+    ASSERT_TRUE(LoadGif(picture, MakeGif(8, 1,
                                          control + ImageBlock(0, 0, 4, 1, kRunWithClear) + control +
                                              ImageBlock(0, 0, 4, 1, kRunWithClear),
                                          2)));
     for (int x = 0; x < 4; ++x)
-        EXPECT_EQ(RgbAt(picture, x, 0), kGreen);
+        EXPECT_EQ(RgbAt(picture, x, 0), kRed) << x;
+    for (int x = 4; x < 8; ++x)
+        EXPECT_EQ(RgbAt(picture, x, 0), kGreen) << x;
+    // A first image whose every pixel is its transparent index shows the
+    // screen behind it.
+    const std::string clear("\x21\xF9\x04\x01\x0A\x00\x01\x00", 8);
+    Picture see;
+    ASSERT_TRUE(LoadGif(see, MakeGif(4, 1,
+                                     clear + ImageBlock(0, 0, 4, 1, kRunWithClear) + control +
+                                         ImageBlock(0, 0, 4, 1, kRunWithClear),
+                                     2)));
+    EXPECT_EQ(RgbAt(see, 0, 0), kGreen);
     ASSERT_NE(picture.FirstFrame(), nullptr);
     EXPECT_EQ(picture.FirstFrame()->next->next, picture.FirstFrame()); // a closed ring of two
     EXPECT_EQ(picture.FirstFrame()->delay, 10);

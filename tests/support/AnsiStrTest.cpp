@@ -101,6 +101,18 @@ TEST(AnsiStr, AppendGrowsInSteps) {
     EXPECT_EQ(text.Capacity(), 1501u);
     text.Append(static_cast<const char *>(nullptr));
     EXPECT_EQ(text.Length(), 1500u);
+    // A long text built chunk by chunk, as a reply is read, is copied a
+    // bounded number of times, not once per chunk.
+    const std::string chunk(1020, 'r');
+    int copies = 0;
+    for (int i = 0; i < 2000; ++i) {
+        const DWORD before = text.Capacity();
+        text.Append(chunk.c_str());
+        copies += text.Capacity() != before;
+    }
+    EXPECT_EQ(text.Length(), 1500u + 2000u * 1020u);
+    EXPECT_EQ(text.At(text.Length()), 0);
+    EXPECT_LE(copies, 16);
     AnsiStr numbers("n=");
     numbers.AppendInt(-42);
     numbers.AppendChar('!');

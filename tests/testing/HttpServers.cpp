@@ -139,7 +139,9 @@ Nginx::Nginx() {
         ";\n"
         "    location = /conn { return 200 \"$connection $connection_requests\"; }\n"
         "    location = /post { return 200 \"posted\"; }\n"
-        "    location = /moved { return 302 /logo.gif; }\n";
+        "    location = /moved { return 302 /logo.gif; }\n"
+        // Files under /replies/ answer a POST as they answer a GET.
+        "    location /replies/ { error_page 405 =200 $uri; }\n";
     servers +=
         "  server {\n    listen 127.0.0.1:" + std::to_string(m_port) + ";\n" + locations + "  }\n";
     const std::pair<std::string, std::string> certs[4] = {{c.good, c.goodKey},

@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
 #include "testing/BarcodeScan.h"
 #include "testing/PdfPage.h"
@@ -15,6 +18,99 @@
 #include "testing/TestSupport.h"
 
 namespace {
+
+// A page in grey pixels, rows top first.
+struct Raster {
+    int width = 0, height = 0;
+    std::vector<unsigned char> grey;
+
+    // The pixels of a rectangle in millimetres at dpi, white beyond the page.
+    std::vector<unsigned char> Area(int dpi, double x, double y, double w, double h, int &pw,
+                                    int &ph) const {
+        auto px = [dpi](double mm) { return static_cast<int>(mm * dpi / 25.4); };
+        const int x0 = px(x), y0 = px(y);
+        pw = px(w);
+        ph = px(h);
+        std::vector<unsigned char> area(static_cast<size_t>(pw) * static_cast<size_t>(ph), 255);
+        for (int r = 0; r < ph && y0 + r < height; ++r)
+            for (int c = 0; c < pw && x0 + c < width; ++c)
+                area[static_cast<size_t>(r) * static_cast<size_t>(pw) + c] =
+                    grey[static_cast<size_t>(y0 + r) * static_cast<size_t>(width) + x0 + c];
+        return area;
+    }
+};
+
+// Reads a PBM (P4) or PGM (P5) file, comment lines included.
+Raster ReadPnm(const std::string &path) {
+    const std::string bytes = testing_support::ReadFile(path);
+    std::istringstream in(bytes);
+    std::string magic;
+    in >> magic;
+    auto number = [&in] {
+        in >> std::ws;
+        while (in.peek() == '#') {
+            std::string comment;
+            std::getline(in, comment);
+            in >> std::ws;
+        }
+        int n = 0;
+        in >> n;
+        return n;
+    };
+    Raster raster;
+    raster.width = number();
+    raster.height = number();
+    if (magic != "P4")
+        number(); // the largest value
+    in.get();
+    const size_t at = static_cast<size_t>(in.tellg());
+    raster.grey.resize(static_cast<size_t>(raster.width) * static_cast<size_t>(raster.height));
+    const size_t rowBytes = magic == "P4" ? (static_cast<size_t>(raster.width) + 7) / 8
+                                          : static_cast<size_t>(raster.width);
+    if (bytes.size() < at + rowBytes * static_cast<size_t>(raster.height))
+        return Raster{};
+    for (int y = 0; y < raster.height; ++y) {
+        const unsigned char *row =
+            reinterpret_cast<const unsigned char *>(bytes.data()) + at + rowBytes * y;
+        for (int x = 0; x < raster.width; ++x)
+            raster.grey[static_cast<size_t>(y) * raster.width + x] =
+                magic == "P4" ? ((row[x / 8] >> (7 - x % 8)) & 1 ? 0 : 255) : row[x];
+    }
+    return raster;
+}
+
+// The first page as a printer's filter rasterises it: poppler in one bit or
+// in grey, or ghostscript in grey.
+enum class Rasteriser { PopplerMono, PopplerGrey, Ghostscript };
+
+Raster Rasterise(const std::string &pdf, int dpi, Rasteriser how, const std::string &dir) {
+    const std::string out = dir + "/page";
+    const std::string r = std::to_string(dpi);
+    if (how == Rasteriser::Ghostscript) {
+        testing_support::Run({"/usr/bin/gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE",
+                              "-sDEVICE=pgmraw", "-r" + r, "-dFirstPage=1", "-dLastPage=1",
+                              "-sOutputFile=" + out + ".pgm", pdf});
+        return ReadPnm(out + ".pgm");
+    }
+    const bool mono = how == Rasteriser::PopplerMono;
+    testing_support::Run({"/usr/bin/pdftoppm", "-f", "1", "-l", "1", "-r", r,
+                          mono ? "-mono" : "-gray", "-singlefile", pdf, out});
+    return ReadPnm(out + (mono ? ".pbm" : ".pgm"));
+}
+
+// The symbols zbar reads in grey areas, one per line.
+std::string ZbarReads(const std::vector<std::vector<unsigned char>> &areas,
+                      const std::vector<std::pair<int, int>> &sizes, const std::string &dir) {
+    std::vector<std::string> argv = {"/usr/bin/zbarimg", "-q", "--raw"};
+    for (size_t i = 0; i < areas.size(); ++i) {
+        const std::string file = dir + "/area" + std::to_string(i) + ".pgm";
+        testing_support::WriteFile(file, "P5\n" + std::to_string(sizes[i].first) + " " +
+                                             std::to_string(sizes[i].second) + "\n255\n" +
+                                             std::string(areas[i].begin(), areas[i].end()));
+        argv.push_back(file);
+    }
+    return testing_support::Run(argv).output;
+}
 
 class SamplePage : public ::testing::Test {
 protected:
@@ -86,6 +182,55 @@ TEST_F(SamplePage, PrintsTwoPagesOnThePdfPrinter) {
     EXPECT_NE(text.find("收货人：张三"), std::string::npos);
     std::string fonts = testing_support::PdfFonts(first);
     EXPECT_NE(fonts.find("UMingCN"), std::string::npos) << fonts;
+}
+
+TEST_F(SamplePage, TheLabelsSymbolsScanHoweverThePrinterRasterisesThem) {
+    setenv("QUILLBAY_PRINTER", "Quillbay PDF", 1);
+    ASSERT_EQ(testing_support::Run({SCRIPT_HOST_PATH, SAMPLE_PAGE_PATH}).exitCode, 0);
+    std::string listing = testing_support::Run({"/bin/ls", "-1tr", m_dir}).output;
+    const std::string pdf = m_dir + "/" + listing.substr(0, listing.find('\n'));
+    const std::string work = testing_support::MakeTempDir("raster-");
+    const bool zbar = access("/usr/bin/zbarimg", X_OK) == 0;
+    // Where the label puts its symbols (millimetres, with room around them).
+    struct Symbol {
+        const char *name;
+        double x, y, w, h;
+        std::string text;
+    };
+    const Symbol symbols[] = {
+        {"Code 128", 5, 90, 90, 34, "20261208150815"},
+        {"EAN-13", 5, 121, 60, 24, "6901234567892"},
+        {"PDF417", 100, 90, 100, 50,
+         testing_support::Ansi("SO-2026-12-0815|张三|13800000000|北京市海淀区中关村大街 1 号")}};
+    const char *names[] = {"poppler mono", "poppler grey", "ghostscript"};
+    for (int dpi : {150, 180, 200, 203, 240, 300, 360, 400, 600}) {
+        for (Rasteriser how :
+             {Rasteriser::PopplerMono, Rasteriser::PopplerGrey, Rasteriser::Ghostscript}) {
+            const Raster page = Rasterise(pdf, dpi, how, work);
+            const std::string where =
+                std::string(names[static_cast<int>(how)]) + " at " + std::to_string(dpi) + " dpi";
+            ASSERT_GT(page.width, 0) << where;
+            std::vector<std::vector<unsigned char>> linear;
+            std::vector<std::pair<int, int>> sizes;
+            for (const Symbol &symbol : symbols) {
+                int w = 0, h = 0;
+                std::vector<unsigned char> area =
+                    page.Area(dpi, symbol.x, symbol.y, symbol.w, symbol.h, w, h);
+                EXPECT_EQ(testing_support::ScanGrey(area, w, h, 1, 1), symbol.text)
+                    << symbol.name << ", " << where;
+                if (symbol.text.size() < 20) {
+                    linear.push_back(std::move(area));
+                    sizes.emplace_back(w, h);
+                }
+            }
+            if (zbar) {
+                const std::string read = ZbarReads(linear, sizes, work);
+                EXPECT_NE(read.find("20261208150815"), std::string::npos) << "zbar, " << where;
+                EXPECT_NE(read.find("6901234567892"), std::string::npos) << "zbar, " << where;
+            }
+        }
+    }
+    testing_support::RemoveTree(work);
 }
 
 TEST_F(SamplePage, ReachesARealCupsServer) {

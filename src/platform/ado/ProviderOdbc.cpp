@@ -11,6 +11,7 @@
 #include <locale.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <mutex>
@@ -273,7 +274,11 @@ int ProviderStatement::NextResult(Diagnostics &diagnostics) {
 
 namespace {
 
-enum class Kind { Int32, Int64, Double, Bit, Date, Time, Timestamp, Text, Decimal, Binary };
+// Integer columns of any declared size are read as 64-bit values: a driver
+// may describe a column as 32-bit that holds more (SQLite's INTEGER is
+// 64-bit whatever the declaration says), and a narrower read would cut it.
+// Integer values that fit 32 bits keep the objects' 32-bit type.
+enum class Kind { Integer, Int64, Double, Bit, Date, Time, Timestamp, Text, Decimal, Binary };
 
 struct ColumnPlan {
     Kind kind;
@@ -298,11 +303,11 @@ void PlanColumn(SQLSMALLINT sqlType, SQLULEN size, ColumnPlan &plan, DataTypeEnu
     case SQL_BIT:
         return fixed(Kind::Bit, SQL_C_BIT, sizeof(SQLCHAR), adBoolean);
     case SQL_TINYINT:
-        return fixed(Kind::Int32, SQL_C_SLONG, sizeof(SQLINTEGER), adTinyInt);
+        return fixed(Kind::Integer, SQL_C_SBIGINT, sizeof(SQLBIGINT), adTinyInt);
     case SQL_SMALLINT:
-        return fixed(Kind::Int32, SQL_C_SLONG, sizeof(SQLINTEGER), adSmallInt);
+        return fixed(Kind::Integer, SQL_C_SBIGINT, sizeof(SQLBIGINT), adSmallInt);
     case SQL_INTEGER:
-        return fixed(Kind::Int32, SQL_C_SLONG, sizeof(SQLINTEGER), adInteger);
+        return fixed(Kind::Integer, SQL_C_SBIGINT, sizeof(SQLBIGINT), adInteger);
     case SQL_BIGINT:
         return fixed(Kind::Int64, SQL_C_SBIGINT, sizeof(SQLBIGINT), adBigInt);
     case SQL_REAL:
@@ -531,10 +536,12 @@ void ResultReader::StoreCell(RowSink &rows, ColumnPlan &plan, SQLUSMALLINT colum
 
 void ResultReader::StoreFixed(RowSink &rows, Kind kind, const char *cell) {
     switch (kind) {
-    case Kind::Int32: {
-        SQLINTEGER value;
+    case Kind::Integer: {
+        SQLBIGINT value;
         memcpy(&value, cell, sizeof value);
-        return rows.AddInt32(value);
+        if (value >= INT32_MIN && value <= INT32_MAX)
+            return rows.AddInt32(static_cast<std::int32_t>(value));
+        return rows.AddInt64(value);
     }
     case Kind::Int64: {
         SQLBIGINT value;

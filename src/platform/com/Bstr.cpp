@@ -56,6 +56,39 @@ extern "C" BSTR WINAPI SysAllocStringByteLen(LPCSTR psz, UINT len) {
     return text;
 }
 
+extern "C" INT WINAPI SysReAllocStringLen(BSTR *pbstr, const OLECHAR *psz, UINT len) {
+    if (!pbstr || len > 0x7FFFFFF0u / sizeof(OLECHAR))
+        return FALSE;
+    const UINT bytes = len * static_cast<UINT>(sizeof(OLECHAR));
+    char *old = *pbstr ? reinterpret_cast<char *>(*pbstr) - sizeof(DWORD) : nullptr;
+    const UINT oldBytes = SysStringByteLen(*pbstr);
+    const bool inside = old && psz && psz >= *pbstr && psz <= *pbstr + oldBytes / sizeof(OLECHAR);
+    if (inside) {
+        // A part of the string itself: copied out before the old block goes.
+        BSTR fresh = SysAllocStringLen(psz, len);
+        if (!fresh)
+            return FALSE;
+        SysFreeString(*pbstr);
+        *pbstr = fresh;
+        return TRUE;
+    }
+    // realloc keeps the block, or moves a large one by remapping its pages,
+    // so a string replaced by one of about its size costs no fresh memory.
+    auto *block = static_cast<char *>(realloc(old, sizeof(DWORD) + bytes + sizeof(OLECHAR)));
+    if (!block)
+        return FALSE;
+    DWORD length = bytes;
+    memcpy(block, &length, sizeof length);
+    BSTR text = reinterpret_cast<BSTR>(block + sizeof(DWORD));
+    if (psz)
+        memcpy(text, psz, bytes);
+    else if (bytes > oldBytes)
+        memset(reinterpret_cast<char *>(text) + oldBytes, 0, bytes - oldBytes);
+    memset(block + sizeof(DWORD) + bytes, 0, sizeof(OLECHAR));
+    *pbstr = text;
+    return TRUE;
+}
+
 extern "C" void WINAPI SysFreeString(BSTR bstrString) {
     if (bstrString)
         free(reinterpret_cast<char *>(bstrString) - sizeof(DWORD));

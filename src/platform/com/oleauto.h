@@ -7,6 +7,9 @@
 extern "C" BSTR WINAPI SysAllocString(const OLECHAR *psz);
 extern "C" BSTR WINAPI SysAllocStringLen(const OLECHAR *strIn, UINT ui);
 extern "C" BSTR WINAPI SysAllocStringByteLen(LPCSTR psz, UINT len);
+// Makes *pbstr a string of len characters copied from psz (which may lie
+// inside it), keeping its block where it can; FALSE leaves it as it was.
+extern "C" INT WINAPI SysReAllocStringLen(BSTR *pbstr, const OLECHAR *psz, UINT len);
 extern "C" void WINAPI SysFreeString(BSTR bstrString);
 extern "C" UINT WINAPI SysStringLen(BSTR pbstr);
 extern "C" UINT WINAPI SysStringByteLen(BSTR bstr);

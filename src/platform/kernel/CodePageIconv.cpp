@@ -5,6 +5,7 @@
 // in a double-byte code page become its Unicode default character (U+30FB),
 // as the platform's tables for those code pages say.
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iconv.h>
@@ -112,11 +113,30 @@ bool Run(iconv_t cd, const char *in, size_t inLength, std::string &out, Substitu
 }
 
 bool IsAscii(const char *text, size_t length) {
-    for (size_t i = 0; i < length; ++i) {
+    size_t i = 0;
+    // Eight bytes at a time: a long text is looked at word by word.
+    for (; i + 8 <= length; i += 8) {
+        uint64_t word;
+        memcpy(&word, text + i, sizeof word);
+        if (word & 0x8080808080808080ULL)
+            return false;
+    }
+    for (; i < length; ++i) {
         if (static_cast<unsigned char>(text[i]) >= 0x80)
             return false;
     }
     return true;
+}
+
+// Widens ASCII bytes to UTF-16 units, eight at a time where it can.
+void WidenAscii(const char *__restrict in, size_t n, char16_t *__restrict out) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        for (size_t k = 0; k < 8; ++k)
+            out[i + k] = static_cast<unsigned char>(in[i + k]);
+    }
+    for (; i < n; ++i)
+        out[i] = static_cast<unsigned char>(in[i]);
 }
 
 } // namespace
@@ -146,7 +166,17 @@ extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR l
 
     std::u16string wide;
     if (IsAscii(lpMultiByteStr, length)) {
-        wide.assign(lpMultiByteStr, lpMultiByteStr + length);
+        // Each byte is its own character: counted, or widened straight into
+        // the caller's buffer, without a copy of a long text in between.
+        if (cchWideChar == 0)
+            return static_cast<int>(length);
+        const size_t fits = std::min(length, static_cast<size_t>(cchWideChar));
+        WidenAscii(lpMultiByteStr, fits, lpWideCharStr);
+        if (fits < length) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return 0;
+        }
+        return static_cast<int>(length);
     } else {
         iconv_t cd = Descriptor(page, true);
         if (cd == reinterpret_cast<iconv_t>(-1)) {

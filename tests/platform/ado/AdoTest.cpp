@@ -105,6 +105,30 @@ TEST_F(Ado, ValuesComeAsTheObjectsTypeThem) {
     EXPECT_EQ(AsText(Value(rs.Get(), "f")), "2.5");
 }
 
+TEST_F(Ado, IntegersReadWholeWhateverTheDeclaredSize) {
+    // SQLite keeps 64-bit integers in a column its driver calls 32-bit.
+    ASSERT_EQ(Execute(m_conn.Get(), "create table t(k integer, i integer, s smallint)"), S_OK);
+    ASSERT_EQ(Execute(m_conn.Get(), "insert into t values(1, 9007199254740993, 70000), "
+                                    "(2, 3000000000, -1), (3, -2147483649, 0), (4, 2147483647, 0)"),
+              S_OK);
+    Held<_Recordset> rs(Query(m_conn.Get(), "select i, s from t order by k"));
+    const LONGLONG expected[] = {9007199254740993LL, 3000000000LL, -2147483649LL, 2147483647LL};
+    for (LONGLONG want : expected) {
+        VARIANT i = Value(rs.Get(), "i");
+        if (want == 2147483647LL) {
+            EXPECT_EQ(i.vt, VT_I4); // what fits keeps the 32-bit type
+            EXPECT_EQ(i.lVal, 2147483647);
+        } else {
+            EXPECT_EQ(i.vt, VT_I8);
+            EXPECT_EQ(i.llVal, want);
+        }
+        EXPECT_EQ(AsText(i), std::to_string(want));
+        ASSERT_EQ(rs->MoveNext(), S_OK);
+    }
+    ASSERT_EQ(rs->MoveFirst(), S_OK);
+    EXPECT_EQ(AsText(Value(rs.Get(), "s")), "70000");
+}
+
 TEST_F(Ado, AStaticRecordSetIsASnapshotWithAnExactCount) {
     ASSERT_EQ(Execute(m_conn.Get(), "create table t(i integer)"), S_OK);
     ASSERT_EQ(Execute(m_conn.Get(), "with recursive n(i) as (select 1 union all select i + 1 "

@@ -4,7 +4,8 @@
 #include "platform/win32.h"
 
 namespace {
-constexpr GUID kClsid = {0xAE9D5D26, 0xB784, 0x4C47, {0x88, 0x30, 0x86, 0xB5, 0xD0, 0xCA, 0x1F, 0x7C}};
+constexpr GUID kClsid = {
+    0xAE9D5D26, 0xB784, 0x4C47, {0x88, 0x30, 0x86, 0xB5, 0xD0, 0xCA, 0x1F, 0x7C}};
 }
 
 TEST(Guid, FormatsAndParsesTheRegistryForm) {
@@ -20,7 +21,8 @@ TEST(Guid, FormatsAndParsesTheRegistryForm) {
 TEST(Guid, RefusesMalformedText) {
     CLSID parsed;
     EXPECT_EQ(CLSIDFromString(u"AE9D5D26-B784-4C47-8830-86B5D0CA1F7C", &parsed), CO_E_CLASSSTRING);
-    EXPECT_EQ(CLSIDFromString(u"{AE9D5D26-B784-4C47-8830-86B5D0CA1F7X}", &parsed), CO_E_CLASSSTRING);
+    EXPECT_EQ(CLSIDFromString(u"{AE9D5D26-B784-4C47-8830-86B5D0CA1F7X}", &parsed),
+              CO_E_CLASSSTRING);
     EXPECT_TRUE(IsEqualGUID(parsed, GUID_NULL));
     EXPECT_EQ(CLSIDFromString(nullptr, &parsed), CO_E_CLASSSTRING);
     IID iid;
@@ -50,4 +52,21 @@ TEST(Bstr, KeepsItsLengthBeforeTheText) {
     EXPECT_EQ(SysAllocString(nullptr), nullptr);
     EXPECT_EQ(SysStringLen(nullptr), 0u);
     SysFreeString(nullptr);
+}
+
+TEST(Bstr, ReallocatingReplacesTheTextAndKeepsItsTerminator) {
+    BSTR text = nullptr;
+    ASSERT_TRUE(SysReAllocStringLen(&text, u"hello world", 11));
+    EXPECT_EQ(std::u16string(text, SysStringLen(text)), u"hello world");
+    ASSERT_TRUE(SysReAllocStringLen(&text, u"abc", 3));
+    EXPECT_EQ(SysStringLen(text), 3u);
+    EXPECT_EQ(text[3], 0);
+    // Its own middle, and a null source that only resizes.
+    ASSERT_TRUE(SysReAllocStringLen(&text, text + 1, 2));
+    EXPECT_EQ(std::u16string(text, SysStringLen(text)), u"bc");
+    ASSERT_TRUE(SysReAllocStringLen(&text, nullptr, 1));
+    EXPECT_EQ(std::u16string(text, SysStringLen(text)), u"b");
+    EXPECT_EQ(text[1], 0);
+    EXPECT_FALSE(SysReAllocStringLen(nullptr, u"x", 1));
+    SysFreeString(text);
 }
