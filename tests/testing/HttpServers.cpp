@@ -4,7 +4,9 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <mutex>
 #include <netinet/in.h>
+#include <set>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -93,17 +95,27 @@ const TestCertificates &Certificates() {
 }
 
 int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    close(fd);
-    return port;
+    // The kernel may hand the same free port out again once it is closed: a
+    // port is given once per process, so two servers of one test never get
+    // the same.
+    static std::mutex lock;
+    static std::set<int> given;
+    std::lock_guard<std::mutex> guard(lock);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(address);
+        int port = 0;
+        if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0 &&
+            getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+            port = ntohs(address.sin_port);
+        close(fd);
+        if (port != 0 && given.insert(port).second)
+            return port;
+    }
+    return 0;
 }
 
 bool WaitForPort(const std::string &host, int port, int milliseconds) {

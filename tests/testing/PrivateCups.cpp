@@ -9,22 +9,11 @@
 #include <unistd.h>
 
 #include "platform/print/Printers.h"
+#include "testing/HttpServers.h"
 #include "testing/TestSupport.h"
 
 namespace testing_support {
 namespace {
-
-int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
 
 bool WaitForPath(const std::string &path, int milliseconds) {
     for (int waited = 0; waited < milliseconds; waited += 20) {
