@@ -55,8 +55,15 @@ BOOL LoadResourceAddress(Picture *picture, const AnsiStr &address) {
     } else {
         name.Assign(tail);
     }
-    HMODULE library = LoadLibraryA(module.c_str()); // stays loaded for the process
-    return library ? picture->LoadFromResource(name.c_str(), type.c_str(), library) : FALSE;
+    // The module's file is read for its resources only: an address a page
+    // gives never loads code. The picture is decoded into pixels of its own,
+    // so the copy of the resources is let go at once.
+    HMODULE library = LoadLibraryExA(module.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!library)
+        return FALSE;
+    const BOOL loaded = picture->LoadFromResource(name.c_str(), type.c_str(), library);
+    FreeLibrary(library);
+    return loaded;
 }
 
 } // namespace
