@@ -26,7 +26,7 @@ declare -A seeds=(
   [pdf417]="tests/fuzz/pdf417-seeds"
 )
 targets="gif png bmp jpeg pdf417"
-for own_seeds in resources registry htmlpage typelib registrar; do
+for own_seeds in resources registry htmlpage typelib registrar bridge websocket; do
   seeds[$own_seeds]="tests/fuzz/$own_seeds-seeds"
   targets="$targets $own_seeds"
 done
