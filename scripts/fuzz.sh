@@ -2,8 +2,12 @@
 # Runs each fuzz target (libFuzzer, AddressSanitizer, UBSan) for a bounded
 # time (FUZZ_SECONDS, default 20): the decoders from the public image suites
 # beside the repository (../shared/corpora), or from the project's own
-# pictures where those are missing, the PDF417 encoder from a few texts of
-# its own. The targets come from the sanitizer build (scripts/sanitize.sh,
+# pictures where those are missing; the PDF417 encoder, the resource
+# reader, the registry's key paths, the page reader, the type-library
+# loader, the registration-script interpreter and the bridge's request and
+# WebSocket message paths each from a few seeds of their own
+# (tests/fuzz/NAME-seeds). Each target's scratch files (its
+# hives, its temporary files) go to a folder of its own, removed after. The targets come from the sanitizer build (scripts/sanitize.sh,
 # build-asan/), built here when missing. Fails on the first crash. Pictures
 # up to the system's 100 megapixels are legitimate: the memory limit leaves
 # room for them.
@@ -21,7 +25,13 @@ declare -A seeds=(
   [jpeg]="$corpora/libjpeg-turbo-2.1.5-testimages"
   [pdf417]="tests/fuzz/pdf417-seeds"
 )
-for format in gif png bmp jpeg pdf417; do
+targets="gif png bmp jpeg pdf417"
+for own_seeds in resources registry htmlpage typelib registrar bridge websocket; do
+  seeds[$own_seeds]="tests/fuzz/$own_seeds-seeds"
+  targets="$targets $own_seeds"
+done
+seeds[htmlpage]="${seeds[htmlpage]} examples" # the sample pages too
+for format in $targets; do
   folders=""
   for folder in ${seeds[$format]}; do
     if [ -d "$folder" ]; then
@@ -32,12 +42,16 @@ for format in gif png bmp jpeg pdf417; do
     fi
   done
   work=$(mktemp -d)
+  # Scratch files (hives, temporary files) in memory where the machine has
+  # it: the registry's targets write on every input.
+  scratch=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
   # libFuzzer writes new inputs into the first folder: a scratch one.
   # shellcheck disable=SC2086
-  "$build/bin/fuzz_$format" -max_total_time="$seconds" -max_len=65536 \
+  TMPDIR="$scratch" "$build/bin/fuzz_$format" -max_total_time="$seconds" -max_len=65536 \
     -rss_limit_mb=8192 -print_final_stats=0 -artifact_prefix="$work/" \
     "$work" $(echo $folders | tr ' ' '\n' | sort -u) > "$work.log" 2>&1 ||
-    { tail -40 "$work.log"; echo "fuzz_$format: crash (the input is kept in $work)"; exit 1; }
-  echo "fuzz_$format: $(grep -oE 'DONE|Done [0-9]+ runs' "$work.log" | tail -1) in ${seconds}s, no crash"
-  rm -rf "$work" "$work.log"
+    { tail -40 "$work.log"; rm -rf "$scratch"; echo "fuzz_$format: crash (the input is kept in $work)"; exit 1; }
+  echo "fuzz_$format: $(grep -oE 'DONE|Done [0-9]+ runs' "$work.log" | tail -1) in ${seconds}s" \
+    "($(grep -oE 'exec/s: [0-9]+' "$work.log" | tail -1)), no crash"
+  rm -rf "$work" "$work.log" "$scratch"
 done

@@ -9,30 +9,23 @@
 
 #include "images/JpegErrors.h"
 #include "platform/kernel/PathRules.h"
+#include "support/DiskFile.h"
 
 namespace {
 
-// Compresses the pixels into a new file at path; 1 only when every byte
-// reached the file and it closed without error.
-int CompressToFile(const char *path, const unsigned char *rgb, int width, int height, int quality) {
+// Compresses the pixels into a new file, open on file, which it closes; 1
+// only when every byte reached the file and it closed without error.
+int CompressToFile(FILE *file, const unsigned char *rgb, int width, int height, int quality) {
     jpeg_compress_struct info;
     JpegErrorManager errors;
     info.err = jpeg_std_error(&errors.base);
     errors.base.error_exit = JpegErrorExit;
-    FILE *volatile file = nullptr;
     if (setjmp(errors.jump)) {
         jpeg_destroy_compress(&info);
-        if (file)
-            fclose(file);
+        fclose(file);
         return 0;
     }
     jpeg_create_compress(&info);
-    // The C library opens it by the file system's name for the ANSI path.
-    file = fopen(platform::FileSystemPath(path).c_str(), "wb");
-    if (!file) {
-        jpeg_destroy_compress(&info);
-        return 0;
-    }
     jpeg_stdio_dest(&info, file);
     info.image_width = static_cast<JDIMENSION>(width);
     info.image_height = static_cast<JDIMENSION>(height);
@@ -62,12 +55,22 @@ int WriteJpegFile(const char *path, const unsigned char *rgb, int width, int hei
     // Written whole under a name of this thread's own beside the file, then
     // put in its place in one step: a reader never sees half an image, and
     // an image that cannot be written leaves the previous file as it was.
+    // The part file is made new, never through a link: a file or link
+    // already at its name stays as it was, and the next name is tried.
     char temporary[MAX_PATH];
-    if (snprintf(temporary, sizeof temporary, "%s.%lu-%lu.part", path,
-                 static_cast<unsigned long>(GetCurrentProcessId()),
-                 static_cast<unsigned long>(GetCurrentThreadId())) >= MAX_PATH)
+    FILE *file = nullptr;
+    for (unsigned attempt = 0; !file && attempt < DiskFile::kUniqueNames; ++attempt) {
+        if (snprintf(temporary, sizeof temporary, "%s.%lu-%lu-%u.part", path,
+                     static_cast<unsigned long>(GetCurrentProcessId()),
+                     static_cast<unsigned long>(GetCurrentThreadId()), attempt) >= MAX_PATH)
+            return 0;
+        file = platform::CreateNewFileStream(temporary);
+        if (!file && GetLastError() != ERROR_FILE_EXISTS)
+            return 0;
+    }
+    if (!file)
         return 0;
-    if (!CompressToFile(temporary, rgb, width, height, quality) ||
+    if (!CompressToFile(file, rgb, width, height, quality) ||
         !MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DeleteFileA(temporary);
         return 0;

@@ -55,8 +55,15 @@ BOOL LoadResourceAddress(Picture *picture, const AnsiStr &address) {
     } else {
         name.Assign(tail);
     }
-    HMODULE library = LoadLibraryA(module.c_str()); // stays loaded for the process
-    return library ? picture->LoadFromResource(name.c_str(), type.c_str(), library) : FALSE;
+    // The module's file is read for its resources only: an address a page
+    // gives never loads code. The picture is decoded into pixels of its own,
+    // so the copy of the resources is let go at once.
+    HMODULE library = LoadLibraryExA(module.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!library)
+        return FALSE;
+    const BOOL loaded = picture->LoadFromResource(name.c_str(), type.c_str(), library);
+    FreeLibrary(library);
+    return loaded;
 }
 
 } // namespace
@@ -84,22 +91,27 @@ BOOL QuillDoc::LoadDownloadedPicture(const AnsiStr &address) {
         name.Assign(cut);
     }
     AnsiStr folder(AnsiStr::kTempFolder);
+    AnsiStr path(folder);
+    path.Append("/");
+    path.Append(name);
     DiskFile file;
-    file.SetPath("%s/%s", folder.c_str(), name.c_str());
     // Written, decoded and deleted under the guard every control shares, so
     // two of them never use the same file at once.
     m_pGuard->Lock();
-    // Note: the path's state is looked at again under the guard. Examined
-    // when the path was set, it may say "a file is there" for the file of
-    // another control that deleted it since, and Create would then truncate
-    // a file that no longer exists and fail.
-    file.RefreshState();
-    file.Create(DiskFile::kOverwrite, FILE_ATTRIBUTE_NORMAL);
-    DWORD written = 0;
-    file.Write(m_pImageHttp->Body().Data(), static_cast<DWORD>(n), TRUE, &written);
-    file.Close();
-    const BOOL loaded = m_pPicture->LoadFromFile(file.GetPath());
-    file.Delete();
+    // Note: the file is made new, never through a link and never over what
+    // is at the name: a file or link already there stays as it was, and the
+    // picture goes under a name of this process's own. Only a file made here
+    // is read back and deleted. An address ending in a slash names no file,
+    // and without a temporary folder none is made.
+    BOOL loaded = FALSE;
+    if (!name.IsEmpty() && !folder.IsEmpty() &&
+        file.CreateUnique(path.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+        DWORD written = 0;
+        file.Write(m_pImageHttp->Body().Data(), static_cast<DWORD>(n), TRUE, &written);
+        file.Close();
+        loaded = m_pPicture->LoadFromFile(file.GetPath());
+        file.Delete();
+    }
     m_pGuard->Unlock();
     return loaded;
 }

@@ -1,5 +1,6 @@
 #include "DiskFile.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -114,7 +115,15 @@ BOOL DiskFile::Create(DWORD mode, DWORD flagsAndAttributes) {
         return TRUE;
     }
     DWORD disposition = OPEN_ALWAYS;
-    if (m_nState == kFile) {
+    if (mode == kNew) {
+        if (m_nState != kNothing) {
+            SetLastError(m_nState == kUnknown ? ERROR_INVALID_NAME : ERROR_FILE_EXISTS);
+            return FALSE;
+        }
+        CreateDirectoryPath(GetDirectory());
+        m_dwAttributes = flagsAndAttributes;
+        disposition = CREATE_NEW;
+    } else if (m_nState == kFile) {
         // A read-only or hidden file is made normal so it can be opened;
         // Close puts the recorded attributes back.
         if ((m_dwAttributes & FILE_ATTRIBUTE_TEMPORARY) == 0)
@@ -144,6 +153,26 @@ BOOL DiskFile::Create(DWORD mode, DWORD flagsAndAttributes) {
 BOOL DiskFile::Create(const char *path, DWORD mode) {
     SetPathLiteral(path);
     return Create(mode, FILE_ATTRIBUTE_NORMAL);
+}
+
+BOOL DiskFile::CreateUnique(const char *path, DWORD flagsAndAttributes) {
+    // The count is the process's, so each call tries names no earlier call
+    // of this process made.
+    static std::atomic<unsigned> serial{0};
+    for (unsigned attempt = 0; attempt < kUniqueNames; ++attempt) {
+        const BOOL named =
+            attempt == 0 ? SetPathLiteral(path)
+                         : SetPath("%s.%lu-%u", path,
+                                   static_cast<unsigned long>(GetCurrentProcessId()), ++serial);
+        if (!named)
+            return FALSE;
+        if (Create(kNew, flagsAndAttributes))
+            return TRUE;
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            return FALSE;
+    }
+    return FALSE;
 }
 
 void DiskFile::Close() {

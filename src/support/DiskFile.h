@@ -16,6 +16,11 @@ public:
     // Create modes.
     static constexpr DWORD kOverwrite = 50100;
     static constexpr DWORD kAppend = 50101;
+    // A new file, made exclusively and never through a link: fails when
+    // anything (a file, a link, a folder) is at the path.
+    static constexpr DWORD kNew = 50102;
+    // How many names CreateUnique tries.
+    static constexpr unsigned kUniqueNames = 32;
 
     DiskFile();
     explicit DiskFile(const char *path);
@@ -35,6 +40,12 @@ public:
 
     BOOL Open(const char *path, DWORD access, DWORD share, DWORD flagsAndAttributes);
     BOOL Create(const char *path, DWORD mode);
+    // Creates a new file (mode kNew) at the path or, when something is
+    // already there, at the path followed by this process's number and a
+    // count; the path becomes the name made. 0 when no name of
+    // kUniqueNames was free or the file cannot be made for another reason.
+    // What was at a name is left as it was.
+    BOOL CreateUnique(const char *path, DWORD flagsAndAttributes);
 
     // Formats the path (printf style, the platform's formatter) and resolves
     // it; 0 and an empty path when it is longer than 259 characters or

@@ -88,6 +88,25 @@ TEST_F(Barcodes, ImagesGoToTheTemporaryDirectoryByKind) {
     EXPECT_EQ(testing_support::ReadFile(file).substr(0, 2), "\xFF\xD8");
 }
 
+TEST_F(Barcodes, TheImagesPartFileLeavesWhatIsAtItsNameAsItWas) {
+    // A link at the name the image is first written under (beside the
+    // image, with this thread's numbers), to a file of the user's.
+    const std::string tmp = getenv("TMPDIR");
+    const std::string victim = tmp + "/victim.txt";
+    testing_support::WriteFile(victim, "the user's own text\n");
+    const std::string part = tmp + "/tmpbarcode1.jpg." + std::to_string(GetCurrentProcessId()) +
+                             "-" + std::to_string(GetCurrentThreadId()) + "-0.part";
+    ASSERT_EQ(symlink(victim.c_str(), part.c_str()), 0);
+    EXPECT_EQ(Image(1, u"6901234567892", S_OK), u"file://" + Wide(tmp) + u"/tmpbarcode1.jpg");
+    EXPECT_EQ(testing_support::ReadFile(tmp + "/tmpbarcode1.jpg").substr(0, 2), "\xFF\xD8");
+    EXPECT_EQ(testing_support::ReadFile(victim), "the user's own text\n");
+    char target[4096] = {};
+    ASSERT_GT(readlink(part.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), victim);
+    unlink(part.c_str());
+    unlink(victim.c_str());
+}
+
 TEST_F(Barcodes, AnImageThatCannotBeWrittenFailsAndLeavesThePreviousFile) {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to mount a file system of its own";

@@ -1,14 +1,18 @@
 // HttpConnect and HttpSend, and PrintLogo's web addresses,
 // against real servers on loopback.
+#include <climits>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "QuillDoc.h"
 #include "QuillDocFixture.h"
 #include "platform/user/UiHost.h"
 #include "testing/HttpServers.h"
 #include "testing/PdfPage.h"
+#include "testing/TestAccount.h"
 #include "testing/TestSupport.h"
 
 using testing_support::FaultServer;
@@ -290,4 +294,90 @@ TEST_F(WebPictures, TwoProcessesWithTheSameThreeLetterNameEachGetTheirOwn) {
     EXPECT_EQ(output(outB), "0\n");
     EXPECT_EQ(testing_support::Wait(a), 0);
     EXPECT_EQ(testing_support::Wait(b), 0);
+}
+
+TEST_F(WebPictures, TheDownloadLeavesWhatIsAtItsNameAsItWas) {
+    // What another program put at the download's name (the first three
+    // letters, "log"): a link to a file of the user's, and a file.
+    const std::string tmp = getenv("TMPDIR");
+    const std::string victim = m_prints + "/victim.txt";
+    testing_support::WriteFile(victim, "the user's own text\n");
+    ASSERT_EQ(symlink(victim.c_str(), (tmp + "/log").c_str()), 0);
+    EXPECT_EQ(m_doc->PrintLogo(Arg(Wide(Web("/logo.gif"))), Arg(u""), 0, 0, 0, 0, 0, 0), S_OK);
+    EXPECT_EQ(static_cast<QuillDoc *>(m_doc)->PictureObject()->Width(), 16);
+    EXPECT_EQ(testing_support::ReadFile(victim), "the user's own text\n");
+    char target[PATH_MAX] = {};
+    ASSERT_GT(readlink((tmp + "/log").c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), victim);
+    ASSERT_EQ(unlink((tmp + "/log").c_str()), 0);
+    testing_support::WriteFile(tmp + "/log", "a file of someone's\n");
+    EXPECT_EQ(m_doc->PrintLogo(Arg(Wide(Web("/logo.png"))), Arg(u""), 0, 0, 0, 0, 0, 0), S_OK);
+    EXPECT_EQ(static_cast<QuillDoc *>(m_doc)->PictureObject()->Width(), 32);
+    EXPECT_EQ(testing_support::ReadFile(tmp + "/log"), "a file of someone's\n");
+    // Only the picture's own files went, each after its use.
+    std::vector<std::string> downloads;
+    for (const std::string &entry : testing_support::FolderEntries(tmp)) {
+        if (entry.rfind("log", 0) == 0)
+            downloads.push_back(entry);
+    }
+    EXPECT_EQ(downloads, std::vector<std::string>{"log"});
+    unlink((tmp + "/log").c_str());
+}
+
+TEST_F(WebPictures, TwoAccountsWithTheSameThreeLetterNameEachPrintTheirOwn) {
+    testing_support::TestAccount first("qbtlogoa"), second("qbtlogob");
+    std::string why;
+    if (!first.Ready(why) || !second.Ready(why))
+        GTEST_SKIP() << why;
+    // The accounts run the built worker: a build folder closed to other
+    // accounts leaves nothing to run.
+    if (testing_support::Run(first.As({}, {"/usr/bin/test", "-x", LOGO_WORKER_PATH})).exitCode != 0)
+        GTEST_SKIP() << "the build folder is closed to other accounts: " << LOGO_WORKER_PATH;
+    const std::string root = testing_support::MakeServerRoot("accounts-", why);
+    ASSERT_FALSE(root.empty()) << why;
+    testing_support::Run({"/bin/mkdir", "-p", s_nginx->Root() + "/a", s_nginx->Root() + "/b"});
+    testing_support::WriteFile(
+        s_nginx->Root() + "/a/logo.png",
+        testing_support::ReadFile(testing_support::Fixture("pictures/testorig.jpg")));
+    testing_support::WriteFile(
+        s_nginx->Root() + "/b/logo.gif",
+        testing_support::ReadFile(testing_support::Fixture("pictures/basn2c08.png")));
+    // Each account has its session's runtime folder and its state, as a
+    // login gives them; no TMPDIR.
+    struct Run {
+        const testing_support::TestAccount &account;
+        std::string url, width, folder;
+        int pid = -1, out = -1;
+    } runs[] = {{first, Web("/a/logo.png"), "227", root + "/a"},
+                {second, Web("/b/logo.gif"), "32", root + "/b"}};
+    for (Run &run : runs) {
+        ASSERT_TRUE(run.account.MakeOwnFolder(run.folder, 0700));
+        ASSERT_TRUE(run.account.MakeOwnFolder(run.folder + "/run", 0700));
+        run.pid = testing_support::Spawn(
+            run.account.As({{"XDG_RUNTIME_DIR", run.folder + "/run"},
+                            {"HOME", run.folder},
+                            {"QUILLBAY_HOME", run.folder + "/state"},
+                            {"QUILLBAY_MACHINE_HOME", run.folder + "/machine"},
+                            {"QUILLBAY_UI", "headless"}},
+                           {LOGO_WORKER_PATH, run.url, run.width, "40"}),
+            &run.out);
+    }
+    for (Run &run : runs) {
+        std::string text;
+        char c;
+        while (read(run.out, &c, 1) == 1)
+            text += c;
+        close(run.out);
+        EXPECT_EQ(text, "0\n") << run.account.Name();
+        EXPECT_EQ(testing_support::Wait(run.pid), 0) << run.account.Name();
+        // The downloads went to the account's own folder, closed to others.
+        struct stat st {};
+        const std::string tmp = run.folder + "/run/quillbay/tmp";
+        ASSERT_EQ(lstat(tmp.c_str(), &st), 0) << tmp;
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+        EXPECT_EQ(st.st_mode & 07777, 0700u);
+        EXPECT_EQ(st.st_uid, run.account.Uid());
+        EXPECT_TRUE(testing_support::FolderEntries(tmp).empty());
+    }
+    testing_support::RemoveServerRoot(root);
 }

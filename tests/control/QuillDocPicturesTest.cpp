@@ -4,6 +4,8 @@
 #include <functional>
 #include <png.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "QuillDoc.h"
@@ -112,6 +114,45 @@ TEST_F(Pictures, ResourceAddressesNameModuleTypeAndName) {
     EXPECT_EQ(Logo("res://" + module + "/IMG/logo.bmp", ""), S_FALSE);
     EXPECT_EQ(Logo("res://" + module + "/IMG/missing.gif", ""), S_FALSE);
     EXPECT_EQ(Logo("res://nowhere/IMG/logo.gif", ""), S_FALSE); // no .DLL in it
+}
+
+TEST_F(Pictures, ResourceAddressesReadModulesAsDataAndNeverRunThem) {
+    const std::string mark = m_dir + "/mark";
+    testing_support::ScopedEnvironment marking("QUILLBAY_TEST_MARK", mark);
+    auto loaded = [](const std::string &path) {
+        return GetModuleHandleA(testing_support::Ansi(path).c_str()) != nullptr;
+    };
+    // A library with no resource table: nothing of it loads or runs.
+    const std::string evil = MARKING_MODULE_PATH;
+    EXPECT_EQ(Logo("res://" + evil + "/IMG/logo.gif", ""), S_FALSE);
+    EXPECT_EQ(Logo("res://" + evil + "/logo.gif", ""), S_FALSE);
+    // The pictures of a module with code of its own print; its code stays
+    // unrun, the module unloaded.
+    const std::string pictures = MARKED_PICTURES_PATH;
+    EXPECT_EQ(Logo("res://" + pictures + "/IMG/logo.gif", ""), S_OK);
+    EXPECT_EQ(Shown()->Width(), 16);
+    EXPECT_EQ(Logo("res://" + pictures + "/plain.png", ""), S_OK);
+    EXPECT_EQ(Shown()->Width(), 32);
+    EXPECT_FALSE(loaded(evil));
+    EXPECT_FALSE(loaded(pictures));
+    EXPECT_EQ(access(mark.c_str(), F_OK), -1);
+    // Files that are no module at all: a picture, a FIFO (refused, not
+    // waited on), a module cut short in its resources.
+    const std::string gif = m_dir + "/picture.dll";
+    testing_support::WriteFile(gif, testing_support::ReadFile(PictureFile("all-reds.gif")));
+    EXPECT_EQ(Logo("res://" + gif + "/IMG/logo.gif", ""), S_FALSE);
+    const std::string fifo = m_dir + "/fifo.dll";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(Logo("res://" + fifo + "/IMG/logo.gif", ""), S_FALSE);
+    const std::string whole = testing_support::ReadFile(pictures);
+    const std::string cut = m_dir + "/cut.dll";
+    testing_support::WriteFile(cut, whole.substr(0, whole.find("GIF8") + 20));
+    EXPECT_EQ(Logo("res://" + cut + "/IMG/logo.gif", ""), S_FALSE);
+    // The test module does run when it is loaded as code: the mark is its.
+    HMODULE code = LoadLibraryA(evil.c_str());
+    ASSERT_NE(code, nullptr);
+    FreeLibrary(code);
+    EXPECT_EQ(access(mark.c_str(), F_OK), 0);
 }
 
 TEST_F(Pictures, ChineseNamedPicturesModulesAndPrintFoldersWork) {

@@ -75,7 +75,9 @@ bool OpenFlags(DWORD access, DWORD disposition, int &flags) {
     flags = O_CLOEXEC | (wantsRead && wantsWrite ? O_RDWR : wantsWrite ? O_WRONLY : O_RDONLY);
     switch (disposition) {
     case CREATE_NEW:
-        flags |= O_CREAT | O_EXCL;
+        // Never through a link: O_EXCL already refuses one at the name, and
+        // O_NOFOLLOW says so.
+        flags |= O_CREAT | O_EXCL | O_NOFOLLOW;
         break;
     case CREATE_ALWAYS:
         flags |= O_CREAT | O_TRUNC;
@@ -141,6 +143,32 @@ HANDLE OpenPath(const std::string &path, DWORD access, DWORD disposition,
 }
 
 } // namespace
+
+FILE *CreateNewFileStream(const char *ansiPath) {
+    if (!ansiPath || !*ansiPath) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return nullptr;
+    }
+    const std::string path = ResolvePath(ansiPath);
+    if (PathTooLong(path))
+        return nullptr;
+    int flags = 0;
+    OpenFlags(GENERIC_WRITE, CREATE_NEW, flags);
+    const int fd = open(path.c_str(), flags, 0666);
+    if (fd < 0) {
+        SetLastError(errno == EEXIST   ? ERROR_FILE_EXISTS
+                     : errno == ENOENT ? MissingError(path)
+                                       : ErrorFromErrno(errno));
+        return nullptr;
+    }
+    FILE *stream = fdopen(fd, "wb");
+    if (!stream) {
+        SetErrorFromErrno();
+        close(fd);
+        unlink(path.c_str());
+    }
+    return stream;
+}
 
 FileObject::FileObject(int fd, DWORD access, std::string path, bool deleteOnClose)
     : m_fd(fd), m_access(access), m_path(std::move(path)), m_deleteOnClose(deleteOnClose) {}

@@ -1,8 +1,11 @@
 // Modules (shared objects) and their resources.
 //
 // A module handle is the address where the module is loaded, as on the
-// platform. Each module's resource table is registered by the module itself
-// when it is loaded (see ResourceTable.h).
+// platform. Each module's resource image is registered by the module itself
+// when it is loaded (see ResourceTable.h). A module's file loaded as a data
+// file is never loaded as code: its resource image is read from the file,
+// and its handle is the address of that copy with the low bit set, as the
+// platform marks data-file handles, so it is never a loaded module's.
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -10,14 +13,17 @@
 #include <dlfcn.h>
 #include <link.h>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <strings.h>
 #include <unistd.h>
 #include <vector>
 
+#include "ModuleFile.h"
 #include "PathRules.h"
-#include "ResourceTable.h"
+#include "ResourceIndex.h"
+#include "ResourceFormat.h"
 #include "TextConvert.h"
 #include "winbase.h"
 #include "winnls.h"
@@ -32,7 +38,9 @@ struct LoadedLibrary {
 
 struct ModuleState {
     std::mutex lock;
-    std::map<HMODULE, const ResourceTable *> resources;
+    // By module handle: the images of loaded modules, read in place, and
+    // those of data files, each a copy of its own.
+    std::map<HMODULE, std::unique_ptr<ResourceIndex>> resources;
     std::map<HMODULE, LoadedLibrary> libraries;
 };
 
@@ -125,13 +133,6 @@ bool NameMatches(const char *wanted, const char *name, WORD id) {
     return name && strcasecmp(name, wanted) == 0;
 }
 
-const ResourceTable *TableOf(HMODULE module) {
-    ModuleState &state = State();
-    std::lock_guard<std::mutex> guard(state.lock);
-    auto it = state.resources.find(module ? module : MainModule());
-    return it == state.resources.end() ? nullptr : it->second;
-}
-
 // The platform's own libraries by their names: this module serves them all.
 bool IsPlatformLibrary(const std::string &name) {
     static const char *const kNames[] = {
@@ -148,22 +149,99 @@ HMODULE PlatformModule() {
     return BaseOf(reinterpret_cast<const void *>(&IsPlatformLibrary));
 }
 
+const ResourceIndex *TableOf(HMODULE module) {
+    ModuleState &state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    auto it = state.resources.find(module ? module : MainModule());
+    return it == state.resources.end() ? nullptr : it->second.get();
+}
+
+bool IsDataFileHandle(HMODULE module) {
+    return (reinterpret_cast<uintptr_t>(module) & 1) != 0;
+}
+
+// The directory part of a path, with its final '/'.
+std::string FolderOf(const std::string &path) {
+    return path.substr(0, path.find_last_of('/') + 1);
+}
+
+// The file a module name names: a path as given (resolved, ignoring case
+// where it does not exist as spelled); a bare name beside the program when
+// it is there, else the bare name, for the system's library search.
+std::string ModuleFileName(LPCSTR lpLibFileName, const std::string &name) {
+    if (name.find('/') != std::string::npos)
+        return FullPath(ResolvePath(lpLibFileName));
+    std::string resolved = ResolvePosixPath(FolderOf(MainProgramPath()) + name);
+    return access(resolved.c_str(), F_OK) == 0 ? resolved : name;
+}
+
+// A bare module name read as data: the library search without dlopen,
+// beside the program, beside the platform library, then LD_LIBRARY_PATH.
+std::string DataFileName(LPCSTR lpLibFileName, const std::string &name) {
+    std::string path = ModuleFileName(lpLibFileName, name);
+    if (path.find('/') != std::string::npos)
+        return path;
+    std::vector<std::string> folders{FolderOf(ModulePath(PlatformModule()))};
+    if (const char *search = getenv("LD_LIBRARY_PATH")) {
+        for (const std::string &folder : SplitNames(search, ':'))
+            folders.push_back(folder + "/");
+    }
+    for (const std::string &folder : folders) {
+        std::string candidate = ResolvePosixPath(folder + name);
+        if (folder.size() > 1 && access(candidate.c_str(), F_OK) == 0)
+            return candidate;
+    }
+    return name;
+}
+
+HMODULE LoadDataFile(LPCSTR lpLibFileName, const std::string &name) {
+    const std::string path = DataFileName(lpLibFileName, name);
+    auto index = std::make_unique<ResourceIndex>();
+    const DWORD error = path.find('/') == std::string::npos
+                            ? static_cast<DWORD>(ERROR_MOD_NOT_FOUND)
+                            : ReadModuleFileResources(path, *index);
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return nullptr;
+    }
+    auto module = reinterpret_cast<HMODULE>(reinterpret_cast<uintptr_t>(index.get()) | 1);
+    ModuleState &state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    state.resources[module] = std::move(index);
+    return module;
+}
+
+BOOL FreeDataFile(HMODULE module) {
+    ModuleState &state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    if (state.resources.erase(module) == 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 } // namespace
 } // namespace platform
 
 using namespace platform;
 
-extern "C" void RegisterResourceTable(const ResourceTable *table) {
+extern "C" void RegisterResourceImage(const unsigned char *image) {
+    // The image is the module's own, in its memory: the size it declares is
+    // the one to read (and still checked against the records it holds).
+    auto index = std::make_unique<ResourceIndex>();
+    if (!index->Read(image, ResourceIndex::DeclaredSize(image)))
+        return;
     ModuleState &state = State();
     std::lock_guard<std::mutex> guard(state.lock);
-    state.resources[BaseOf(table)] = table;
+    state.resources[BaseOf(image)] = std::move(index);
 }
 
-extern "C" void UnregisterResourceTable(const ResourceTable *table) {
+extern "C" void UnregisterResourceImage(const unsigned char *image) {
     ModuleState &state = State();
     std::lock_guard<std::mutex> guard(state.lock);
-    auto it = state.resources.find(BaseOf(table));
-    if (it != state.resources.end() && it->second == table)
+    auto it = state.resources.find(BaseOf(image));
+    if (it != state.resources.end() && it->second->Image() == image)
         state.resources.erase(it);
 }
 
@@ -175,17 +253,7 @@ extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
     std::string name = ToPosixPath(lpLibFileName);
     if (IsPlatformLibrary(name))
         return PlatformModule();
-    std::string path;
-    if (name.find('/') != std::string::npos) {
-        path = FullPath(ResolvePath(lpLibFileName));
-    } else {
-        // A bare name is looked for beside the program first, then by the
-        // system's library search.
-        std::string program = MainProgramPath();
-        std::string beside = program.substr(0, program.find_last_of('/') + 1) + name;
-        std::string resolved = ResolvePosixPath(beside);
-        path = access(resolved.c_str(), F_OK) == 0 ? resolved : name;
-    }
+    const std::string path = ModuleFileName(lpLibFileName, name);
     void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         SetLastError(access(path.c_str(), F_OK) == 0 ? ERROR_BAD_FORMAT : ERROR_MOD_NOT_FOUND);
@@ -207,7 +275,22 @@ extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
     return module;
 }
 
+extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
+    constexpr DWORD kAsData = LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_DATAFILE_EXCLUSIVE |
+                              LOAD_LIBRARY_AS_IMAGE_RESOURCE;
+    if (hFile || !lpLibFileName || !*lpLibFileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (!(dwFlags & kAsData))
+        return LoadLibraryA(lpLibFileName);
+    const std::string name = ToPosixPath(lpLibFileName);
+    return IsPlatformLibrary(name) ? PlatformModule() : LoadDataFile(lpLibFileName, name);
+}
+
 extern "C" BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
+    if (IsDataFileHandle(hLibModule))
+        return FreeDataFile(hLibModule);
     void *handle = nullptr;
     {
         ModuleState &state = State();
@@ -304,14 +387,13 @@ extern "C" HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpT
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    const ResourceTable *table = TableOf(hModule);
+    const ResourceIndex *table = TableOf(hModule);
     if (!table) {
         SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
         return nullptr;
     }
     bool typeFound = false;
-    for (DWORD i = 0; i < table->entryCount; ++i) {
-        const ResourceEntry &entry = table->entries[i];
+    for (const ResourceEntry &entry : table->Entries()) {
         if (!NameMatches(lpType, entry.typeName, entry.typeId))
             continue;
         typeFound = true;
@@ -353,11 +435,11 @@ extern "C" int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer,
         return 0;
     }
     lpBuffer[0] = 0;
-    const ResourceTable *table = TableOf(hInstance);
+    const ResourceIndex *table = TableOf(hInstance);
     const char *text = nullptr;
-    for (DWORD i = 0; table && i < table->stringCount; ++i) {
-        if (table->strings[i].id == uID)
-            text = table->strings[i].utf8;
+    for (size_t i = 0; table && i < table->Strings().size(); ++i) {
+        if (table->Strings()[i].id == uID)
+            text = table->Strings()[i].utf8;
     }
     if (!text) {
         SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);

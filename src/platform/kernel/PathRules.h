@@ -11,6 +11,7 @@
 // matched case-insensitively against its directory's entries.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,12 @@ std::string ResolvePosixPath(const std::string &posixPath);
 inline std::string FileSystemPath(const char *ansiPath) {
     return ResolvePath(ansiPath);
 }
+
+// A new file for the C library's streams (libjpeg's stdio destination),
+// made as CreateFileA's CREATE_NEW makes one: exclusively and never through
+// a link, open for writing. Null, with the last error set
+// (ERROR_FILE_EXISTS when anything is at the name), when it cannot be made.
+FILE *CreateNewFileStream(const char *ansiPath);
 
 // How many characters (UTF-16 units, as the platform counts MAX_PATH) a
 // path in the file system's encoding holds.

@@ -1,7 +1,9 @@
 // Full paths, the current directory and the well-known directories, handed
-// out in the ANSI code page (PathRules.h converts).
+// out in the ANSI code page (PathRules.h converts). The temporary directory
+// is TMPDIR when it is set, else a folder of the user's own (mode 0700).
 #include <cerrno>
 #include <cstdlib>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "PathRules.h"
@@ -55,10 +57,48 @@ extern "C" BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
     return TRUE;
 }
 
+namespace {
+
+// Whether a folder is the user's alone: a folder, not a link to one, owned
+// by this account and closed to every other (mode 0700). Made so when it is
+// missing.
+bool PrivateFolder(const std::string &path) {
+    if (mkdir(path.c_str(), 0700) == 0)
+        chmod(path.c_str(), 0700); // a umask may have taken the owner's bits too
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+           (st.st_mode & 07777) == 0700;
+}
+
+// A folder of this account's own to hold the private one.
+bool OwnFolder(const std::string &path) {
+    mkdir(path.c_str(), 0700);
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
+}
+
+// The user's temporary folder, as the platform gives each user one of their
+// own: in the session's runtime folder, else in the user's state; empty
+// when neither is the user's alone.
+std::string UserTempFolder() {
+    if (const char *runtime = getenv("XDG_RUNTIME_DIR"); runtime && runtime[0] == '/') {
+        const std::string base = FullPath(PosixSeparators(runtime)) + "/quillbay";
+        if (OwnFolder(base) && PrivateFolder(base + "/tmp"))
+            return base + "/tmp";
+    }
+    const std::string own = HomeDirectory(true) + "/tmp";
+    return PrivateFolder(own) ? own : std::string();
+}
+
+} // namespace
+
 extern "C" DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
     const char *tmp = getenv("TMPDIR");
-    std::string path = tmp && *tmp ? tmp : "/tmp";
-    path = FullPath(PosixSeparators(path)); // the environment's bytes: no conversion in
+    std::string path = tmp && *tmp ? FullPath(PosixSeparators(tmp)) : UserTempFolder();
+    if (path.empty()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
     if (path.back() != '/')
         path += '/';
     return CopyOutPath(path, lpBuffer, nBufferLength);

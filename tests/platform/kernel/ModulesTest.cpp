@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -128,4 +129,66 @@ TEST(ModuleLoading, ModulesInChineseFoldersLoadAndNameThemselvesInAnsi) {
     EXPECT_EQ(Resource(module, "logo.gif", "img").substr(0, 6), "GIF89a");
     FreeLibrary(module);
     testing_support::RemoveTree(base);
+}
+
+TEST(ModuleLoading, ADataFileGivesItsResourcesWithoutLoadingTheModule) {
+    HMODULE data = LoadLibraryExA(RESMODULE_PATH, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(data, nullptr);
+    EXPECT_NE(reinterpret_cast<uintptr_t>(data) & 1, 0u); // a data file's handle
+    EXPECT_EQ(Resource(data, "logo.gif", "img").substr(0, 6), "GIF89a");
+    EXPECT_EQ(Resource(data, "#42", RT_RCDATA), "hello resources\n");
+    EXPECT_EQ(Resource(data, "tiny", RT_BITMAP)[0], 40); // BITMAPINFOHEADER.biSize
+    char buffer[64];
+    EXPECT_EQ(LoadStringA(data, 100, buffer, sizeof buffer), 8);
+    EXPECT_STREQ(buffer, "quillbay");
+    // Nothing of it is code: no exports, no file name of a loaded module.
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetProcAddress(data, "ResourceModuleAnswer"), nullptr);
+    // Each load is a handle of its own, freed once.
+    HMODULE again = LoadLibraryExA(RESMODULE_PATH, nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(again, nullptr);
+    EXPECT_NE(again, data);
+    EXPECT_TRUE(FreeLibrary(data));
+    EXPECT_EQ(FindResourceA(data, "logo.gif", "IMG"), nullptr);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(FreeLibrary(data));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(Resource(again, "README", RT_HTML), "hello resources\n");
+    EXPECT_TRUE(FreeLibrary(again));
+    // Without the data flags it is LoadLibraryA.
+    HMODULE code = LoadLibraryExA(RESMODULE_PATH, nullptr, 0);
+    ASSERT_NE(code, nullptr);
+    EXPECT_NE(GetProcAddress(code, "ResourceModuleAnswer"), nullptr);
+    FreeLibrary(code);
+}
+
+TEST(ModuleLoading, FilesWithoutAWholeResourceTableLoadNothingAsData) {
+    const std::string dir = testing_support::MakeTempDir("datafiles-");
+    const std::string module = testing_support::ReadFile(RESMODULE_PATH);
+    auto refused = [&](const std::string &name, const std::string &bytes, DWORD error) {
+        testing_support::WriteFile(dir + "/" + name, bytes);
+        SetLastError(0xdeadbeef);
+        const HMODULE h =
+            LoadLibraryExA((dir + "/" + name).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        EXPECT_EQ(h, nullptr) << name;
+        EXPECT_EQ(GetLastError(), error) << name;
+    };
+    // Not a module; a module whose file ends inside its resources; a
+    // library without a table (the C library's own file has none).
+    refused("text.dll", "just some text", ERROR_RESOURCE_DATA_NOT_FOUND);
+    refused("empty.dll", "", ERROR_RESOURCE_DATA_NOT_FOUND);
+    refused("cut.dll", module.substr(0, module.find("GIF89a")), ERROR_RESOURCE_DATA_NOT_FOUND);
+    std::string damaged = module;
+    const size_t image = damaged.find("QRES");
+    ASSERT_NE(image, std::string::npos);
+    damaged[image + 8] = '\xff'; // the image's size past its section
+    damaged[image + 11] = '\x7f';
+    refused("damaged.dll", damaged, ERROR_RESOURCE_DATA_NOT_FOUND);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(LoadLibraryExA((dir + "/missing.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE),
+              nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(LoadLibraryExA(dir.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
+    testing_support::RemoveTree(dir);
 }

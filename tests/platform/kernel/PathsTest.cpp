@@ -1,6 +1,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/win32.h"
@@ -87,5 +88,60 @@ TEST(Paths, TemporaryAndCurrentFoldersComeBackInTheAnsiCodePage) {
     n = GetCurrentDirectoryA(MAX_PATH, buffer);
     EXPECT_EQ(std::string(buffer, n), testing_support::Ansi(dir));
     ASSERT_TRUE(SetCurrentDirectoryA(previous));
+    testing_support::RemoveTree(base);
+}
+
+namespace {
+
+std::string TempPath() {
+    char buffer[MAX_PATH] = {};
+    DWORD n = GetTempPathA(MAX_PATH, buffer);
+    return std::string(buffer, n);
+}
+
+mode_t ModeOf(const std::string &path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+} // namespace
+
+TEST(Paths, TempPathWithoutTmpdirIsAFolderOfTheUsersOwn) {
+    const std::string base = testing_support::MakeTempDir("private-tmp-");
+    const std::string runtime = base + "/run", home = base + "/home";
+    ASSERT_TRUE(testing_support::MakeFolder(runtime, 0700));
+    testing_support::ScopedEnvironment noTmpdir("TMPDIR", "");
+    testing_support::ScopedEnvironment session("XDG_RUNTIME_DIR", runtime);
+    testing_support::ScopedEnvironment state("QUILLBAY_HOME", home);
+    const mode_t umaskWas = umask(0777); // a umask takes nothing from the folder
+    EXPECT_EQ(TempPath(), runtime + "/quillbay/tmp/");
+    umask(umaskWas);
+    EXPECT_EQ(ModeOf(runtime + "/quillbay/tmp"), 0700u);
+
+    // A folder open to others, or a link in its place, is refused: the
+    // user's state holds the folder then.
+    ASSERT_EQ(chmod((runtime + "/quillbay/tmp").c_str(), 0755), 0);
+    EXPECT_EQ(TempPath(), home + "/tmp/");
+    EXPECT_EQ(ModeOf(home + "/tmp"), 0700u);
+    ASSERT_EQ(rmdir((runtime + "/quillbay/tmp").c_str()), 0);
+    ASSERT_TRUE(testing_support::MakeFolder(base + "/elsewhere", 0700));
+    ASSERT_EQ(symlink((base + "/elsewhere").c_str(), (runtime + "/quillbay/tmp").c_str()), 0);
+    EXPECT_EQ(TempPath(), home + "/tmp/");
+    {
+        testing_support::ScopedEnvironment noSession("XDG_RUNTIME_DIR", "");
+        EXPECT_EQ(TempPath(), home + "/tmp/");
+    }
+    // Another account's folder is refused too (as root, a folder given away).
+    if (geteuid() == 0) {
+        ASSERT_EQ(unlink((runtime + "/quillbay/tmp").c_str()), 0);
+        ASSERT_TRUE(testing_support::MakeFolder(runtime + "/quillbay/tmp", 0700));
+        ASSERT_EQ(chown((runtime + "/quillbay/tmp").c_str(), 65534, 65534), 0);
+        EXPECT_EQ(TempPath(), home + "/tmp/");
+    }
+    // No folder of the user's own anywhere: an error, never a shared one.
+    ASSERT_EQ(chmod((home + "/tmp").c_str(), 0777), 0);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetTempPathA(0, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     testing_support::RemoveTree(base);
 }
