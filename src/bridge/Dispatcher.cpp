@@ -64,7 +64,15 @@ void Dispatcher::HandOver(tcp::socket socket) {
     if (!owner)
         return; // gone already, or not listed: nobody to answer
     const std::string path = AccountSocketPath(m_options.runtimeRoot, *owner);
-    const int channel = platform::ConnectLocal(path);
+    int channel = platform::ConnectLocal(path);
+    // The account owns its runtime folder and may put anything at that
+    // name, a link to another account's socket too: the socket must be
+    // one the account itself listens on.
+    if (channel >= 0 && platform::LocalPeerAccount(channel) != owner) {
+        close(channel);
+        channel = -1;
+        errno = EPERM;
+    }
     if (channel >= 0) {
         const bool sent = platform::SendDescriptor(channel, socket.native_handle());
         const int error = errno;

@@ -8,6 +8,8 @@
 
 #include "BridgeFixture.h"
 #include "platform/kernel/SocketOwner.h"
+#include "testing/HeadlessBrowser.h"
+#include "testing/PageServer.h"
 #include "testing/TestAccount.h"
 
 namespace bridge_test {
@@ -195,9 +197,17 @@ TEST_F(BridgeDispatch, EachAccountReachesItsOwnBridgeAndNoOther) {
     EXPECT_EQ(StatusAs(a, bridgeA).body.value("sessions", -1), 1);
     EXPECT_EQ(StatusAs(b, bridgeB).body.value("sessions", -1), 0);
 
-    // C has no bridge: the dispatcher says so, and hands it to no one else.
+    // C has no bridge: the dispatcher says so, and hands it to no one else,
+    // even where C's runtime folder names A's socket.
     CurlReply none = CurlAs(c, Url("/session"), {"Origin: http://a.example"}, "{}");
     EXPECT_EQ(none.status, 503);
+    EXPECT_EQ(none.Code(), "no-bridge") << none.body;
+    ASSERT_EQ(c.Run({"/bin/mkdir", RuntimeDir(c) + "/quillbay"}).exitCode, 0);
+    ASSERT_EQ(c.Run({"/bin/ln", "-s", RuntimeDir(a) + "/quillbay/bridge.sock",
+                     RuntimeDir(c) + "/quillbay/bridge.sock"})
+                  .exitCode,
+              0);
+    none = CurlAs(c, Url("/session"), {"Origin: http://a.example"}, "{}");
     EXPECT_EQ(none.Code(), "no-bridge") << none.body;
     EXPECT_EQ(StatusAs(a, bridgeA).body.value("sessions", -1), 1);
 
@@ -246,6 +256,38 @@ TEST_F(BridgeDispatch, ABridgeChecksTheOwnerOfAHandedOverConnectionAgain) {
     EXPECT_EQ(CountLines(bridgeA.Log(), "refused a connection of account " + b.Name()), 1)
         << bridgeA.Log();
     EXPECT_EQ(StatusAs(a, bridgeA).body.value("sessions", -1), 0);
+}
+
+// Headless Chromium run as each account loads the same page of an origin
+// only A allowed: A's page gets A's object, B's page is refused by B's
+// bridge.
+TEST_F(BridgeDispatch, PagesInChromiumOfEachAccountReachTheirOwnBridge) {
+    for (auto &account : m_accounts)
+        SKIP_WITHOUT_ACCOUNT(*account);
+    if (testing_support::HeadlessBrowser::Executable().empty())
+        GTEST_SKIP() << "Chromium is not installed";
+    const TestAccount &a = *m_accounts[0], &b = *m_accounts[1];
+    testing_support::PageServer pages;
+    const std::string page =
+        "<html><head><script src=\"http://127.0.0.1:" + std::to_string(m_dispatcher->Port()) +
+        "/quillbay.js\"></script><script>var outcome;"
+        "try { outcome = new ActiveXObject('Quillbay.QuillDoc').BeginCharOf('1', 6, '0'); }"
+        "catch (e) { outcome = e.code; }</script></head></html>";
+    pages.Put("/page.html", page);
+    for (const TestAccount *account : {&a, &b})
+        ASSERT_EQ(
+            account->Run({REGSVR_PATH, "/s", QUILLBAY_MODULE_PATH}, Environment(*account)).exitCode,
+            0);
+    StartBridge(a, pages.Url(""));
+    StartBridge(b, "http://b.example");
+    for (const TestAccount *account : {&a, &b}) {
+        testing_support::HeadlessBrowser browser(*account);
+        ASSERT_TRUE(browser.Ready()) << "headless Chromium did not start as " << account->Name();
+        testing_support::HeadlessBrowser::Page opened = browser.Open(pages.Url("/page.html"));
+        const json outcome = browser.Evaluate(opened, "outcome");
+        browser.Close(opened);
+        EXPECT_EQ(outcome, account == &a ? "000001" : "origin-refused") << account->Name();
+    }
 }
 
 } // namespace bridge_test

@@ -81,8 +81,8 @@ std::vector<std::string> TestAccount::Environment(const std::vector<std::string>
     return Overlay(Overlay(inherited, own), env);
 }
 
-int TestAccount::Spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env,
-                       int *outputFd, const std::string &errorPath) const {
+int TestAccount::Launch(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                        std::vector<std::pair<int, int>> descriptors) const {
     if (m_uid < 0 || argv.empty())
         return -1;
     std::vector<std::string> environment = Environment(env);
@@ -93,34 +93,58 @@ int TestAccount::Spawn(const std::vector<std::string> &argv, const std::vector<s
     for (std::string &e : environment)
         envp.push_back(e.data());
     envp.push_back(nullptr);
+    const gid_t gid = static_cast<gid_t>(m_gid);
+    const uid_t uid = static_cast<uid_t>(m_uid);
+    const char *home = m_home.c_str();
+    pid_t pid = fork();
+    if (pid == 0) {
+        // Only calls that are safe between fork and exec. Each descriptor
+        // is first moved out of the way of the numbers it goes to.
+        for (auto &[from, to] : descriptors)
+            from = fcntl(from, F_DUPFD_CLOEXEC, 64);
+        for (const auto &[from, to] : descriptors)
+            dup2(from, to);
+        if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0 || chdir(home) != 0)
+            _exit(126);
+        execve(args[0], args.data(), envp.data());
+        _exit(127);
+    }
+    return pid > 0 ? pid : -1;
+}
+
+int TestAccount::Spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                       int *outputFd, const std::string &errorPath) const {
     int pipes[2] = {-1, -1};
     if (outputFd && pipe2(pipes, O_CLOEXEC) != 0)
         return -1;
     const int error = errorPath.empty() ? -1
                                         : open(errorPath.c_str(),
                                                O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    const gid_t gid = static_cast<gid_t>(m_gid);
-    const uid_t uid = static_cast<uid_t>(m_uid);
-    const char *home = m_home.c_str();
-    pid_t pid = fork();
-    if (pid == 0) {
-        // Only calls that are safe between fork and exec.
-        if (outputFd)
-            dup2(pipes[1], STDOUT_FILENO);
-        if (error >= 0)
-            dup2(error, STDERR_FILENO);
-        if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0 || chdir(home) != 0)
-            _exit(126);
-        execve(args[0], args.data(), envp.data());
-        _exit(127);
-    }
+    std::vector<std::pair<int, int>> descriptors;
+    if (outputFd)
+        descriptors.push_back({pipes[1], STDOUT_FILENO});
+    if (error >= 0)
+        descriptors.push_back({error, STDERR_FILENO});
+    const int pid = Launch(argv, env, descriptors);
     if (error >= 0)
         close(error);
     if (outputFd) {
         close(pipes[1]);
         *outputFd = pid > 0 ? pipes[0] : (close(pipes[0]), -1);
     }
-    return pid > 0 ? pid : -1;
+    return pid;
+}
+
+int TestAccount::SpawnWith(const std::vector<std::string> &argv,
+                           const std::vector<std::string> &env,
+                           const std::vector<std::pair<int, int>> &descriptors) const {
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    std::vector<std::pair<int, int>> all = descriptors;
+    all.push_back({null, STDOUT_FILENO});
+    all.push_back({null, STDERR_FILENO});
+    const int pid = Launch(argv, env, all);
+    close(null);
+    return pid;
 }
 
 ProcessResult TestAccount::Run(const std::vector<std::string> &argv,

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "testing/TestSupport.h"
@@ -39,8 +40,15 @@ public:
     // or -1.
     int Spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env,
               int *outputFd, const std::string &errorPath = "") const;
+    // Starts a program so with descriptors of the test's given it under
+    // other numbers ({from, to}: a DevTools pipe on 3 and 4), its standard
+    // output and error going nowhere. The process ID, or -1.
+    int SpawnWith(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                  const std::vector<std::pair<int, int>> &descriptors) const;
 
 private:
+    int Launch(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+               std::vector<std::pair<int, int>> descriptors) const;
     std::vector<std::string> Environment(const std::vector<std::string> &env) const;
 
     std::string m_name;
