@@ -79,8 +79,11 @@ check_dispatcher() {
     --inh-caps=+dac_override --ambient-caps=+dac_override \
     quillbay-bridge --dispatch --port $port >"$root/tmp/dispatch.log" 2>&1 &
   dispatcher=$!
-  as_alice env XDG_RUNTIME_DIR="$runtime" quillbay-bridge --foreground --socket-only \
-    --port $port >"$root/tmp/alice-bridge.log" 2>&1 &
+  # setpriv execs the bridge itself (runuser would stay between), so the
+  # process to stop is the one started here.
+  chroot "$root" setpriv --reuid=alice --regid=alice --init-groups env -i HOME=/home/alice \
+    PATH=/usr/bin:/bin QUILLBAY_UI=headless XDG_RUNTIME_DIR="$runtime" \
+    quillbay-bridge --foreground --socket-only --port $port >"$root/tmp/alice-bridge.log" 2>&1 &
   bridge=$!
   for _ in $(seq 50); do [ -S "$root$runtime/quillbay/bridge.sock" ] && break; sleep 0.1; done
   out=$(as_alice env XDG_RUNTIME_DIR="$runtime" quillbay-bridge --status --port $port) || true
