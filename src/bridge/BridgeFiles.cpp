@@ -1,6 +1,7 @@
 #include "BridgeFiles.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -74,6 +75,20 @@ bool WriteWholeFile(const std::string &path, const std::string &bytes, unsigned 
         errno = error;
     }
     return ok;
+}
+
+std::string AccountSocketPath(bool make) {
+    const char *runtime = getenv("XDG_RUNTIME_DIR");
+    if (!runtime || runtime[0] != '/')
+        return "";
+    const std::string dir = std::string(runtime) + "/quillbay";
+    if (make)
+        mkdir(dir.c_str(), 0700);
+    return dir + "/bridge.sock";
+}
+
+std::string AccountSocketPath(const std::string &runtimeRoot, unsigned account) {
+    return runtimeRoot + "/" + std::to_string(account) + "/quillbay/bridge.sock";
 }
 
 bool WriteTokenFile(const std::string &token) {

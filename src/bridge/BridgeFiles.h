@@ -25,6 +25,14 @@ std::string RandomToken(size_t bytes);
 bool WriteWholeFile(const std::string &path, const std::string &bytes, unsigned mode,
                     const std::string &part = "");
 
+// The account's local socket, where the dispatcher hands this account's
+// connections over: $XDG_RUNTIME_DIR/quillbay/bridge.sock; empty without
+// XDG_RUNTIME_DIR. The folder is made (mode 0700) when `make` is set.
+std::string AccountSocketPath(bool make);
+// The same socket of any account, as the dispatcher finds it under the
+// runtime root (ROOT/UID/quillbay/bridge.sock).
+std::string AccountSocketPath(const std::string &runtimeRoot, unsigned account);
+
 // Writes the token file (mode 0600) anew; false when it cannot.
 bool WriteTokenFile(const std::string &token);
 void RemoveTokenFile();

@@ -55,6 +55,16 @@ bool ParseOptions(int argc, char **argv, BridgeOptions &options, std::string &er
             options.foreground = true;
         } else if (arg == "--machine") {
             options.machine = true;
+        } else if (arg == "--socket-only") {
+            options.socketOnly = true;
+        } else if (arg == "--dispatch") {
+            options.action = Action::Dispatch;
+        } else if (arg == "--status") {
+            options.action = Action::Status;
+        } else if (arg == "--runtime-root") {
+            if (i + 1 >= argc || argv[i + 1][0] != '/')
+                return error = "--runtime-root needs an absolute folder", false;
+            options.runtimeRoot = argv[++i];
         } else if (arg == "--list-origins") {
             options.action = Action::ListOrigins;
         } else if (arg == "--allow" || arg == "--block" || arg == "--forget") {
@@ -76,8 +86,13 @@ bool ParseOptions(int argc, char **argv, BridgeOptions &options, std::string &er
             return error = "unknown option " + arg, false;
         }
     }
-    if (options.machine && options.action == Action::Serve)
+    if (options.machine && (options.action == Action::Serve || options.action == Action::Dispatch ||
+                            options.action == Action::Status))
         return error = "--machine goes with --allow, --block, --forget or --list-origins", false;
+    if (options.socketOnly && options.action != Action::Serve)
+        return error = "--socket-only goes with serving, not with another action", false;
+    if (options.socketOnly && options.port == 0)
+        return error = "--socket-only needs the dispatcher's port, not 0", false;
     return true;
 }
 

@@ -37,7 +37,7 @@ int HttpStatusOf(const nlohmann::json &reply) {
         {code::kBadRequest, 400},    {code::kNotFound, 404},      {code::kHostRefused, 403},
         {code::kOriginRefused, 403}, {code::kTokenRequired, 401}, {code::kTooLarge, 413},
         {code::kLimit, 429},         {code::kNoSession, 404},     {code::kWrongSession, 403},
-        {code::kShuttingDown, 503},
+        {code::kShuttingDown, 503},  {code::kWrongUser, 403},     {code::kNoBridge, 503},
     };
     const std::string code = reply["error"].value("code", "");
     for (const Status &s : kStatuses) {

@@ -1,11 +1,14 @@
 #include "BridgeServer.h"
 
-#include <boost/asio/ip/v6_only.hpp>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <unistd.h>
 
+#include "BridgeFiles.h"
 #include "BridgeLog.h"
 #include "HttpConnection.h"
+#include "platform/kernel/DescriptorPassing.h"
 
 namespace bridge {
 
@@ -14,52 +17,57 @@ using asio::ip::tcp;
 
 BridgeServer::BridgeServer(const BridgeOptions &options, std::string token)
     : m_options(options), m_connections(std::make_shared<std::atomic<size_t>>(0)),
-      m_signals(m_io, SIGINT, SIGTERM), m_timer(m_io), m_policy(m_io), m_sessions(m_io, options),
-      m_router(options, m_sessions, m_policy, std::move(token)) {}
+      m_signals(m_io, SIGINT, SIGTERM), m_timer(m_io), m_listeners(m_io),
+      m_dispatcher(platform::FindAccount(kDispatcherAccount)), m_policy(m_io),
+      m_sessions(m_io, options), m_router(options, m_sessions, m_policy, std::move(token)) {}
 
 BridgeServer::~BridgeServer() {
     m_sessions.CloseAll(5);
 }
 
 bool BridgeServer::Listen(std::string &error) {
-    // With port 0 the system picks one for 127.0.0.1; [::1] must get the
-    // same, which another program may hold: then try again.
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        m_acceptors.clear();
-        if (Bind(m_options.port, error)) {
-            m_router.SetPort(m_port);
-            return true;
-        }
-        if (m_options.port != 0)
+    // Started by the account's socket unit, the bridge serves the socket it
+    // was handed, as with --socket-only: the dispatcher owns the port.
+    const std::vector<int> activated = platform::ActivatedSockets();
+    const bool local =
+        m_options.socketOnly || (!activated.empty() && platform::IsLocalSocket(activated.front()));
+    if (local) {
+        if (!ListenLocal(activated, error))
             return false;
+        m_port = m_options.port;
+    } else {
+        if (!m_listeners.Listen(m_options.port, error))
+            return false;
+        m_port = m_listeners.Port();
     }
-    return false;
+    m_router.SetPort(m_port);
+    m_router.SetServing(local ? "dispatched" : "direct");
+    return true;
 }
 
-bool BridgeServer::Bind(unsigned short port, std::string &error) {
+bool BridgeServer::ListenLocal(const std::vector<int> &activated, std::string &error) {
     boost::system::error_code ec;
-    auto v4 = std::make_unique<tcp::acceptor>(m_io);
-    tcp::endpoint local(asio::ip::make_address("127.0.0.1"), port);
-    if (v4->open(local.protocol(), ec) || v4->set_option(tcp::acceptor::reuse_address(true), ec) ||
-        v4->bind(local, ec) || v4->listen(asio::socket_base::max_listen_connections, ec)) {
-        error = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + ec.message();
-        return false;
-    }
-    m_port = v4->local_endpoint().port();
-    m_acceptors.push_back(std::move(v4));
-    auto v6 = std::make_unique<tcp::acceptor>(m_io);
-    tcp::endpoint local6(asio::ip::make_address("::1"), m_port);
-    if (v6->open(local6.protocol(), ec) || v6->set_option(asio::ip::v6_only(true), ec) ||
-        v6->set_option(tcp::acceptor::reuse_address(true), ec) || v6->bind(local6, ec) ||
-        v6->listen(asio::socket_base::max_listen_connections, ec)) {
-        if (ec == asio::error::address_in_use) {
-            error = "cannot listen on [::1]:" + std::to_string(m_port) + ": " + ec.message();
-            return false;
-        }
-        Log(LogLevel::Warning, "no IPv6 loopback here (" + ec.message() + "): 127.0.0.1 only");
+    m_local = std::make_unique<LocalProtocol::acceptor>(m_io);
+    if (!activated.empty() && platform::IsLocalSocket(activated.front())) {
+        // The user's socket unit made and holds the socket.
+        if (m_local->assign(LocalProtocol(), activated.front(), ec))
+            return error = "the socket handed over is not usable: " + ec.message(), false;
+        m_socketPath = m_local->local_endpoint(ec).path();
         return true;
     }
-    m_acceptors.push_back(std::move(v6));
+    m_socketPath = AccountSocketPath(true);
+    if (m_socketPath.empty())
+        return error = "XDG_RUNTIME_DIR is not set: the account's socket has no place", false;
+    // A socket left by a bridge that died is in the way; the instance lock
+    // says no bridge of this account runs now.
+    unlink(m_socketPath.c_str());
+    const mode_t mask = umask(0177); // the socket is made 0600
+    const bool failed = m_local->open(LocalProtocol(), ec) || m_local->bind(m_socketPath, ec) ||
+                        m_local->listen(asio::socket_base::max_listen_connections, ec);
+    umask(mask);
+    if (failed)
+        return error = "cannot listen on " + m_socketPath + ": " + ec.message(), false;
+    m_boundSocket = true;
     return true;
 }
 
@@ -72,18 +80,27 @@ void BridgeServer::ForkedChild() {
 }
 
 bool BridgeServer::Run() {
-    for (auto &acceptor : m_acceptors)
+    for (auto &acceptor : m_listeners.Acceptors())
         Accept(*acceptor);
+    if (m_local)
+        AcceptLocal();
     m_signals.async_wait([this](const boost::system::error_code &ec, int signal) {
         if (ec)
             return;
         Log(LogLevel::Info, std::string("stopping (") + strsignal(signal) + ")");
-        for (auto &acceptor : m_acceptors)
-            acceptor->close();
+        m_listeners.Close();
+        if (m_local) {
+            boost::system::error_code ignored;
+            m_local->close(ignored);
+        }
         m_io.stop();
     });
     Tick();
     m_io.run();
+    // A socket this bridge made goes with it, so the dispatcher answers
+    // no-bridge at once; one the service manager holds stays.
+    if (m_boundSocket)
+        unlink(m_socketPath.c_str());
     return m_sessions.CloseAll(5);
 }
 
@@ -101,17 +118,89 @@ void BridgeServer::Accept(tcp::acceptor &acceptor) {
             });
             return;
         }
-        if (*m_connections < m_options.maxConnections) {
-            // Requests and replies are small and answered at once: no Nagle.
-            boost::system::error_code ignored;
-            socket.set_option(tcp::no_delay(true), ignored);
-            ConnectionContext context{m_options, m_router, m_sessions};
-            std::make_shared<HttpConnection>(std::move(socket), context,
-                                             ConnectionTicket(m_connections))
-                ->Start();
-        } // else: the socket closes as it goes out of scope
+        Serve(std::move(socket));
         Accept(acceptor);
     });
+}
+
+void BridgeServer::AcceptLocal() {
+    m_local->async_accept([this](boost::system::error_code ec, LocalProtocol::socket channel) {
+        if (ec == asio::error::operation_aborted)
+            return;
+        if (ec) {
+            Log(LogLevel::Warning, "accepting on " + m_socketPath + " failed: " + ec.message());
+            auto pause = std::make_shared<asio::steady_timer>(m_io, std::chrono::milliseconds(100));
+            pause->async_wait([this, pause](const boost::system::error_code &waited) {
+                if (!waited)
+                    AcceptLocal();
+            });
+            return;
+        }
+        if (FromDispatcher(channel)) {
+            auto shared = std::make_shared<LocalProtocol::socket>(std::move(channel));
+            // The descriptor comes with the channel's one byte; a sender
+            // that sends nothing is dropped after a few seconds.
+            auto deadline = std::make_shared<asio::steady_timer>(m_io, std::chrono::seconds(5));
+            deadline->async_wait([shared](const boost::system::error_code &waited) {
+                if (!waited) {
+                    boost::system::error_code ignored;
+                    shared->close(ignored);
+                }
+            });
+            shared->async_wait(LocalProtocol::socket::wait_read,
+                               [this, shared, deadline](const boost::system::error_code &waited) {
+                                   deadline->cancel();
+                                   if (!waited)
+                                       TakeHandedOver(shared);
+                               });
+        }
+        AcceptLocal();
+    });
+}
+
+// Only the dispatcher hands connections over: root, or its system account.
+bool BridgeServer::FromDispatcher(LocalProtocol::socket &channel) {
+    const std::optional<platform::AccountId> sender =
+        platform::LocalPeerAccount(channel.native_handle());
+    if (sender && (*sender == 0 || sender == m_dispatcher))
+        return true;
+    const platform::AccountId who = sender.value_or(static_cast<platform::AccountId>(-1));
+    if (m_strangersLogged.insert(who).second)
+        Log(LogLevel::Warning, "refused a connection handed over on " + m_socketPath +
+                                   " by account " + (sender ? platform::AccountName(who) : "?") +
+                                   ": only the dispatcher hands connections over");
+    return false; // the channel closes as it goes out of scope
+}
+
+void BridgeServer::TakeHandedOver(std::shared_ptr<LocalProtocol::socket> channel) {
+    const platform::ReceivedSocket received = platform::ReceiveDescriptor(channel->native_handle());
+    boost::system::error_code ec;
+    channel->close(ec);
+    if (received.fd < 0)
+        return;
+    if (!received.stream) {
+        close(received.fd);
+        return;
+    }
+    tcp::socket socket(m_io);
+    if (socket.assign(received.v6 ? tcp::v6() : tcp::v4(), received.fd, ec)) {
+        close(received.fd);
+        return;
+    }
+    Serve(std::move(socket));
+}
+
+void BridgeServer::Serve(tcp::socket socket) {
+    if (*m_connections >= m_options.maxConnections)
+        return; // the socket closes as it goes out of scope
+    if (!m_peers.Admit(socket))
+        return;
+    // Requests and replies are small and answered at once: no Nagle.
+    boost::system::error_code ignored;
+    socket.set_option(tcp::no_delay(true), ignored);
+    ConnectionContext context{m_options, m_router, m_sessions};
+    std::make_shared<HttpConnection>(std::move(socket), context, ConnectionTicket(m_connections))
+        ->Start();
 }
 
 void BridgeServer::Tick() {

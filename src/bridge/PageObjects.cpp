@@ -33,6 +33,14 @@ bool ReadSpecialNumber(const json &value, double &number) {
     return true;
 }
 
+// A name cut at a NUL would be another name: the platform takes names,
+// ProgIDs and class IDs as NUL-terminated strings, so "Quillbay.QuillDoc\0x"
+// would create Quillbay.QuillDoc. Such a name is refused whole. (String
+// arguments are counted strings and keep their NULs.)
+bool HoldsNul(const std::string &name) {
+    return name.find('\0') != std::string::npos;
+}
+
 } // namespace
 
 PageObjects::PageObjects(size_t maxObjects) : m_max(maxObjects) {}
@@ -68,9 +76,13 @@ json PageObjects::Create(const json &request) {
     HRESULT hr;
     if (request.contains("progId") && request["progId"].is_string()) {
         what = request["progId"].get<std::string>();
+        if (HoldsNul(what))
+            return Error(code::kBadRequest, "the progId holds a NUL character");
         hr = CreateScriptableObject(what, &dispatch, error);
     } else if (request.contains("classId") && request["classId"].is_string()) {
         what = request["classId"].get<std::string>();
+        if (HoldsNul(what))
+            return Error(code::kBadRequest, "the classId holds a NUL character");
         CLSID clsid;
         error = "bad classid " + what;
         hr = ParseClassId(what, clsid) ? CreateScriptableObject(clsid, &dispatch, error)
@@ -89,6 +101,8 @@ json PageObjects::Call(const json &request) {
     if (!dispatch)
         return Error(code::kNoObject, "no such object in this session");
     const std::string member = request.value("member", "");
+    if (HoldsNul(member))
+        return Error(code::kBadRequest, "the member's name holds a NUL character");
     DISPID id = 0;
     if (member.empty() || !FindMember(dispatch, member, id))
         return Error(code::kNoMember, "Object doesn't support property or method '" + member + "'",

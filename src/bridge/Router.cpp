@@ -7,6 +7,7 @@
 #include "ClientFiles.h"
 #include "OriginList.h"
 #include "TypeDescription.h"
+#include "platform/kernel/SocketOwner.h"
 
 namespace bridge {
 
@@ -178,7 +179,10 @@ json Router::VersionInfo() {
 }
 
 json Router::Status() const {
-    return {{"sessions", m_sessions.Count()},
+    return {{"serving", m_serving},
+            {"account", platform::AccountName(platform::OwnAccount())},
+            {"port", m_port},
+            {"sessions", m_sessions.Count()},
             {"objects", PageObjects::Live()},
             {"callsInFlight", m_sessions.CallsInFlight()},
             {"residentBytes", ResidentBytes()},

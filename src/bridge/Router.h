@@ -9,7 +9,8 @@
 //   POST /call      {"session":TOKEN,"op":...} carried out in that session; a
 //                   "create" without a session opens one (its token comes back)
 //   POST /echo      the body back (a plain round trip, for comparison)
-//   GET  /status    sessions, objects, calls in flight, memory
+//   GET  /status    how it is reached and for whom; sessions, objects, calls in
+//                   flight, memory
 //   GET  /session   with "Upgrade: websocket": a session on a WebSocket
 #pragma once
 
@@ -38,6 +39,9 @@ public:
     Router(const BridgeOptions &options, SessionTable &sessions, OriginPolicy &policy,
            std::string token);
     void SetPort(unsigned short port) { m_port = port; }
+    // How connections reach this bridge, for /status: "direct" (its own
+    // port) or "dispatched" (handed over by the dispatcher).
+    void SetServing(std::string serving) { m_serving = std::move(serving); }
 
     void Handle(Request &&request, Respond respond);
     // The gate alone (a WebSocket upgrade): `accepted` or `refused` runs.
@@ -58,6 +62,7 @@ private:
     OriginPolicy &m_policy;
     std::string m_token;
     unsigned short m_port = 0;
+    std::string m_serving = "direct";
     ClassCatalog m_classes;
 };
 

@@ -391,3 +391,31 @@ TEST_F(BridgeGate, MalformedMessagesGetErrorsAndNothingElse) {
 }
 
 } // namespace bridge_test
+
+namespace bridge_test {
+
+// A name with a NUL would be cut there by the platform and name another
+// thing; string arguments are counted and keep theirs.
+TEST_F(BridgeGate, RefusesNamesHoldingANulAndKeepsNulsInStrings) {
+    Start();
+    const std::string cut("Quillbay.QuillDoc\0x", 19);
+    HttpReply byProgId = PostJson(Port(), "/call", {{"op", "create"}, {"progId", cut}}, Token());
+    EXPECT_EQ(byProgId.status, 400);
+    EXPECT_EQ(byProgId.ErrorCode(), "bad-request") << byProgId.body;
+    EXPECT_EQ(Status().value("objects", -1), 0);
+    BridgeSocket socket(Port(), Local());
+    const json classId = socket.Request(
+        {{"op", "create"},
+         {"classId", std::string("clsid:00000000-0000-0000-0000-000000000000\0", 43)}});
+    EXPECT_EQ(classId["error"]["code"], "bad-request") << classId;
+    ASSERT_EQ(socket.Request({{"op", "create"}, {"progId", "Quillbay.QuillDoc"}})["value"]["id"],
+              1);
+    EXPECT_EQ(socket.Call(1, std::string("EncryptChar\0Other", 17), {"AB"})["error"]["code"],
+              "bad-request");
+    // The method gets the whole string; it reads it up to the NUL, as the
+    // object does its ANSI text.
+    EXPECT_EQ(socket.Call(1, "EncryptChar", {std::string("AB\0CD", 5)}),
+              socket.Call(1, "EncryptChar", {"AB"}));
+}
+
+} // namespace bridge_test

@@ -325,16 +325,13 @@ TEST_F(WebPictures, TheDownloadLeavesWhatIsAtItsNameAsItWas) {
 }
 
 TEST_F(WebPictures, TwoAccountsWithTheSameThreeLetterNameEachPrintTheirOwn) {
-    testing_support::TestAccount first("qbtlogoa"), second("qbtlogob");
-    std::string why;
-    if (!first.Ready(why) || !second.Ready(why))
-        GTEST_SKIP() << why;
+    testing_support::TestAccount first("logoa"), second("logob");
+    if (!first.Made() || !second.Made())
+        GTEST_SKIP() << (first.Made() ? second.Why() : first.Why());
     // The accounts run the built worker: a build folder closed to other
     // accounts leaves nothing to run.
-    if (testing_support::Run(first.As({}, {"/usr/bin/test", "-x", LOGO_WORKER_PATH})).exitCode != 0)
+    if (first.Run({"/usr/bin/test", "-x", LOGO_WORKER_PATH}).exitCode != 0)
         GTEST_SKIP() << "the build folder is closed to other accounts: " << LOGO_WORKER_PATH;
-    const std::string root = testing_support::MakeServerRoot("accounts-", why);
-    ASSERT_FALSE(root.empty()) << why;
     testing_support::Run({"/bin/mkdir", "-p", s_nginx->Root() + "/a", s_nginx->Root() + "/b"});
     testing_support::WriteFile(
         s_nginx->Root() + "/a/logo.png",
@@ -346,21 +343,19 @@ TEST_F(WebPictures, TwoAccountsWithTheSameThreeLetterNameEachPrintTheirOwn) {
     // login gives them; no TMPDIR.
     struct Run {
         const testing_support::TestAccount &account;
-        std::string url, width, folder;
+        std::string url, width;
         int pid = -1, out = -1;
-    } runs[] = {{first, Web("/a/logo.png"), "227", root + "/a"},
-                {second, Web("/b/logo.gif"), "32", root + "/b"}};
+    } runs[] = {{first, Web("/a/logo.png"), "227"}, {second, Web("/b/logo.gif"), "32"}};
     for (Run &run : runs) {
-        ASSERT_TRUE(run.account.MakeOwnFolder(run.folder, 0700));
-        ASSERT_TRUE(run.account.MakeOwnFolder(run.folder + "/run", 0700));
-        run.pid = testing_support::Spawn(
-            run.account.As({{"XDG_RUNTIME_DIR", run.folder + "/run"},
-                            {"HOME", run.folder},
-                            {"QUILLBAY_HOME", run.folder + "/state"},
-                            {"QUILLBAY_MACHINE_HOME", run.folder + "/machine"},
-                            {"QUILLBAY_UI", "headless"}},
-                           {LOGO_WORKER_PATH, run.url, run.width, "40"}),
-            &run.out);
+        const std::string home = run.account.Home();
+        ASSERT_EQ(run.account.Run({"/bin/mkdir", "-m", "0700", home + "/run"}).exitCode, 0);
+        run.pid = run.account.Spawn({LOGO_WORKER_PATH, run.url, run.width, "40"},
+                                    {"TMPDIR", "XDG_RUNTIME_DIR=" + home + "/run",
+                                     "QUILLBAY_HOME=" + home + "/state",
+                                     "QUILLBAY_MACHINE_HOME=" + home + "/machine",
+                                     "QUILLBAY_UI=headless"},
+                                    &run.out);
+        ASSERT_GT(run.pid, 0);
     }
     for (Run &run : runs) {
         std::string text;
@@ -372,12 +367,11 @@ TEST_F(WebPictures, TwoAccountsWithTheSameThreeLetterNameEachPrintTheirOwn) {
         EXPECT_EQ(testing_support::Wait(run.pid), 0) << run.account.Name();
         // The downloads went to the account's own folder, closed to others.
         struct stat st {};
-        const std::string tmp = run.folder + "/run/quillbay/tmp";
+        const std::string tmp = run.account.Home() + "/run/quillbay/tmp";
         ASSERT_EQ(lstat(tmp.c_str(), &st), 0) << tmp;
         EXPECT_TRUE(S_ISDIR(st.st_mode));
         EXPECT_EQ(st.st_mode & 07777, 0700u);
         EXPECT_EQ(st.st_uid, run.account.Uid());
         EXPECT_TRUE(testing_support::FolderEntries(tmp).empty());
     }
-    testing_support::RemoveServerRoot(root);
 }

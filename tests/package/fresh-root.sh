@@ -3,8 +3,10 @@
 # with mmdebstrap from this machine's own apt sources, "apt-get install
 # ./quillbay_*.deb" pulls its dependencies; a user with no registration of
 # their own prints the sample page, the object found through
-# HKEY_CLASSES_ROOT; a site allowed for the machine is in the browsers'
-# policies; "apt-get purge quillbay" leaves no file of the package, no
+# HKEY_CLASSES_ROOT; the dispatcher's account and socket are there, and the
+# dispatcher, run as that account with its one capability, hands the user's
+# connection to the user's own bridge; a site allowed for the machine is in
+# the browsers' policies; "apt-get purge quillbay" leaves no file of the package, no
 # registration and no policy behind.
 #
 #   fresh-root.sh PACKAGE.deb
@@ -62,6 +64,38 @@ check_user_prints() {
   fi
 }
 
+# The dispatcher as its unit runs it: the system account the postinst made,
+# CAP_DAC_OVERRIDE alone, the user's bridge in the user's private runtime
+# folder. --status as the user goes through it to the user's bridge.
+check_dispatcher() {
+  chroot "$root" getent passwd quillbay-dispatch >/dev/null || fail "no quillbay-dispatch account"
+  compgen -G "$root/etc/systemd/system/*.wants/quillbay-dispatch.socket" >/dev/null ||
+    fail "quillbay-dispatch.socket is not enabled"
+  local port=18419 uid runtime dispatcher bridge out
+  uid=$(chroot "$root" id -u alice)
+  runtime=/run/user/$uid
+  mkdir -p "$root$runtime" && chroot "$root" chown alice: "$runtime" && chmod 700 "$root$runtime"
+  chroot "$root" setpriv --reuid=quillbay-dispatch --regid=quillbay-dispatch --clear-groups \
+    --inh-caps=+dac_override --ambient-caps=+dac_override \
+    quillbay-bridge --dispatch --port $port >"$root/tmp/dispatch.log" 2>&1 &
+  dispatcher=$!
+  # setpriv execs the bridge itself (runuser would stay between), so the
+  # process to stop is the one started here.
+  chroot "$root" setpriv --reuid=alice --regid=alice --init-groups env -i HOME=/home/alice \
+    PATH=/usr/bin:/bin QUILLBAY_UI=headless XDG_RUNTIME_DIR="$runtime" \
+    quillbay-bridge --foreground --socket-only --port $port >"$root/tmp/alice-bridge.log" 2>&1 &
+  bridge=$!
+  for _ in $(seq 50); do [ -S "$root$runtime/quillbay/bridge.sock" ] && break; sleep 0.1; done
+  out=$(as_alice env XDG_RUNTIME_DIR="$runtime" quillbay-bridge --status --port $port) || true
+  kill "$bridge" "$dispatcher" 2>/dev/null || true
+  wait "$bridge" "$dispatcher" 2>/dev/null || true
+  rm -rf "${root:?}/run/user"
+  [[ $out == *"dispatcher answers"*"account alice's connections"* ]] ||
+    fail "alice's page does not reach her bridge through the dispatcher: $out
+$(cat "$root/tmp/dispatch.log" "$root/tmp/alice-bridge.log")"
+  step "the dispatcher, as quillbay-dispatch, hands alice's connection to her bridge"
+}
+
 # The administrator allows a site for every account and browser; the purge
 # must take the browsers' policy files away again.
 check_machine_allows() {
@@ -109,6 +143,7 @@ inside() {
     "$(grep -oE '^Setting up (cups|fonts-[a-z-]+|quillbay) ' "$root/tmp/install.log" | cut -d' ' -f3 | tr '\n' ' ')"
   check_installed
   check_user_prints
+  check_dispatcher
   check_machine_allows
   files=$(chroot "$root" dpkg-query -L quillbay)
   step "purging"

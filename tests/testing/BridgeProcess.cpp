@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "testing/TestAccount.h"
 #include "testing/TestSupport.h"
 
 extern char **environ;
@@ -35,16 +36,42 @@ unsigned short ReadPort(int fd, int timeoutMs) {
     return at == std::string::npos ? 0 : static_cast<unsigned short>(atoi(line.c_str() + at + 10));
 }
 
+std::string NewLogPath() {
+    const char *tmp = getenv("TMPDIR");
+    static int serial = 0;
+    return std::string(tmp && *tmp ? tmp : "/tmp") + "/bridge-" + std::to_string(getpid()) + "-" +
+           std::to_string(++serial) + ".log";
+}
+
+std::vector<std::string> Arguments(const std::string &program, const std::vector<std::string> &args,
+                                   unsigned short port) {
+    std::vector<std::string> argv = {program, "--foreground", "--port", std::to_string(port)};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
 } // namespace
+
+BridgeProcess::BridgeProcess(const TestAccount &account, const std::string &program,
+                             const std::vector<std::string> &args, unsigned short port,
+                             const std::vector<std::string> &env)
+    : m_logPath(NewLogPath()), m_home(account.Home() + "/quillbay") {
+    for (const std::string &e : env) {
+        if (e.rfind("QUILLBAY_HOME=", 0) == 0)
+            m_home = e.substr(14);
+    }
+    int out = -1;
+    m_pid = account.Spawn(Arguments(program, args, port), env, &out, m_logPath);
+    if (m_pid > 0)
+        m_port = ReadPort(out, 20000);
+    if (out >= 0)
+        close(out);
+}
 
 BridgeProcess::BridgeProcess(const std::string &program, const std::vector<std::string> &args,
                              unsigned short port) {
-    const char *tmp = getenv("TMPDIR");
-    static int serial = 0;
-    m_logPath = std::string(tmp && *tmp ? tmp : "/tmp") + "/bridge-" + std::to_string(getpid()) +
-                "-" + std::to_string(++serial) + ".log";
-    std::vector<std::string> argv = {program, "--foreground", "--port", std::to_string(port)};
-    argv.insert(argv.end(), args.begin(), args.end());
+    m_logPath = NewLogPath();
+    std::vector<std::string> argv = Arguments(program, args, port);
     std::vector<char *> raw;
     for (std::string &a : argv)
         raw.push_back(a.data());
@@ -78,7 +105,8 @@ std::string BridgeProcess::Address() const {
 
 std::string BridgeProcess::Token() const {
     const char *home = getenv("QUILLBAY_HOME");
-    std::string token = ReadFile(std::string(home ? home : "") + "/bridge/token");
+    std::string token =
+        ReadFile((m_home.empty() ? std::string(home ? home : "") : m_home) + "/bridge/token");
     while (!token.empty() && token.back() == '\n')
         token.pop_back();
     return token;

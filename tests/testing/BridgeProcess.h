@@ -8,10 +8,17 @@
 
 namespace testing_support {
 
+class TestAccount;
+
 class BridgeProcess {
 public:
     BridgeProcess(const std::string &program, const std::vector<std::string> &args = {},
                   unsigned short port = 0);
+    // The same, run as another account with `env` ("NAME=VALUE") added to
+    // its environment; its token is in the account's QUILLBAY_HOME.
+    BridgeProcess(const TestAccount &account, const std::string &program,
+                  const std::vector<std::string> &args, unsigned short port,
+                  const std::vector<std::string> &env = {});
     ~BridgeProcess();
     BridgeProcess(const BridgeProcess &) = delete;
     BridgeProcess &operator=(const BridgeProcess &) = delete;
@@ -33,6 +40,7 @@ private:
     int m_pid = -1;
     unsigned short m_port = 0;
     std::string m_logPath;
+    std::string m_home; // the account's QUILLBAY_HOME; empty: the test's
 };
 
 } // namespace testing_support

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "testing/TestAccount.h"
 #include "testing/TestSupport.h"
 
 extern char **environ;
@@ -24,11 +25,8 @@ std::string HeadlessBrowser::Executable() {
     return {};
 }
 
-HeadlessBrowser::HeadlessBrowser(const std::vector<std::string> &flags) {
-    const std::string chromium = Executable();
-    m_profile = MakeTempDir("chromium-");
-    if (chromium.empty() || m_profile.empty())
-        return;
+std::vector<std::string> HeadlessBrowser::Arguments(const std::string &chromium,
+                                                    const std::vector<std::string> &flags) const {
     std::vector<std::string> argv = {chromium,
                                      "--headless",
                                      "--no-sandbox",
@@ -44,6 +42,43 @@ HeadlessBrowser::HeadlessBrowser(const std::vector<std::string> &flags) {
                                      "--user-data-dir=" + m_profile};
     argv.insert(argv.end(), flags.begin(), flags.end());
     argv.push_back("about:blank");
+    return argv;
+}
+
+void HeadlessBrowser::AwaitStart() {
+    // Up once it answers a command.
+    if (m_pid > 0 &&
+        Command("Browser.getVersion", json::object(), "", std::chrono::seconds(30)).is_null()) {
+        EndProcess(m_pid, std::chrono::milliseconds(100));
+        m_pid = -1;
+    }
+}
+
+HeadlessBrowser::HeadlessBrowser(const TestAccount &account, const std::vector<std::string> &flags)
+    : m_ownProfile(false) {
+    const std::string chromium = Executable();
+    static int serial = 0;
+    m_profile = account.Home() + "/chromium-" + std::to_string(++serial);
+    if (chromium.empty() || !account.Made() ||
+        account.Run({"/bin/mkdir", "-m", "0700", m_profile}).exitCode != 0)
+        return;
+    int in[2], out[2]; // Chromium reads commands on descriptor 3, writes on 4
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
+        return;
+    m_pid = account.SpawnWith(Arguments(chromium, flags), {}, {{in[0], 3}, {out[1], 4}});
+    close(in[0]);
+    close(out[1]);
+    m_toBrowser = in[1];
+    m_fromBrowser = out[0];
+    AwaitStart();
+}
+
+HeadlessBrowser::HeadlessBrowser(const std::vector<std::string> &flags) {
+    const std::string chromium = Executable();
+    m_profile = MakeTempDir("chromium-");
+    if (chromium.empty() || m_profile.empty())
+        return;
+    std::vector<std::string> argv = Arguments(chromium, flags);
     std::vector<char *> args;
     for (std::string &a : argv)
         args.push_back(a.data());
@@ -65,12 +100,7 @@ HeadlessBrowser::HeadlessBrowser(const std::vector<std::string> &flags) {
     close(out[1]);
     m_toBrowser = in[1];
     m_fromBrowser = out[0];
-    // Up once it answers a command.
-    if (m_pid > 0 &&
-        Command("Browser.getVersion", json::object(), "", std::chrono::seconds(30)).is_null()) {
-        EndProcess(m_pid, std::chrono::milliseconds(100));
-        m_pid = -1;
-    }
+    AwaitStart();
 }
 
 HeadlessBrowser::~HeadlessBrowser() {
@@ -82,7 +112,8 @@ HeadlessBrowser::~HeadlessBrowser() {
         close(m_toBrowser);
     if (m_fromBrowser >= 0)
         close(m_fromBrowser);
-    RemoveTree(m_profile);
+    if (m_ownProfile)
+        RemoveTree(m_profile); // an account's goes with the account's home
 }
 
 bool HeadlessBrowser::Receive(json &message, Clock::time_point deadline) {

@@ -11,10 +11,14 @@
 
 namespace testing_support {
 
+class TestAccount;
+
 class HeadlessBrowser {
 public:
     // Starts Chromium with the extra flags; Ready() says whether it came up.
     explicit HeadlessBrowser(const std::vector<std::string> &flags = {});
+    // The same, run as another account, its profile in the account's home.
+    HeadlessBrowser(const TestAccount &account, const std::vector<std::string> &flags = {});
     ~HeadlessBrowser();
     HeadlessBrowser(const HeadlessBrowser &) = delete;
     HeadlessBrowser &operator=(const HeadlessBrowser &) = delete;
@@ -46,6 +50,10 @@ public:
     std::vector<std::string> Console() const { return m_console; }
 
 private:
+    std::vector<std::string> Arguments(const std::string &chromium,
+                                       const std::vector<std::string> &flags) const;
+    // Waits for the started browser to answer; ends it when it does not.
+    void AwaitStart();
     nlohmann::json Command(const std::string &method, const nlohmann::json &params,
                            const std::string &session, std::chrono::milliseconds timeout);
     bool Receive(nlohmann::json &message, std::chrono::steady_clock::time_point deadline);
@@ -57,7 +65,8 @@ private:
     int m_toBrowser = -1, m_fromBrowser = -1;
     int m_nextId = 1;
     std::string m_profile;
-    std::string m_pending; // bytes read past the last message
+    bool m_ownProfile = true; // made by MakeTempDir, removed at the end
+    std::string m_pending;    // bytes read past the last message
     std::deque<nlohmann::json> m_events;
     std::vector<std::string> m_console;
 };

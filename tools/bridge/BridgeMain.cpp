@@ -1,7 +1,9 @@
 // quillbay-bridge: lets pages in today's browsers create and call the print
 // object, over loopback HTTP and WebSocket, with the user's consent.
 //
-//   quillbay-bridge [--port N] [--foreground] [options]
+//   quillbay-bridge [--port N] [--foreground] [--socket-only] [options]
+//   quillbay-bridge --dispatch [--port N] [--runtime-root DIR]
+//   quillbay-bridge --status [--port N]
 //   quillbay-bridge --allow|--block|--forget ORIGIN | --list-origins [--machine]
 #include <cstdio>
 #include <cstdlib>
@@ -13,8 +15,11 @@
 #include "BridgeOptions.h"
 #include "BridgeProtocol.h"
 #include "BridgeServer.h"
+#include "Dispatcher.h"
 #include "OriginCommand.h"
+#include "StatusCommand.h"
 #include "ToolOptions.h"
+#include "platform/kernel/SocketOwner.h"
 
 using namespace bridge;
 
@@ -22,7 +27,9 @@ namespace {
 
 const tool_options::ToolInfo kTool = {
     "quillbay-bridge",
-    "usage: quillbay-bridge [--port N] [--foreground] [options]\n"
+    "usage: quillbay-bridge [--port N] [--foreground] [--socket-only] [options]\n"
+    "       quillbay-bridge --dispatch [--port N] [--runtime-root DIR]\n"
+    "       quillbay-bridge --status [--port N]\n"
     "       quillbay-bridge --allow|--block|--forget ORIGIN [--machine]\n"
     "       quillbay-bridge --list-origins [--machine]\n",
     "Lets web pages in today's browsers create and call the print object over\n"
@@ -30,6 +37,13 @@ const tool_options::ToolInfo kTool = {
     "\n"
     "  --port N             the port on 127.0.0.1 and [::1] (default 18412; 0: any)\n"
     "  --foreground         stay attached to the terminal, log to stderr\n"
+    "  --socket-only        serve the connections the dispatcher hands over on\n"
+    "                       $XDG_RUNTIME_DIR/quillbay/bridge.sock, not a port of its own\n"
+    "  --dispatch           the machine's dispatcher: own the port, hand each\n"
+    "                       connection to its account's bridge (no-bridge: 503)\n"
+    "  --runtime-root DIR   with --dispatch: the accounts' bridges are at\n"
+    "                       DIR/UID/quillbay/bridge.sock (default /run/user)\n"
+    "  --status             say what answers on the port, and for whom\n"
     "  --idle-timeout S     end an HTTP session unused for S seconds (300)\n"
     "  --max-request BYTES  largest request or message (1048576)\n"
     "  --max-sessions N     page sessions open at once (100)\n"
@@ -47,7 +61,9 @@ const tool_options::ToolInfo kTool = {
     "\n"
     "Without --foreground the bridge detaches and logs to\n"
     "$QUILLBAY_HOME/bridge/bridge.log. Programs without an Origin header send\n"
-    "\"Authorization: Bearer TOKEN\" with the token of $QUILLBAY_HOME/bridge/token.\n"};
+    "\"Authorization: Bearer TOKEN\" with the token of $QUILLBAY_HOME/bridge/token.\n"
+    "A bridge serves its own account only: the kernel says which account owns each\n"
+    "connecting socket, and any other gets 403 wrong-user.\n"};
 
 // Where the object's dialogs and the consent questions go: the desktop
 // when there is a display, else nowhere (answered headless).
@@ -97,10 +113,19 @@ int Serve(const BridgeOptions &options) {
             RemoveTokenFile();
             return 1;
         }
-        printf("quillbay-bridge %s listening on http://127.0.0.1:%u\n", Version(), server.Port());
+        if (!server.SocketPath().empty()) {
+            printf("quillbay-bridge %s serving %s on %s for http://127.0.0.1:%u\n", Version(),
+                   platform::AccountName(platform::OwnAccount()).c_str(),
+                   server.SocketPath().c_str(), server.Port());
+            Log(LogLevel::Info, "serving the connections handed over on " + server.SocketPath() +
+                                    ", token in " + TokenPath());
+        } else {
+            printf("quillbay-bridge %s listening on http://127.0.0.1:%u\n", Version(),
+                   server.Port());
+            Log(LogLevel::Info,
+                "listening on port " + std::to_string(server.Port()) + ", token in " + TokenPath());
+        }
         fflush(stdout);
-        Log(LogLevel::Info,
-            "listening on port " + std::to_string(server.Port()) + ", token in " + TokenPath());
         if (!options.foreground && !Detach(server))
             Log(LogLevel::Warning, "cannot detach; serving in the foreground");
         clean = server.Run();
@@ -109,6 +134,23 @@ int Serve(const BridgeOptions &options) {
     Log(LogLevel::Info, "stopped");
     if (!clean)
         _exit(0); // a call still stuck in a dialog: do not wait for it
+    return 0;
+}
+
+int Dispatch(const BridgeOptions &options) {
+    Dispatcher dispatcher(options);
+    std::string error;
+    if (!dispatcher.Listen(error)) {
+        Log(LogLevel::Error, error);
+        return 1;
+    }
+    printf("quillbay-bridge %s dispatching http://127.0.0.1:%u to %s/UID/quillbay/bridge.sock\n",
+           Version(), dispatcher.Port(), options.runtimeRoot.c_str());
+    fflush(stdout);
+    Log(LogLevel::Info, "dispatching port " + std::to_string(dispatcher.Port()) + " to " +
+                            options.runtimeRoot + "/UID/quillbay/bridge.sock");
+    dispatcher.Run();
+    Log(LogLevel::Info, "stopped");
     return 0;
 }
 
@@ -123,5 +165,14 @@ int main(int argc, char **argv) {
         fprintf(stderr, "quillbay-bridge: %s\n", error.c_str());
         return tool_options::Usage(kTool);
     }
-    return options.action == BridgeOptions::Action::Serve ? Serve(options) : ManageOrigins(options);
+    switch (options.action) {
+    case BridgeOptions::Action::Serve:
+        return Serve(options);
+    case BridgeOptions::Action::Dispatch:
+        return Dispatch(options);
+    case BridgeOptions::Action::Status:
+        return ShowStatus(options);
+    default:
+        return ManageOrigins(options);
+    }
 }
