@@ -20,7 +20,17 @@ PrinterInfo PdfPrinter() {
     return pdf;
 }
 
+thread_local std::string t_printer;
+
 } // namespace
+
+void UsePrinterOnThisThread(const std::string &name) {
+    t_printer = name;
+}
+
+const std::string &PrinterOfThisThread() {
+    return t_printer;
+}
 
 std::string PrintDirectory() {
     std::string dir;
@@ -62,8 +72,31 @@ bool FindPrinter(const std::string &name, PrinterInfo &info) {
     return false;
 }
 
+std::vector<PrinterDescription> DescribePrinters() {
+    PrinterDescription pdf;
+    pdf.name = kPdfPrinterName;
+    pdf.pdf = true;
+    pdf.makeAndModel = "PDF files in " + PrintDirectory();
+    pdf.resolutions = {{600, 600}};
+    pdf.color = true;
+    // It takes any size (a page's PDF is the paper it was made for); these
+    // are the sizes the print-setup dialog offers it, A4 its default.
+    pdf.papers = {{"iso_a4_210x297mm", 21000, 29700, 0, 0, 0, 0, true, true},
+                  {"iso_a5_148x210mm", 14800, 21000, 0, 0, 0, 0, false, true},
+                  {"jis_b5_182x257mm", 18200, 25700, 0, 0, 0, 0, false, true},
+                  {"na_letter_8.5x11in", 21590, 27940, 0, 0, 0, 0, false, true}};
+    std::vector<PrinterDescription> printers{pdf};
+    CupsDescriptions(printers);
+    const std::string chosen = DefaultPrinter().name;
+    for (PrinterDescription &p : printers)
+        p.isDefault = p.name == chosen;
+    return printers;
+}
+
 PrinterInfo DefaultPrinter() {
     PrinterInfo info;
+    if (!t_printer.empty() && FindPrinter(t_printer, info))
+        return info;
     if (const char *env = getenv("QUILLBAY_PRINTER"); env && *env && FindPrinter(env, info))
         return info;
     std::vector<PrinterInfo> printers;

@@ -8,7 +8,10 @@
 #include <cups/cups.h>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "../kernel/winerror.h"
 #include "Printers.h"
@@ -31,6 +34,17 @@ std::string PwgName(int width, int length) {
     char name[IPP_MAX_NAME];
     pwgFormatSizeName(name, sizeof name, "custom", nullptr, width, length, nullptr);
     return name;
+}
+
+// Whether a printer's paper is the page's own: printers give a size in
+// their own units (points, inches, hundredths of a millimetre rounded), so
+// the page's paper may come back a fraction of a millimetre off, and a
+// paper listed across (a roll's) is the same paper turned.
+bool SamePaper(int paperWidth, int paperLength, int width, int length) {
+    constexpr int kTolerance = 100; // 1 mm
+    auto close = [](int a, int b) { return std::abs(a - b) <= kTolerance; };
+    return (close(paperWidth, width) && close(paperLength, length)) ||
+           (close(paperWidth, length) && close(paperLength, width));
 }
 
 std::string NameOf(const cups_dest_t &dest) {
@@ -133,7 +147,128 @@ void RefusalOf(const std::string &queue, std::string &why, DWORD &error) {
     httpClose(server);
 }
 
+const char *OptionOf(const cups_dest_t &dest, const char *name) {
+    const char *value = cupsGetOption(name, dest.num_options, dest.options);
+    return value ? value : "";
+}
+
+// "idle", "processing" or "stopped" from printer-state (3, 4, 5).
+std::string StateName(int state) {
+    return state == IPP_PSTATE_PROCESSING ? "processing"
+           : state == IPP_PSTATE_STOPPED  ? "stopped"
+                                          : "idle";
+}
+
+// Keywords of a comma-separated list (printer-state-reasons as libcups
+// gives it in a destination's options), "none" left out.
+std::vector<std::string> Keywords(const std::string &list) {
+    std::vector<std::string> words;
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(',', start);
+        if (end == std::string::npos)
+            end = list.size();
+        const std::string word = list.substr(start, end - start);
+        if (!word.empty() && word != "none")
+            words.push_back(word);
+        start = end + 1;
+    }
+    return words;
+}
+
+bool SameSize(const cups_size_t &a, const PaperInfo &b) {
+    return a.width == b.width && a.length == b.length && a.left == b.left && a.top == b.top &&
+           a.right == b.right && a.bottom == b.bottom;
+}
+
+// The destination's papers: every size it lists, with the default and the
+// loaded ones marked.
+void ReadPapers(cups_dest_t *dest, cups_dinfo_t *info, PrinterDescription &printer) {
+    const int count =
+        cupsGetDestMediaCount(CUPS_HTTP_DEFAULT, dest, info, CUPS_MEDIA_FLAGS_DEFAULT);
+    for (int i = 0; i < count; ++i) {
+        cups_size_t size{};
+        if (!cupsGetDestMediaByIndex(CUPS_HTTP_DEFAULT, dest, info, i, CUPS_MEDIA_FLAGS_DEFAULT,
+                                     &size))
+            continue;
+        printer.papers.push_back(PaperInfo{size.media, size.width, size.length, size.left, size.top,
+                                           size.right, size.bottom, false, false});
+    }
+    cups_size_t chosen{};
+    if (cupsGetDestMediaDefault(CUPS_HTTP_DEFAULT, dest, info, CUPS_MEDIA_FLAGS_DEFAULT, &chosen)) {
+        for (PaperInfo &paper : printer.papers)
+            paper.isDefault =
+                paper.isDefault || (paper.name == chosen.media && SameSize(chosen, paper));
+    }
+    const int ready = cupsGetDestMediaCount(CUPS_HTTP_DEFAULT, dest, info, CUPS_MEDIA_FLAGS_READY);
+    for (int i = 0; i < ready; ++i) {
+        cups_size_t size{};
+        if (!cupsGetDestMediaByIndex(CUPS_HTTP_DEFAULT, dest, info, i, CUPS_MEDIA_FLAGS_READY,
+                                     &size))
+            continue;
+        for (PaperInfo &paper : printer.papers)
+            paper.loaded = paper.loaded || (paper.name == size.media && SameSize(size, paper));
+    }
+}
+
+void ReadResolutions(cups_dest_t *dest, cups_dinfo_t *info, PrinterDescription &printer) {
+    ipp_attribute_t *res =
+        cupsFindDestSupported(CUPS_HTTP_DEFAULT, dest, info, "printer-resolution");
+    for (int i = 0; res && i < ippGetCount(res); ++i) {
+        int y = 0;
+        ipp_res_t units;
+        int x = ippGetResolution(res, i, &y, &units);
+        if (units == IPP_RES_PER_CM) {
+            x = static_cast<int>(x * 2.54 + 0.5);
+            y = static_cast<int>(y * 2.54 + 0.5);
+        }
+        if (x > 0)
+            printer.resolutions.emplace_back(x, y);
+    }
+}
+
+// Whether any value of a supported attribute is one of those given.
+bool Supports(cups_dest_t *dest, cups_dinfo_t *info, const char *attribute,
+              std::initializer_list<const char *> values) {
+    ipp_attribute_t *supported = cupsFindDestSupported(CUPS_HTTP_DEFAULT, dest, info, attribute);
+    for (int i = 0; supported && i < ippGetCount(supported); ++i) {
+        const char *value = ippGetString(supported, i, nullptr);
+        for (const char *wanted : values) {
+            if (value && strcmp(value, wanted) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+PrinterDescription DescriptionOf(cups_dest_t &dest) {
+    PrinterDescription printer;
+    printer.name = NameOf(dest);
+    printer.state = StateName(atoi(OptionOf(dest, "printer-state")));
+    printer.stateReasons = Keywords(OptionOf(dest, "printer-state-reasons"));
+    printer.message = OptionOf(dest, "printer-state-message");
+    printer.location = OptionOf(dest, "printer-location");
+    printer.makeAndModel = OptionOf(dest, "printer-make-and-model");
+    if (cups_dinfo_t *info = cupsCopyDestInfo(CUPS_HTTP_DEFAULT, &dest)) {
+        ReadPapers(&dest, info, printer);
+        ReadResolutions(&dest, info, printer);
+        printer.color = Supports(&dest, info, "print-color-mode", {"color"});
+        printer.duplex =
+            Supports(&dest, info, "sides", {"two-sided-long-edge", "two-sided-short-edge"});
+        cupsFreeDestInfo(info);
+    }
+    return printer;
+}
+
 } // namespace
+
+void CupsDescriptions(std::vector<PrinterDescription> &printers) {
+    cups_dest_t *dests = nullptr;
+    const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
+    for (int i = 0; i < count; ++i)
+        printers.push_back(DescriptionOf(dests[i]));
+    cupsFreeDests(count, dests);
+}
 
 bool CupsPrinters(std::vector<PrinterInfo> &printers, std::string &defaultName) {
     cups_dest_t *dests = nullptr;
@@ -178,7 +313,7 @@ void CupsDetails(PrinterInfo &printer, int paperWidth, int paperLength) {
 }
 
 bool CupsSubmit(const PrinterInfo &printer, const std::string &pdfPath, const std::string &title,
-                int paperWidth, int paperLength, std::string &where, DWORD &error) {
+                int paperWidth, int paperLength, std::string &where, DWORD &error, int *jobNumber) {
     int width, length;
     PortraitSize(paperWidth, paperLength, width, length);
     const std::string media = printer.media.empty() ? PwgName(width, length) : printer.media;
@@ -195,8 +330,11 @@ bool CupsSubmit(const PrinterInfo &printer, const std::string &pdfPath, const st
         RefusalOf(queue, where, error);
         return false;
     }
+    if (jobNumber)
+        *jobNumber = job;
     where = "CUPS queue " + printer.name + ", job " + std::to_string(job);
-    if (!printer.media.empty() && (printer.mediaWidth != width || printer.mediaLength != length)) {
+    if (!printer.media.empty() &&
+        !SamePaper(printer.mediaWidth, printer.mediaLength, width, length)) {
         char note[160];
         snprintf(note, sizeof note, ", on %s (the page is %g x %g mm)", media.c_str(),
                  paperWidth / 10.0, paperLength / 10.0);

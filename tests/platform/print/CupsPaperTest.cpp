@@ -314,3 +314,36 @@ TEST_F(CupsPaper, AJobOfAServerThatWentIsKeptAndPrintedAgainOnceItIsBack) {
     EXPECT_NE(("\n" + listing).find("\n" + number + "\t"), std::string::npos) << listing;
     EXPECT_NE(listing.find("\tprinted again: job "), std::string::npos) << listing;
 }
+
+// A printer that has A4 with margins and borderless, as printers give its
+// size in their own units (20990 x 29704): a page made for A4 is logged as
+// on its paper, whichever of the two the printer gives it.
+TEST_F(CupsPaper, AJobOnThePaperItWasMadeForNamesNoOtherPaper) {
+    ASSERT_TRUE(
+        s_cups->AddPrinter("photo", R"(ATTR mimeMediaType document-format-supported application/pdf
+ATTR mimeMediaType document-format-default application/pdf
+ATTR keyword media-supported iso_a4_210x297mm,iso_a5_148x210mm
+ATTR keyword media-default iso_a4_210x297mm
+ATTR collection media-col-database {
+  MEMBER collection media-size { MEMBER integer x-dimension 20990 MEMBER integer y-dimension 29704 }
+  MEMBER integer media-left-margin 0 MEMBER integer media-right-margin 0 MEMBER integer media-top-margin 0 MEMBER integer media-bottom-margin 0
+},{
+  MEMBER collection media-size { MEMBER integer x-dimension 20990 MEMBER integer y-dimension 29704 }
+  MEMBER integer media-left-margin 300 MEMBER integer media-right-margin 300 MEMBER integer media-top-margin 300 MEMBER integer media-bottom-margin 300
+},{
+  MEMBER collection media-size { MEMBER integer x-dimension 14800 MEMBER integer y-dimension 21000 }
+  MEMBER integer media-left-margin 300 MEMBER integer media-right-margin 300 MEMBER integer media-top-margin 300 MEMBER integer media-bottom-margin 300
+}
+)"));
+    int offset = -1;
+    for (const Page &page : {kPages[0], Page{"A4 landscape", 2100, 2970, true}}) {
+        const std::string where = PrintPage("photo", page, offset);
+        EXPECT_EQ(where.rfind("CUPS queue photo, job ", 0), 0u) << where;
+        EXPECT_EQ(where.find(", on "), std::string::npos) << where;
+    }
+    // A5 landscape on A5: its own paper too; a label on A5, the smallest
+    // that holds it, is named.
+    EXPECT_EQ(PrintPage("photo", kPages[2], offset).find(", on "), std::string::npos);
+    EXPECT_NE(PrintPage("photo", kPages[3], offset).find(", on iso_a5_148x210mm"),
+              std::string::npos);
+}
