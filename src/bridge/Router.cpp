@@ -54,6 +54,8 @@ void Router::Handle(Request &&request, Respond respond) {
         return respond(TextResponse(ReplyToOf(request, allowed ? origin : ""), 200, file.body,
                                     file.contentType));
     }
+    if (request.method() == http::verb::get && path.rfind("/preview/", 0) == 0)
+        return respond(Preview(request, path));
     if (request.method() == http::verb::options)
         return respond(PreflightResponse(request, m_policy.Check(HeaderOf(request, "Origin")) !=
                                                       OriginPolicy::Verdict::Refused));
@@ -114,6 +116,34 @@ void Router::Route(const Request &request, const Caller &caller, Respond respond
     respond(JsonResponse(
         to, Error(code::kNotFound,
                   "no endpoint " + std::string(request.method_string()) + " " + path)));
+}
+
+Response Router::Preview(const Request &request, const std::string &path) {
+    const size_t slash = path.find('/', 9);
+    const std::string key = path.substr(9, slash == std::string::npos ? 0 : slash - 9);
+    auto session = m_sessions.FindPreview(key);
+    const std::string file =
+        session && slash != std::string::npos ? session->PreviewFile(path.substr(slash + 1)) : "";
+    const std::string origin = HeaderOf(request, "Origin");
+    std::string owner;
+    if (!origin.empty() && session &&
+        (!NormalizeOrigin(origin, owner) || owner != session->Owner()))
+        return JsonResponse(ReplyToOf(request, ""),
+                            Error(code::kWrongSession, "the preview belongs to another page"));
+    if (file.empty())
+        return JsonResponse(ReplyToOf(request, ""),
+                            Error(code::kNotFound, "no such preview (its session ended?)"));
+    std::string body;
+    if (FILE *in = fopen(file.c_str(), "rb")) {
+        char buffer[65536];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, in)) > 0)
+            body.append(buffer, n);
+        fclose(in);
+    }
+    const bool pdf = file.size() > 4 && file.compare(file.size() - 4, 4, ".pdf") == 0;
+    return TextResponse(ReplyToOf(request, origin), 200, body,
+                        pdf ? "application/pdf" : "image/png");
 }
 
 json Router::OpenSession(const Caller &caller) {

@@ -11,6 +11,10 @@
 //   POST /echo      the body back (a plain round trip, for comparison)
 //   GET  /status    sessions, objects, calls in flight, memory
 //   GET  /session   with "Upgrade: websocket": a session on a WebSocket
+//   GET  /preview/KEY/FILE   a session's previewed job (PDF or PNG): the key
+//                   is the session's own, so its address alone (an <img>'s,
+//                   which carries no Origin) admits; another origin's
+//                   request is refused
 #pragma once
 
 #include <chrono>
@@ -52,6 +56,7 @@ private:
     void Submit(const std::shared_ptr<PageSession> &session, nlohmann::json message,
                 const ReplyTo &to, Respond respond, bool opened);
     nlohmann::json OpenSession(const Caller &caller);
+    Response Preview(const Request &request, const std::string &path);
 
     const BridgeOptions &m_options;
     SessionTable &m_sessions;
