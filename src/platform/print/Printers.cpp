@@ -87,9 +87,25 @@ std::vector<PrinterDescription> DescribePrinters() {
                   {"na_letter_8.5x11in", 21590, 27940, 0, 0, 0, 0, false, true}};
     std::vector<PrinterDescription> printers{pdf};
     CupsDescriptions(printers);
-    const std::string chosen = DefaultPrinter().name;
-    for (PrinterDescription &p : printers)
-        p.isDefault = p.name == chosen;
+    // The default as DefaultPrinter() finds it, from the list itself: the
+    // thread's printer, else QUILLBAY_PRINTER, else CUPS' default (marked
+    // by CupsDescriptions), else the PDF printer.
+    auto named = [&printers](const char *name) {
+        for (size_t i = 0; name && *name && i < printers.size(); ++i) {
+            if (strcasecmp(printers[i].name.c_str(), name) == 0)
+                return static_cast<int>(i);
+        }
+        return -1;
+    };
+    int chosen = named(t_printer.c_str());
+    if (chosen < 0)
+        chosen = named(getenv("QUILLBAY_PRINTER"));
+    for (size_t i = 1; chosen < 0 && i < printers.size(); ++i) {
+        if (printers[i].isDefault)
+            chosen = static_cast<int>(i);
+    }
+    for (size_t i = 0; i < printers.size(); ++i)
+        printers[i].isDefault = static_cast<int>(i) == (chosen < 0 ? 0 : chosen);
     return printers;
 }
 

@@ -265,8 +265,10 @@ PrinterDescription DescriptionOf(cups_dest_t &dest) {
 void CupsDescriptions(std::vector<PrinterDescription> &printers) {
     cups_dest_t *dests = nullptr;
     const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; i < count; ++i) {
         printers.push_back(DescriptionOf(dests[i]));
+        printers.back().isDefault = dests[i].is_default; // CUPS' default, until told otherwise
+    }
     cupsFreeDests(count, dests);
 }
 
