@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/print/JobLog.h"
+#include "platform/print/Printers.h"
 #include "platform/user/UiHost.h"
 #include "platform/win32.h"
 #include "testing/PdfPage.h"
@@ -346,4 +347,32 @@ ATTR collection media-col-database {
     EXPECT_EQ(PrintPage("photo", kPages[2], offset).find(", on "), std::string::npos);
     EXPECT_NE(PrintPage("photo", kPages[3], offset).find(", on iso_a5_148x210mm"),
               std::string::npos);
+}
+
+// The print-setup dialog opens on the thread's own printer and offers that
+// printer's own papers; the one chosen comes back in DEVMODE by its size.
+TEST_F(CupsPaper, TheSetupDialogOffersTheChosenPrintersOwnPapers) {
+    auto *ui = dynamic_cast<platform::ScriptedUiHost *>(&platform::UiHost::Current());
+    ASSERT_NE(ui, nullptr);
+    ui->Forget();
+    platform::print::UsePrinterOnThisThread("label");
+    PRINTDLGA pd{};
+    pd.lStructSize = sizeof pd;
+    pd.Flags = PD_PRINTSETUP;
+    const BOOL shown = PrintDlgA(&pd); // each choice answered with its preset
+    platform::print::UsePrinterOnThisThread("");
+    ASSERT_TRUE(shown);
+    const std::vector<std::string> asked = ui->Asked();
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_NE(asked[1].find("iso_a6_105x148mm_borderless, 105 x 148 mm"), std::string::npos)
+        << asked[1];
+    EXPECT_EQ(asked[1].find("B5"), std::string::npos) << asked[1]; // not the fixed four
+    auto *names = static_cast<DEVNAMES *>(GlobalLock(pd.hDevNames));
+    EXPECT_STREQ(reinterpret_cast<char *>(names) + names->wDeviceOffset, "label");
+    GlobalUnlock(pd.hDevNames);
+    auto *dm = static_cast<DEVMODEA *>(GlobalLock(pd.hDevMode));
+    EXPECT_GT(dm->dmPaperWidth, 0);
+    GlobalUnlock(pd.hDevMode);
+    GlobalFree(pd.hDevMode);
+    GlobalFree(pd.hDevNames);
 }
