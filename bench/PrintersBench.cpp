@@ -61,8 +61,8 @@ void EventLatency(benchmark::State &state) {
         told.wait_for(held, std::chrono::seconds(5), [&] { return last == wanted; });
         stop = !stop;
     }
-    platform::print::PrinterWatch::Unlisten(listener);
     state.counters["subscribed"] = platform::print::PrinterWatch::Subscribed();
+    platform::print::PrinterWatch::Unlisten(listener);
 }
 
 void EventLatencyAskingAgain(benchmark::State &state) {
