@@ -50,7 +50,7 @@ std::string NameOf(const std::string &path) {
 }
 
 void RemoveFolder(const std::string &folder) {
-    if (DIR *dir = opendir(folder.c_str())) {
+    if (DIR *dir = folder.empty() ? nullptr : opendir(folder.c_str())) {
         while (dirent *entry = readdir(dir)) {
             if (entry->d_name[0] != '.')
                 unlink((folder + "/" + entry->d_name).c_str());
@@ -67,7 +67,8 @@ PageSession::PageSession(std::string token, std::string owner, bool socket,
     : m_token(std::move(token)), m_owner(std::move(owner)), m_socket(socket), m_options(options),
       m_io(io), m_objects(std::make_shared<PageObjects>(options.maxObjects)),
       m_lastUsed(std::chrono::steady_clock::now()), m_previewKey(RandomToken(16)),
-      m_previewFolder(BridgeDirectory() + "/preview-" + m_previewKey),
+      m_previewFolder(BridgeDirectory().empty() ? ""
+                                                : BridgeDirectory() + "/preview-" + m_previewKey),
       m_print(std::make_shared<PrintRequests>(m_previewFolder)) {}
 
 void PageSession::Post(boost::asio::io_context &io, std::weak_ptr<PageSession> weak,

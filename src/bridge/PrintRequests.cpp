@@ -88,6 +88,8 @@ json PrintRequests::Set(const json &request) {
         if (!request["preview"].is_boolean())
             return Error(code::kBadRequest, "preview must be true or false");
         preview = request["preview"].get<bool>();
+        if (preview && m_previewFolder.empty())
+            return Error(code::kCallFailed, "the bridge has no folder of its own for previews");
     }
     print::UsePrinterOnThisThread(printer);
     m_preview = preview;
