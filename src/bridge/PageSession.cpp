@@ -1,6 +1,7 @@
 #include "PageSession.h"
 
 #include <boost/asio/post.hpp>
+#include <cctype>
 #include <dirent.h>
 #include <unistd.h>
 
@@ -45,8 +46,18 @@ json StateOf(const platform::print::PrinterEvent &e) {
     return state;
 }
 
-std::string NameOf(const std::string &path) {
-    return path.substr(path.rfind('/') + 1);
+// A file's name as a part of an address: bytes other than letters, digits
+// and "-._~" percent-encoded (a title may hold anything).
+std::string AddressOf(const std::string &path) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string name;
+    for (unsigned char c : path.substr(path.rfind('/') + 1)) {
+        if (isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~')
+            name += static_cast<char>(c);
+        else
+            name += {'%', kHex[c >> 4], kHex[c & 15]};
+    }
+    return name;
 }
 
 void RemoveFolder(const std::string &folder) {
@@ -200,7 +211,7 @@ void PageSession::PreviewAddresses(json &event) const {
         if (file.empty())
             preview.erase(kind);
         else
-            preview[kind] = "/preview/" + m_previewKey + "/" + NameOf(file);
+            preview[kind] = "/preview/" + m_previewKey + "/" + AddressOf(file);
     }
 }
 

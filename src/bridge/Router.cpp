@@ -1,5 +1,6 @@
 #include "Router.h"
 
+#include <cctype>
 #include <cstdio>
 #include <unistd.h>
 
@@ -118,12 +119,33 @@ void Router::Route(const Request &request, const Caller &caller, Respond respond
                   "no endpoint " + std::string(request.method_string()) + " " + path)));
 }
 
+namespace {
+
+// An address's part with its %XX escapes decoded; a bad escape stays as it is.
+std::string Unescaped(const std::string &text) {
+    std::string plain;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() &&
+            isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            plain += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            plain += text[i];
+        }
+    }
+    return plain;
+}
+
+} // namespace
+
 Response Router::Preview(const Request &request, const std::string &path) {
     const size_t slash = path.find('/', 9);
     const std::string key = path.substr(9, slash == std::string::npos ? 0 : slash - 9);
     auto session = m_sessions.FindPreview(key);
-    const std::string file =
-        session && slash != std::string::npos ? session->PreviewFile(path.substr(slash + 1)) : "";
+    const std::string file = session && slash != std::string::npos
+                                 ? session->PreviewFile(Unescaped(path.substr(slash + 1)))
+                                 : "";
     const std::string origin = HeaderOf(request, "Origin");
     std::string owner;
     if (!origin.empty() && session &&
