@@ -34,6 +34,7 @@ inline constexpr const char *kNoObject = "no-object";         // not an object o
 inline constexpr const char *kNoMember = "no-member";         // the object has no such member
 inline constexpr const char *kCreateFailed = "create-failed"; // the object could not be created
 inline constexpr const char *kCallFailed = "call-failed"; // the member returned a failure HRESULT
+inline constexpr const char *kNoPrinter = "no-printer";   // set, watch: no printer of that name
 inline constexpr const char *kShuttingDown = "shutting-down";
 inline constexpr const char *kWrongUser = "wrong-user"; // the connection is another account's
 inline constexpr const char *kNoBridge = "no-bridge";   // the dispatcher: no bridge for the account

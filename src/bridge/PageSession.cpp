@@ -1,9 +1,16 @@
 #include "PageSession.h"
 
 #include <boost/asio/post.hpp>
+#include <cctype>
+#include <dirent.h>
+#include <unistd.h>
 
+#include "BridgeFiles.h"
 #include "BridgeProtocol.h"
 #include "platform/print/JobEvents.h"
+#include "platform/print/JobPreview.h"
+#include "platform/print/PrinterWatch.h"
+#include "platform/print/Printers.h"
 #include "platform/win32.h"
 
 namespace bridge {
@@ -24,7 +31,44 @@ json EventOf(const platform::print::JobEvent &e) {
         event["reason"] = e.reason; // a failed job: why it did not print
     if (!e.kept.empty())
         event["kept"] = e.kept;
+    if (e.cupsJob > 0)
+        event["cupsJob"] = e.cupsJob;
+    if (!e.previewPdf.empty()) // file names until the session makes them addresses
+        event["preview"] = {{"pdf", e.previewPdf}, {"png", e.previewPng}};
     return event;
+}
+
+// A state as events carry it: its state, reasons and message.
+json StateOf(const platform::print::PrinterEvent &e) {
+    json state = {{"state", e.state}, {"stateReasons", e.reasons}};
+    if (!e.message.empty())
+        state["message"] = e.message;
+    return state;
+}
+
+// A file's name as a part of an address: bytes other than letters, digits
+// and "-._~" percent-encoded (a title may hold anything).
+std::string AddressOf(const std::string &path) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string name;
+    for (unsigned char c : path.substr(path.rfind('/') + 1)) {
+        if (isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~')
+            name += static_cast<char>(c);
+        else
+            name += {'%', kHex[c >> 4], kHex[c & 15]};
+    }
+    return name;
+}
+
+void RemoveFolder(const std::string &folder) {
+    if (DIR *dir = folder.empty() ? nullptr : opendir(folder.c_str())) {
+        while (dirent *entry = readdir(dir)) {
+            if (entry->d_name[0] != '.')
+                unlink((folder + "/" + entry->d_name).c_str());
+        }
+        closedir(dir);
+        rmdir(folder.c_str());
+    }
 }
 
 } // namespace
@@ -33,20 +77,164 @@ PageSession::PageSession(std::string token, std::string owner, bool socket,
                          const BridgeOptions &options, boost::asio::io_context &io)
     : m_token(std::move(token)), m_owner(std::move(owner)), m_socket(socket), m_options(options),
       m_io(io), m_objects(std::make_shared<PageObjects>(options.maxObjects)),
-      m_lastUsed(std::chrono::steady_clock::now()) {}
+      m_lastUsed(std::chrono::steady_clock::now()), m_previewKey(RandomToken(16)),
+      m_previewFolder(BridgeDirectory().empty() ? ""
+                                                : BridgeDirectory() + "/preview-" + m_previewKey),
+      m_print(std::make_shared<PrintRequests>(m_previewFolder)) {}
+
+void PageSession::Post(boost::asio::io_context &io, std::weak_ptr<PageSession> weak,
+                       std::function<void(PageSession &)> work) {
+    boost::asio::post(io, [weak = std::move(weak), work = std::move(work)] {
+        if (auto session = weak.lock())
+            work(*session);
+    });
+}
+
+void PageSession::ListenToCups(boost::asio::io_context &io, const std::weak_ptr<PageSession> &weak,
+                               std::atomic<int> &listener) {
+    if (listener.load() != 0)
+        return;
+    const int number =
+        platform::print::PrinterWatch::Listen([&io, weak](const platform::print::PrinterEvent &e) {
+            Post(io, weak, [e](PageSession &session) { session.OnCupsEvent(e); });
+        });
+    int none = 0;
+    if (!listener.compare_exchange_strong(none, number))
+        platform::print::PrinterWatch::Unlisten(number); // closed meanwhile
+}
+
+void PageSession::Observe(boost::asio::io_context &io, const std::weak_ptr<PageSession> &weak,
+                          const std::shared_ptr<std::atomic<int>> &listener,
+                          const platform::print::JobEvent &e) {
+    using platform::print::JobEvent;
+    if (e.stage == JobEvent::Started && e.printer != platform::print::kPdfPrinterName &&
+        platform::print::PreviewFolderOfThisThread().empty())
+        ListenToCups(io, weak, *listener);
+    Post(io, weak, [event = EventOf(e)](PageSession &session) mutable {
+        session.PreviewAddresses(event);
+        session.Deliver(std::move(event));
+    });
+    if (e.stage != JobEvent::Finished || e.cupsJob <= 0)
+        return;
+    // Without a subscription (its events come from the job's start) the
+    // job's state now: it may have moved on before the next poll.
+    FollowedJob job{e.jobId, e.title, e.printer, ""};
+    platform::print::PrinterEvent now;
+    const bool known = !platform::print::PrinterWatch::Subscribed() &&
+                       platform::print::PrinterWatch::JobNow(e.cupsJob, now);
+    Post(io, weak, [cupsJob = e.cupsJob, job, known, now](PageSession &session) {
+        session.Follow(cupsJob, job);
+        if (known)
+            session.OnCupsEvent(now);
+    });
+}
+
+void PageSession::Follow(int cupsJob, FollowedJob job) {
+    m_followed.emplace(cupsJob, std::move(job));
+}
+
+void PageSession::OnCupsEvent(const platform::print::PrinterEvent &e) {
+    json state = StateOf(e);
+    const std::string seen = Dump(state);
+    if (e.kind == platform::print::PrinterEvent::Printer) {
+        auto watched = m_watched.find(e.printer);
+        if (watched == m_watched.end() || watched->second == seen)
+            return;
+        watched->second = seen;
+        state["event"] = "printer";
+        state["printer"] = e.printer;
+        return Deliver(std::move(state));
+    }
+    auto followed = m_followed.find(e.job);
+    if (followed == m_followed.end() || followed->second.seen == seen)
+        return;
+    followed->second.seen = seen;
+    state.update(json{{"event", "job"},
+                      {"stage", "state"},
+                      {"job", followed->second.job},
+                      {"cupsJob", e.job},
+                      {"title", followed->second.title},
+                      {"printer", followed->second.printer}});
+    if (platform::print::IsFinalJobState(e.state))
+        m_followed.erase(followed);
+    Deliver(std::move(state));
+}
+
+// The watched printers: each must be one CUPS knows (asked on the apartment
+// thread); their states now come as the first events, then each change.
+void PageSession::Watch(json request, Reply reply) {
+    const json names = request.contains("printers") ? request["printers"] : json();
+    bool valid = names.is_array();
+    for (const json &name : valid ? names : json::array())
+        valid = valid && name.is_string();
+    if (!valid)
+        return reply(Error(code::kBadRequest, "watch needs \"printers\": an array of names"));
+    ++m_inFlight;
+    auto task = [&io = m_io, weak = weak_from_this(), listener = m_listener, names, reply] {
+        std::vector<platform::print::PrinterEvent> states;
+        std::string unknown;
+        for (const json &name : names) {
+            platform::print::PrinterEvent now;
+            if (!platform::print::PrinterWatch::PrinterNow(name.get<std::string>(), now))
+                unknown = name.get<std::string>();
+            states.push_back(now);
+        }
+        if (unknown.empty() && !names.empty())
+            ListenToCups(io, weak, *listener);
+        Post(io, weak, [states, unknown, names, reply](PageSession &session) {
+            json answer = {{"value", names}};
+            if (!unknown.empty()) {
+                answer = Error(code::kNoPrinter, "CUPS has no printer " + unknown);
+            } else {
+                session.m_watched.clear();
+                for (const json &name : names)
+                    session.m_watched[name.get<std::string>()] = "";
+            }
+            session.Finish(answer, reply);
+            for (const platform::print::PrinterEvent &state : states)
+                session.OnCupsEvent(state);
+        });
+    };
+    if (!m_apartment->Post(std::move(task))) {
+        --m_inFlight;
+        reply(Error(code::kNoSession, "the session has ended"));
+    }
+}
+
+// A previewed job's files as the session's addresses.
+void PageSession::PreviewAddresses(json &event) const {
+    if (!event.contains("preview"))
+        return;
+    json &preview = event["preview"];
+    for (const char *kind : {"pdf", "png"}) {
+        const std::string file = preview.value(kind, "");
+        if (file.empty())
+            preview.erase(kind);
+        else
+            preview[kind] = "/preview/" + m_previewKey + "/" + AddressOf(file);
+    }
+}
+
+std::string PageSession::PreviewFile(const std::string &name) const {
+    const bool plain = !name.empty() && name.find('/') == std::string::npos && name[0] != '.';
+    const size_t dot = name.rfind('.');
+    const std::string ending = dot == std::string::npos ? "" : name.substr(dot);
+    if (!plain || (ending != ".pdf" && ending != ".png"))
+        return "";
+    const std::string path = m_previewFolder + "/" + name;
+    return access(path.c_str(), R_OK) == 0 ? path : "";
+}
 
 void PageSession::Start() {
     // The apartment: initialised for objects, reporting its print jobs to
     // the session. Its tasks hold the session only weakly, so the session
     // always ends on the I/O thread.
-    auto first = [&io = m_io, weak = weak_from_this()] {
+    auto first = [&io = m_io, weak = weak_from_this(), listener = m_listener] {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        platform::print::ObserveJobsOnThisThread([&io, weak](const platform::print::JobEvent &e) {
-            boost::asio::post(io, [weak, event = EventOf(e)]() mutable {
-                if (auto session = weak.lock())
-                    session->Deliver(std::move(event));
+        platform::print::ObserveJobsOnThisThread(
+            [&io, weak, listener](const platform::print::JobEvent &e) {
+                Observe(io, weak, listener, e);
             });
-        });
     };
     auto last = [] {
         platform::print::ObserveJobsOnThisThread({});
@@ -64,14 +252,17 @@ void PageSession::Submit(json request, Reply reply) {
         return reply({{"value", request.contains("value") ? request["value"] : json()}});
     if (!m_apartment)
         return reply(Error(code::kNoSession, "the session has ended"));
+    if (op == "watch")
+        return Watch(std::move(request), std::move(reply));
     if (m_inFlight >= m_options.maxCallsInFlight)
         return reply(Error(code::kLimit, "a page may have " +
                                              std::to_string(m_options.maxCallsInFlight) +
                                              " calls in flight"));
     ++m_inFlight;
-    auto task = [&io = m_io, weak = weak_from_this(), objects = m_objects,
+    auto task = [&io = m_io, weak = weak_from_this(), objects = m_objects, print = m_print,
                  request = std::move(request), reply]() mutable {
-        json answer = objects->Handle(request);
+        json answer = PrintRequests::Handles(request.value("op", "")) ? print->Handle(request)
+                                                                      : objects->Handle(request);
         boost::asio::post(io,
                           [weak, answer = std::move(answer), reply = std::move(reply)]() mutable {
                               if (auto session = weak.lock())
@@ -110,6 +301,9 @@ bool PageSession::Expired(std::chrono::steady_clock::time_point now) const {
 
 std::unique_ptr<TaskThread> PageSession::Close() {
     m_sink = nullptr;
+    if (const int listener = m_listener->exchange(-1); listener > 0)
+        platform::print::PrinterWatch::Unlisten(listener);
+    RemoveFolder(m_previewFolder);
     if (m_apartment)
         m_apartment->Close([objects = m_objects] { objects->ReleaseAll(); });
     return std::move(m_apartment);

@@ -1,5 +1,6 @@
 #include "Router.h"
 
+#include <cctype>
 #include <cstdio>
 #include <unistd.h>
 
@@ -55,6 +56,8 @@ void Router::Handle(Request &&request, Respond respond) {
         return respond(TextResponse(ReplyToOf(request, allowed ? origin : ""), 200, file.body,
                                     file.contentType));
     }
+    if (request.method() == http::verb::get && path.rfind("/preview/", 0) == 0)
+        return respond(Preview(request, path));
     if (request.method() == http::verb::options)
         return respond(PreflightResponse(request, m_policy.Check(HeaderOf(request, "Origin")) !=
                                                       OriginPolicy::Verdict::Refused));
@@ -115,6 +118,55 @@ void Router::Route(const Request &request, const Caller &caller, Respond respond
     respond(JsonResponse(
         to, Error(code::kNotFound,
                   "no endpoint " + std::string(request.method_string()) + " " + path)));
+}
+
+namespace {
+
+// An address's part with its %XX escapes decoded; a bad escape stays as it is.
+std::string Unescaped(const std::string &text) {
+    std::string plain;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() &&
+            isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            plain += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            plain += text[i];
+        }
+    }
+    return plain;
+}
+
+} // namespace
+
+Response Router::Preview(const Request &request, const std::string &path) {
+    const size_t slash = path.find('/', 9);
+    const std::string key = path.substr(9, slash == std::string::npos ? 0 : slash - 9);
+    auto session = m_sessions.FindPreview(key);
+    const std::string file = session && slash != std::string::npos
+                                 ? session->PreviewFile(Unescaped(path.substr(slash + 1)))
+                                 : "";
+    const std::string origin = HeaderOf(request, "Origin");
+    std::string owner;
+    if (!origin.empty() && session &&
+        (!NormalizeOrigin(origin, owner) || owner != session->Owner()))
+        return JsonResponse(ReplyToOf(request, ""),
+                            Error(code::kWrongSession, "the preview belongs to another page"));
+    if (file.empty())
+        return JsonResponse(ReplyToOf(request, ""),
+                            Error(code::kNotFound, "no such preview (its session ended?)"));
+    std::string body;
+    if (FILE *in = fopen(file.c_str(), "rb")) {
+        char buffer[65536];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, in)) > 0)
+            body.append(buffer, n);
+        fclose(in);
+    }
+    const bool pdf = file.size() > 4 && file.compare(file.size() - 4, 4, ".pdf") == 0;
+    return TextResponse(ReplyToOf(request, origin), 200, body,
+                        pdf ? "application/pdf" : "image/png");
 }
 
 json Router::OpenSession(const Caller &caller) {

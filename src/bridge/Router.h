@@ -12,6 +12,10 @@
 //   GET  /status    how it is reached and for whom; sessions, objects, calls in
 //                   flight, memory
 //   GET  /session   with "Upgrade: websocket": a session on a WebSocket
+//   GET  /preview/KEY/FILE   a session's previewed job (PDF or PNG): the key
+//                   is the session's own, so its address alone (an <img>'s,
+//                   which carries no Origin) admits; another origin's
+//                   request is refused
 #pragma once
 
 #include <chrono>
@@ -56,6 +60,7 @@ private:
     void Submit(const std::shared_ptr<PageSession> &session, nlohmann::json message,
                 const ReplyTo &to, Respond respond, bool opened);
     nlohmann::json OpenSession(const Caller &caller);
+    Response Preview(const Request &request, const std::string &path);
 
     const BridgeOptions &m_options;
     SessionTable &m_sessions;

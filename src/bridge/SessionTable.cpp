@@ -30,6 +30,14 @@ std::shared_ptr<PageSession> SessionTable::Find(const std::string &token) const 
     return it == m_sessions.end() ? nullptr : it->second;
 }
 
+std::shared_ptr<PageSession> SessionTable::FindPreview(const std::string &key) const {
+    for (const auto &[token, session] : m_sessions) {
+        if (!key.empty() && session->PreviewKey() == key)
+            return session;
+    }
+    return nullptr;
+}
+
 void SessionTable::Close(const std::string &token) {
     auto it = m_sessions.find(token);
     if (it == m_sessions.end())

@@ -23,6 +23,8 @@ public:
     // A new session, or null when the limit is reached.
     std::shared_ptr<PageSession> Open(const std::string &owner, bool socket);
     std::shared_ptr<PageSession> Find(const std::string &token) const;
+    // The session whose preview addresses have this key.
+    std::shared_ptr<PageSession> FindPreview(const std::string &key) const;
     void Close(const std::string &token);
     // Ends expired HTTP sessions and joins apartments that have finished.
     void Sweep();

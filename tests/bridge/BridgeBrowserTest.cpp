@@ -98,6 +98,46 @@ window.done = (async function () {
 </script></head><body></body></html>
 )";
 
+// A page that lists the printers, previews a job, shows its picture and
+// reads its PDF from the bridge, then prints it.
+const char *kPreviewPage = R"(<html><head><meta charset="utf-8">
+<script src="BRIDGE/quillbay.js"></script>
+<script>
+window.done = (async function () {
+    var results = [], finished = [];
+    var bridge = await Quillbay.connect();
+    bridge.addEventListener("job", function (e) {
+        if (e.detail.stage === "finished") finished.push(e.detail);
+    });
+    var printers = await bridge.printers();
+    results.push(printers[0].name + " " + printers[0].default);
+    try { await bridge.usePrinter("no such printer"); } catch (e) { results.push(e.code); }
+    results.push("settings " + JSON.stringify(await bridge.preview(true)));
+    var doc = await bridge.create("Quillbay.QuillDoc");
+    async function print(text) {
+        await doc.SetPaperSize(1000, 1500);
+        await doc.SetPrinter("1");
+        await doc.PrintText(5, 5, text, 0, 0, 16);
+        await doc.SetPrinter("0");
+    }
+    await print("预览 preview");
+    var preview = finished[0].preview;
+    var pdf = await fetch(preview.pdf).then(function (r) { return r.arrayBuffer(); });
+    results.push("pdf " + String.fromCharCode.apply(null, new Uint8Array(pdf.slice(0, 5))));
+    var image = document.createElement("img");
+    image.src = preview.png;
+    document.body.appendChild(image);
+    await image.decode();
+    results.push("png " + (image.naturalWidth > 0));
+    await bridge.preview(false);
+    await print("printed");
+    results.push("printed " + ("where" in finished[1]) + " " + ("preview" in finished[1]));
+    bridge.close();
+    return results;
+})();
+</script></head><body></body></html>
+)";
+
 const char *kObjectTagPage = R"(<html><head><meta charset="utf-8">
 <script src="BRIDGE/quillbay.js"></script>
 <object id="quill" classid="clsid:AE9D5D26-B784-4C47-8830-86B5D0CA1F7C" width="0" height="0"></object>
@@ -161,6 +201,19 @@ TEST_F(BridgeBrowser, NewPagesUseTheAsynchronousApi) {
     ASSERT_EQ(pdfs.size(), 1u);
     EXPECT_EQ(CheckLabel(pdfs[0], 2), "");
     EXPECT_EQ(done["jobs"], json({"started", "page", "finished " + pdfs[0]}));
+}
+
+TEST_F(BridgeBrowser, APageListsPrintersPreviewsAndPrints) {
+    Start();
+    s_pages->Put("/preview.html", Replace(kPreviewPage, "BRIDGE", m_bridge->Address()));
+    json done = Run(s_pages->Url("/preview.html"), "done");
+    ASSERT_TRUE(done.is_array()) << done << Console();
+    EXPECT_EQ(done, json({"Quillbay PDF true", "no-printer",
+                          "settings {\"preview\":true,\"printer\":null}", "pdf %PDF-", "png true",
+                          "printed true false"}))
+        << Console();
+    // Only the printed job reached the PDF printer's folder.
+    EXPECT_EQ(PdfFiles(m_dir + "/prints").size(), 1u);
 }
 
 TEST_F(BridgeBrowser, PagesServedOverHttpsReachTheBridge) {

@@ -25,9 +25,10 @@ bool WaitForPath(const std::string &path, int milliseconds) {
 }
 
 // cupsd loads a new queue's capabilities after lpadmin returns: waits until
-// the queue answers with its media, as a queue a user prints to does.
+// the queue answers with its media, as a queue a user prints to does (on a
+// busy machine that takes a while: up to 30 s).
 bool WaitForMedia(const std::string &queue) {
-    for (int attempt = 0; attempt < 200; ++attempt) {
+    for (int attempt = 0; attempt < 600; ++attempt) {
         platform::print::PrinterInfo printer;
         if (platform::print::FindPrinter(queue, printer)) {
             platform::print::CupsDetails(printer, 2100, 2970);
@@ -56,9 +57,9 @@ PrivateCups::PrivateCups() {
         return;
     }
     m_socket = m_root + "/cups.sock";
+    m_port = FreePort();
     WriteFile(m_root + "/etc/cupsd.conf",
-              "LogLevel warn\nListen 127.0.0.1:" + std::to_string(FreePort()) + "\nListen " +
-                  m_socket +
+              "LogLevel warn\nListen 127.0.0.1:" + std::to_string(m_port) + "\nListen " + m_socket +
                   "\nBrowsing Off\nDefaultAuthType None\nWebInterface No\n"
                   "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
                   "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
@@ -98,6 +99,22 @@ bool PrivateCups::Start() {
 }
 
 bool PrivateCups::AddPrinter(const std::string &queue, const std::string &attributes) {
+    return AddPrinter(queue, attributes, "/bin/true");
+}
+
+bool PrivateCups::AddServerQueue(const std::string &queue, const PrivateCups &server,
+                                 const std::string &serverQueue) {
+    // The other server's queue is not a driverless printer: the queue is
+    // made without waiting for media of its own.
+    const auto added =
+        Run({"/usr/sbin/lpadmin", "-p", queue, "-E", "-v",
+             "ipp://127.0.0.1:" + std::to_string(server.Port()) + "/printers/" + serverQueue, "-m",
+             "everywhere"});
+    return added.exitCode == 0;
+}
+
+bool PrivateCups::AddPrinter(const std::string &queue, const std::string &attributes,
+                             const std::string &command) {
     const std::string spool = m_root + "/ipp-" + queue;
     mkdir(spool.c_str(), 0755);
     const std::string port = std::to_string(FreePort());
@@ -112,7 +129,7 @@ bool PrivateCups::AddPrinter(const std::string &queue, const std::string &attrib
                                      "-d",
                                      spool,
                                      "-c",
-                                     "/bin/true"};
+                                     command};
     if (attributes.empty()) {
         argv.insert(argv.end(), {"-f", "application/pdf"});
     } else { // the file names the document formats too
@@ -121,10 +138,13 @@ bool PrivateCups::AddPrinter(const std::string &queue, const std::string &attrib
     }
     argv.push_back(queue + " printer");
     m_printers.push_back(Spawn(argv, nullptr));
+    return AddQueue(queue, "ipp://localhost:" + port + "/ipp/print");
+}
+
+bool PrivateCups::AddQueue(const std::string &queue, const std::string &uri) {
     // The printer answers once it listens; lpadmin asks it for its attributes.
     for (int attempt = 0; attempt < 50; ++attempt) {
-        auto added = Run({"/usr/sbin/lpadmin", "-p", queue, "-E", "-v",
-                          "ipp://localhost:" + port + "/ipp/print", "-m", "everywhere"});
+        auto added = Run({"/usr/sbin/lpadmin", "-p", queue, "-E", "-v", uri, "-m", "everywhere"});
         // lpadmin may answer success before the printer told it its sizes:
         // then the queue has no PPD yet, and asking again makes it.
         if (added.exitCode == 0 &&

@@ -30,6 +30,16 @@ public:
     // Another driverless printer and its queue; attributes, when given, is
     // an ippeveprinter attributes file (media, sizes, document formats).
     bool AddPrinter(const std::string &queue, const std::string &attributes);
+    // The same with the command the printer runs for each job (a command
+    // that exits non-zero makes the printer abort its jobs).
+    bool AddPrinter(const std::string &queue, const std::string &attributes,
+                    const std::string &command);
+    // A queue for a printer of another server (a print server's queue);
+    // false (the server stays ready) when lpadmin refuses it.
+    bool AddServerQueue(const std::string &queue, const PrivateCups &server,
+                        const std::string &serverQueue);
+    // The server's port on 127.0.0.1.
+    int Port() const { return m_port; }
     // The documents a queue's printer received, oldest first; waiting until
     // there are count of them, for at most the seconds given.
     std::vector<std::string> Documents(const std::string &queue) const;
@@ -45,7 +55,10 @@ public:
 private:
     bool StartServer();
 
+    bool AddQueue(const std::string &queue, const std::string &uri);
+
     std::string m_root, m_socket, m_queue = "testq", m_why;
+    int m_port = 0;
     std::unique_ptr<PrivateBus> m_bus;
     int m_cupsd = -1;
     std::vector<int> m_printers;

@@ -60,7 +60,8 @@ declare namespace Quillbay {
     /** A print job's progress, as the printing layer reports it. */
     interface JobEvent {
         event: "job";
-        stage: "started" | "page" | "finished" | "failed" | "aborted";
+        /** "state": the CUPS job's own state changed (see `state`). */
+        stage: "started" | "page" | "finished" | "failed" | "aborted" | "state";
         job: number;
         title: string;
         printer: string;
@@ -72,6 +73,67 @@ declare namespace Quillbay {
         reason?: string;
         /** The page of a failed job, kept unprinted for printing again. */
         kept?: string;
+        /** The CUPS job a job sent to a CUPS printer became. */
+        cupsJob?: number;
+        /** stage "state": the CUPS job's state, its reasons and the printer's message. */
+        state?: JobState;
+        stateReasons?: string[];
+        message?: string;
+        /** A previewed job ("finished" while preview(true)): the bridge's
+         *  addresses of its PDF (what printing would send) and of a PNG of its
+         *  first page, valid while the connection lasts. */
+        preview?: { pdf: string; png?: string };
+    }
+
+    /** CUPS' own names for a job's states. */
+    type JobState = "pending" | "pending-held" | "processing" | "processing-stopped" | "completed" | "canceled" | "aborted";
+    type PrinterState = "idle" | "processing" | "stopped";
+
+    /** A printer's state as watchPrinters() reports it, when it changes. */
+    interface PrinterEvent {
+        event: "printer";
+        printer: string;
+        state: PrinterState;
+        /** IPP keywords: "media-empty", "offline", "paused"... */
+        stateReasons: string[];
+        message?: string;
+    }
+
+    /** Lengths in millimetres. */
+    interface Paper {
+        /** The PWG name, such as "iso_a4_210x297mm". */
+        name: string;
+        width: number;
+        height: number;
+        margins: { left: number; top: number; right: number; bottom: number };
+        /** The printer's default paper. */
+        default: boolean;
+        /** Loaded in the printer now. */
+        loaded: boolean;
+    }
+
+    /** A printer the account can print to, as it describes itself. */
+    interface Printer {
+        name: string;
+        /** The printer jobs go to unless the page chooses another. */
+        default: boolean;
+        state: PrinterState;
+        stateReasons: string[];
+        message?: string;
+        location: string;
+        makeAndModel: string;
+        papers: Paper[];
+        /** Dots per inch. */
+        resolutions: { x: number; y: number }[];
+        color: boolean;
+        duplex: boolean;
+    }
+
+    /** A connection's own settings, as set() answers them. */
+    interface Settings {
+        /** The printer the connection's jobs go to; null: the default. */
+        printer: string | null;
+        preview: boolean;
     }
 
     interface CheckOptions {
@@ -85,9 +147,24 @@ declare namespace Quillbay {
         /** By ProgID, or by class ID as "clsid:XXXXXXXX-...". */
         create(progIdOrClassId: string): Promise<any>;
         release(object: object): Promise<void>;
+        /** The printers the account can print to, the built-in PDF printer first. */
+        printers(): Promise<Printer[]>;
+        /** Sends every job of the connection's objects to the printer named;
+         *  null goes back to the default. Rejects ("no-printer") for a name
+         *  no printer has, changing nothing. */
+        usePrinter(name: string | null): Promise<Settings>;
+        /** Renders the connection's jobs rather than printing them (true), or
+         *  prints them again (false). */
+        preview(on: boolean): Promise<Settings>;
+        /** Reports the states of these printers as "printer" events, their
+         *  states now first; an empty list stops. Rejects ("no-printer") for
+         *  a name CUPS does not know. */
+        watchPrinters(names: string[]): Promise<string[]>;
         close(): void;
         addEventListener(type: "job", listener: (event: CustomEvent<JobEvent>) => void): void;
+        addEventListener(type: "printer", listener: (event: CustomEvent<PrinterEvent>) => void): void;
         removeEventListener(type: "job", listener: (event: CustomEvent<JobEvent>) => void): void;
+        removeEventListener(type: "printer", listener: (event: CustomEvent<PrinterEvent>) => void): void;
     }
 
     /** The protocol this client speaks. */

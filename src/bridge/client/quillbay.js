@@ -27,6 +27,13 @@
  * network access), and "prompt" while the browser asks the user. Print jobs
  * report their progress as "job" events on Quillbay and on each connection.
  *
+ * A connection also lists the printers (printers()), sends its jobs to one
+ * of them (usePrinter(name), null for the default), previews its jobs
+ * rather than printing them (preview(true): each "finished" event carries
+ * the addresses of the job's PDF and PNG), and reports the states of
+ * printers it watches (watchPrinters(names)) as "printer" events; jobs a
+ * CUPS printer took report its states as "job" events of stage "state".
+ *
  * A browser that refuses a site the bridge refuses this script too; a page
  * that wants to tell its users why loads a copy of it from its own site,
  * with data-bridge="http://127.0.0.1:18412" on the script tag.
@@ -154,8 +161,19 @@ function decode(value, owner, makeObject) {
     return value;
 }
 
+// A previewed job's files are addresses on the bridge, valid while the
+// session lasts.
+function withPreviewAddresses(event) {
+    if (event.preview)
+        Object.keys(event.preview).forEach(function(kind) {
+            if (/^\//.test(event.preview[kind]))
+                event.preview[kind] = bridge + event.preview[kind];
+        });
+    return event;
+}
+
 function dispatchEvents(list, target) {
-    (list || []).forEach(function(event) {
+    (list || []).map(withPreviewAddresses).forEach(function(event) {
         if (target)
             target.dispatchEvent(new CustomEvent(event.event, {detail : event}));
         events.dispatchEvent(new CustomEvent(event.event, {detail : event}));
@@ -458,6 +476,21 @@ function Connection(socket) {
                     QuillbayError("no-object", "not an object of this connection"));
             owner.objects.delete(known.id);
             return request({op : "release", object : known.id}).then(function() {});
+        },
+        printers : function() {
+            return request({op : "printers"}).then(function(reply) { return reply.value; });
+        },
+        usePrinter : function(name) {
+            return request({op : "set", printer : name === undefined ? null : name})
+                .then(function(reply) { return reply.value; });
+        },
+        preview : function(on) {
+            return request({op : "set", preview : on !== false}).then(function(
+                reply) { return reply.value; });
+        },
+        watchPrinters : function(names) {
+            return request({op : "watch", printers : names || []}).then(function(
+                reply) { return reply.value; });
         },
         close : function() { socket.close(); },
         addEventListener : target.addEventListener.bind(target),

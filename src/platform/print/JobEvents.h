@@ -11,13 +11,16 @@ struct JobEvent {
     enum Stage { Started, PageDone, Finished, Failed, Aborted };
     Stage stage;
     int jobId;
-    std::string title;   // UTF-8
-    std::string printer; // UTF-8
-    int pages;           // pages ended so far
-    std::string where;   // Finished: the file written, or the queue and job;
-                         // Failed: what became of the job
-    std::string reason;  // Failed: why it did not print
-    std::string kept;    // Failed: the page kept unprinted, when it was
+    std::string title;      // UTF-8
+    std::string printer;    // UTF-8
+    int pages;              // pages ended so far
+    std::string where;      // Finished: the file written, or the queue and job;
+                            // Failed: what became of the job
+    std::string reason;     // Failed: why it did not print
+    std::string kept;       // Failed: the page kept unprinted, when it was
+    int cupsJob = 0;        // Finished: the CUPS job it became
+    std::string previewPdf; // Finished on a thread that previews: the PDF
+    std::string previewPng; // and the picture of its first page
 };
 
 using JobObserver = std::function<void(const JobEvent &)>;

@@ -10,6 +10,7 @@
 #include "../user/UiHost.h"
 #include "JobErrors.h"
 #include "JobLog.h"
+#include "JobPreview.h"
 
 namespace platform::print {
 namespace {
@@ -88,6 +89,8 @@ JobOutcome JobHandOver::Failed(const JobFile &file) {
 JobOutcome JobHandOver::Deliver(JobFile &file) {
     if (!file.Close())
         return Failed(file);
+    if (!PreviewFolderOfThisThread().empty())
+        return Preview(file);
     JobOutcome outcome;
     if (m_printer.pdf) {
         outcome.where = file.Folder() + "/" + OutputName(m_title, ".pdf");
@@ -97,12 +100,26 @@ JobOutcome JobHandOver::Deliver(JobFile &file) {
         return Record(outcome, false, 0);
     }
     outcome.printed = CupsSubmit(m_printer, file.Path(), m_title, m_paperWidth, m_paperLength,
-                                 outcome.where, outcome.error);
+                                 outcome.where, outcome.error, &outcome.cupsJob);
     if (outcome.printed) {
         file.Discard();
         return Record(outcome, false, 0);
     }
     return Kept(file, Refused(outcome.error, outcome.where));
+}
+
+// A previewed job keeps the document it would have sent in the preview
+// folder (where its file was written), under the job's own name.
+JobOutcome JobHandOver::Preview(JobFile &file) {
+    const std::string pdf = file.Folder() + "/" + OutputName(m_title, ".pdf");
+    if (!file.Commit(pdf))
+        return Failed(file);
+    JobOutcome outcome;
+    outcome.printed = true;
+    outcome.where = "previewed on " + m_printer.name + ": " + pdf;
+    outcome.previewPdf = pdf;
+    outcome.previewPng = RenderPreviewImage(pdf);
+    return outcome;
 }
 
 // A job the printer did not take keeps its whole document in the print
@@ -180,7 +197,7 @@ JobOutcome JobHandOver::SendAgain(const std::string &document, int number) {
         outcome.printed = true;
     } else {
         outcome.printed = CupsSubmit(m_printer, document, m_title, m_paperWidth, m_paperLength,
-                                     outcome.where, outcome.error);
+                                     outcome.where, outcome.error, &outcome.cupsJob);
         if (!outcome.printed)
             return Refused(outcome.error, outcome.where);
         unlink(document.c_str());

@@ -19,6 +19,11 @@ struct JobOutcome {
     std::string reason; // why it did not print
     std::string kept;   // the kept document of a job that did not print
     int number = 0;     // its line in the job log
+    int cupsJob = 0;    // the CUPS job it became
+    // A previewed job: its PDF, as printing would send it, and a PNG of its
+    // first page (empty when none could be made).
+    std::string previewPdf;
+    std::string previewPng;
 };
 
 class JobHandOver {
@@ -29,7 +34,8 @@ public:
     // The job's document could not be written (the file's error): nothing
     // printed, nothing kept.
     JobOutcome Failed(const JobFile &file);
-    // The whole document goes to the printer.
+    // The whole document goes to the printer; on a thread that previews,
+    // it is kept in the preview folder instead, and not logged.
     JobOutcome Deliver(JobFile &file);
     // Sends the job on line number of the job log, kept unprinted, to its
     // own printer or to the one named. The user is told by the caller.
@@ -37,6 +43,7 @@ public:
 
 private:
     JobOutcome Kept(JobFile &file, JobOutcome outcome);
+    JobOutcome Preview(JobFile &file);
     JobOutcome SendAgain(const std::string &document, int number);
     JobOutcome Record(JobOutcome outcome, bool keptHere, int reprintOf);
 

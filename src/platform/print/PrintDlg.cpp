@@ -1,5 +1,7 @@
 // The print dialog: the default printer's settings, and the print-setup
 // dialog through the UI host (which printer, which paper).
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,19 +16,36 @@ namespace {
 
 thread_local DWORD t_dialogError = 0;
 
-struct PaperChoice {
-    const char *label;
+// The paper codes of the sizes that have one (tenths of a millimetre).
+struct PaperCode {
     SHORT code;
     SHORT width;
     SHORT length;
 };
 
-constexpr PaperChoice kPaperChoices[] = {
-    {"A4, 210 x 297 mm", DMPAPER_A4, 2100, 2970},
-    {"A5, 148 x 210 mm", DMPAPER_A5, 1480, 2100},
-    {"B5, 182 x 257 mm", DMPAPER_B5, 1820, 2570},
-    {"Letter, 215.9 x 279.4 mm", DMPAPER_LETTER, 2159, 2794},
+constexpr PaperCode kPaperCodes[] = {
+    {DMPAPER_A4, 2100, 2970},
+    {DMPAPER_A5, 1480, 2100},
+    {DMPAPER_B5, 1820, 2570},
+    {DMPAPER_LETTER, 2159, 2794},
 };
+
+// A paper as the dialog lists it: "iso_a4_210x297mm, 210 x 297 mm".
+std::string PaperLabel(const platform::print::PaperInfo &paper) {
+    char label[160];
+    snprintf(label, sizeof label, "%s, %g x %g mm%s", paper.name.c_str(), paper.width / 100.0,
+             paper.length / 100.0, paper.isDefault ? " (default)" : "");
+    return label;
+}
+
+// A size's paper code, or 0 for a size that has none.
+SHORT CodeOf(int width, int length) {
+    for (const PaperCode &paper : kPaperCodes) {
+        if (std::abs(paper.width - width) <= 1 && std::abs(paper.length - length) <= 1)
+            return paper.code;
+    }
+    return 0;
+}
 
 BOOL Fail(DWORD error) {
     t_dialogError = error;
@@ -111,23 +130,78 @@ BOOL ReturnDefault(LPPRINTDLGA pd) {
     return MakeDC(pd);
 }
 
-BOOL SetupDialog(LPPRINTDLGA pd) {
-    std::vector<platform::print::PrinterInfo> printers = platform::print::ListPrinters();
-    std::string current = SelectedDevice(pd->hDevNames);
-    std::vector<std::string> names;
+// The printer the dialog opens on: the thread's own (a bridge session's
+// choice), else the one the blocks name, else the default.
+int PresetPrinter(const std::vector<platform::print::PrinterDescription> &printers,
+                  const std::string &current) {
+    const std::string &own = platform::print::PrinterOfThisThread();
     int preset = -1;
     for (size_t i = 0; i < printers.size(); ++i) {
-        names.push_back(printers[i].name + (printers[i].isDefault ? " (default)" : ""));
-        if ((current.empty() && printers[i].isDefault) || printers[i].name == current)
+        if (!own.empty()
+                ? printers[i].name == own
+                : (current.empty() && printers[i].isDefault) || printers[i].name == current)
             preset = static_cast<int>(i);
     }
+    return preset;
+}
+
+// Asks for one of the printer's own papers, the size set so far offered
+// too when it is none of them; false when the user cancels.
+bool ChoosePaper(const platform::print::PrinterDescription &printer, DEVMODEA &dm) {
+    std::vector<std::string> labels;
+    int preset = -1;
+    const bool sized = dm.dmPaperWidth > 0 && dm.dmPaperLength > 0;
+    for (size_t i = 0; i < printer.papers.size(); ++i) {
+        const platform::print::PaperInfo &paper = printer.papers[i];
+        labels.push_back(PaperLabel(paper));
+        const int width = (paper.width + 5) / 10, length = (paper.length + 5) / 10;
+        const bool same = sized ? std::abs(width - dm.dmPaperWidth) <= 1 &&
+                                      std::abs(length - dm.dmPaperLength) <= 1
+                                : CodeOf(width, length) == dm.dmPaperSize;
+        if (same && (preset < 0 || paper.isDefault))
+            preset = static_cast<int>(i);
+    }
+    if (sized && preset < 0) {
+        char label[96];
+        snprintf(label, sizeof label, "as set: %g x %g mm", dm.dmPaperWidth / 10.0,
+                 dm.dmPaperLength / 10.0);
+        labels.push_back(label);
+        preset = static_cast<int>(labels.size() - 1);
+    }
+    for (size_t i = 0; preset < 0 && i < printer.papers.size(); ++i) {
+        if (printer.papers[i].isDefault)
+            preset = static_cast<int>(i);
+    }
+    const int chosen =
+        platform::UiHost::Current().Choose("Print Setup: paper", labels, preset < 0 ? 0 : preset);
+    if (chosen < 0)
+        return false;
+    if (chosen < static_cast<int>(printer.papers.size())) {
+        const platform::print::PaperInfo &paper = printer.papers[static_cast<size_t>(chosen)];
+        dm.dmPaperWidth = static_cast<SHORT>((paper.width + 5) / 10);
+        dm.dmPaperLength = static_cast<SHORT>((paper.length + 5) / 10);
+        dm.dmPaperSize = CodeOf(dm.dmPaperWidth, dm.dmPaperLength);
+        dm.dmFields |= DM_PAPERSIZE | DM_PAPERWIDTH | DM_PAPERLENGTH;
+    }
+    return true;
+}
+
+BOOL SetupDialog(LPPRINTDLGA pd) {
+    std::vector<platform::print::PrinterDescription> printers = platform::print::DescribePrinters();
+    std::vector<std::string> names;
+    for (const platform::print::PrinterDescription &printer : printers)
+        names.push_back(printer.name + (printer.isDefault ? " (default)" : ""));
     platform::UiHost &ui = platform::UiHost::Current();
-    int chosen = ui.Choose("Print Setup: printer", names, preset);
+    const int chosen = ui.Choose("Print Setup: printer", names,
+                                 PresetPrinter(printers, SelectedDevice(pd->hDevNames)));
     if (chosen < 0)
         return Fail(0); // cancelled
-    const platform::print::PrinterInfo &printer = printers[static_cast<size_t>(chosen)];
+    const platform::print::PrinterDescription &printer = printers[static_cast<size_t>(chosen)];
+    platform::print::PrinterInfo info;
+    if (!platform::print::FindPrinter(printer.name, info))
+        return Fail(PDERR_PRINTERNOTFOUND); // gone meanwhile
 
-    DEVMODEA dm = DefaultDevMode(printer);
+    DEVMODEA dm = DefaultDevMode(info);
     if (auto *old = pd->hDevMode ? static_cast<DEVMODEA *>(GlobalLock(pd->hDevMode)) : nullptr) {
         // The paper and orientation carry over to the chosen printer.
         dm.dmOrientation = old->dmOrientation ? old->dmOrientation : DMORIENT_PORTRAIT;
@@ -136,26 +210,8 @@ BOOL SetupDialog(LPPRINTDLGA pd) {
         dm.dmPaperLength = old->dmPaperLength;
         GlobalUnlock(pd->hDevMode);
     }
-    std::vector<std::string> papers;
-    int paperPreset = -1;
-    for (size_t i = 0; i < std::size(kPaperChoices); ++i) {
-        papers.push_back(kPaperChoices[i].label);
-        if (kPaperChoices[i].code == dm.dmPaperSize && dm.dmPaperWidth == 0)
-            paperPreset = static_cast<int>(i);
-    }
-    if (dm.dmPaperWidth > 0 && dm.dmPaperLength > 0) {
-        papers.push_back("as set: " + std::to_string(dm.dmPaperWidth / 10.0).substr(0, 5) + " x " +
-                         std::to_string(dm.dmPaperLength / 10.0).substr(0, 5) + " mm");
-        paperPreset = static_cast<int>(papers.size() - 1);
-    }
-    int paper = ui.Choose("Print Setup: paper", papers, paperPreset < 0 ? 0 : paperPreset);
-    if (paper < 0)
+    if (!ChoosePaper(printer, dm))
         return Fail(0);
-    if (paper < static_cast<int>(std::size(kPaperChoices))) {
-        dm.dmPaperSize = kPaperChoices[paper].code;
-        dm.dmPaperWidth = kPaperChoices[paper].width;
-        dm.dmPaperLength = kPaperChoices[paper].length;
-    }
     HGLOBAL devMode = MakeDevModeBlock(dm);
     HGLOBAL devNames = MakeDevNamesBlock(platform::Utf8ToAnsi(printer.name), printer.isDefault);
     if (!devMode || !devNames) {

@@ -10,6 +10,7 @@
 #include "JobEvents.h"
 #include "JobFile.h"
 #include "JobHandOver.h"
+#include "JobPreview.h"
 #include "PrinterState.h"
 #include "Printers.h"
 
@@ -70,7 +71,8 @@ PrinterState *PrinterOf(HDC hdc) {
 void Report(const PrinterState &state, print::JobEvent::Stage stage,
             const print::JobOutcome &outcome = {}) {
     print::ReportJob(print::JobEvent{stage, state.jobId, state.title, state.printer.name,
-                                     state.pagesDone, outcome.where, outcome.reason, outcome.kept});
+                                     state.pagesDone, outcome.where, outcome.reason, outcome.kept,
+                                     outcome.cupsJob, outcome.previewPdf, outcome.previewPng});
 }
 
 print::JobHandOver HandOverOf(const PrinterState &state) {
@@ -138,7 +140,9 @@ extern "C" int WINAPI StartDocA(HDC hdc, const DOCINFOA *lpdi) {
     // The document is written straight into the print folder under a
     // temporary name; a folder that takes no file ends the job here, and
     // the log and the user learn why.
-    state->file = std::make_unique<print::JobFile>(print::PrintDirectory());
+    const std::string &preview = print::PreviewFolderOfThisThread();
+    state->file =
+        std::make_unique<print::JobFile>(preview.empty() ? print::PrintDirectory() : preview);
     if (state->file->Error() ||
         !OpenPdf(dc, print::JobFile::Sink, state->file.get(), state->title)) {
         EndFailed(*state, HandOverOf(*state).Failed(*state->file));

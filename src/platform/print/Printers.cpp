@@ -20,7 +20,17 @@ PrinterInfo PdfPrinter() {
     return pdf;
 }
 
+thread_local std::string t_printer;
+
 } // namespace
+
+void UsePrinterOnThisThread(const std::string &name) {
+    t_printer = name;
+}
+
+const std::string &PrinterOfThisThread() {
+    return t_printer;
+}
 
 std::string PrintDirectory() {
     std::string dir;
@@ -62,8 +72,47 @@ bool FindPrinter(const std::string &name, PrinterInfo &info) {
     return false;
 }
 
+std::vector<PrinterDescription> DescribePrinters() {
+    PrinterDescription pdf;
+    pdf.name = kPdfPrinterName;
+    pdf.pdf = true;
+    pdf.makeAndModel = "PDF files in " + PrintDirectory();
+    pdf.resolutions = {{600, 600}};
+    pdf.color = true;
+    // It takes any size (a page's PDF is the paper it was made for); these
+    // are the sizes the print-setup dialog offers it, A4 its default.
+    pdf.papers = {{"iso_a4_210x297mm", 21000, 29700, 0, 0, 0, 0, true, true},
+                  {"iso_a5_148x210mm", 14800, 21000, 0, 0, 0, 0, false, true},
+                  {"jis_b5_182x257mm", 18200, 25700, 0, 0, 0, 0, false, true},
+                  {"na_letter_8.5x11in", 21590, 27940, 0, 0, 0, 0, false, true}};
+    std::vector<PrinterDescription> printers{pdf};
+    CupsDescriptions(printers);
+    // The default as DefaultPrinter() finds it, from the list itself: the
+    // thread's printer, else QUILLBAY_PRINTER, else CUPS' default (marked
+    // by CupsDescriptions), else the PDF printer.
+    auto named = [&printers](const char *name) {
+        for (size_t i = 0; name && *name && i < printers.size(); ++i) {
+            if (strcasecmp(printers[i].name.c_str(), name) == 0)
+                return static_cast<int>(i);
+        }
+        return -1;
+    };
+    int chosen = named(t_printer.c_str());
+    if (chosen < 0)
+        chosen = named(getenv("QUILLBAY_PRINTER"));
+    for (size_t i = 1; chosen < 0 && i < printers.size(); ++i) {
+        if (printers[i].isDefault)
+            chosen = static_cast<int>(i);
+    }
+    for (size_t i = 0; i < printers.size(); ++i)
+        printers[i].isDefault = static_cast<int>(i) == (chosen < 0 ? 0 : chosen);
+    return printers;
+}
+
 PrinterInfo DefaultPrinter() {
     PrinterInfo info;
+    if (!t_printer.empty() && FindPrinter(t_printer, info))
+        return info;
     if (const char *env = getenv("QUILLBAY_PRINTER"); env && *env && FindPrinter(env, info))
         return info;
     std::vector<PrinterInfo> printers;

@@ -3,6 +3,7 @@
 // destination, which receives the job's PDF.
 #pragma once
 
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -30,9 +31,50 @@ struct PrinterInfo {
     int mediaLength = 0;
 };
 
+// A paper a destination offers: its PWG name, its size and unprintable
+// margins in hundredths of a millimetre (portrait), and whether it is the
+// destination's default and whether it is loaded (media-ready).
+struct PaperInfo {
+    std::string name;
+    int width = 0;
+    int length = 0;
+    int left = 0, top = 0, right = 0, bottom = 0;
+    bool isDefault = false;
+    bool loaded = false;
+};
+
+// What a destination says of itself: its state ("idle", "processing",
+// "stopped") with its reasons (IPP keywords, "none" left out) and message,
+// where it is and what it is, its papers, resolutions (dots per inch,
+// across x down), whether it prints in colour and on both sides.
+struct PrinterDescription {
+    std::string name;
+    bool pdf = false;
+    bool isDefault = false;
+    std::string state = "idle";
+    std::vector<std::string> stateReasons;
+    std::string message;
+    std::string location;
+    std::string makeAndModel;
+    std::vector<PaperInfo> papers;
+    std::vector<std::pair<int, int>> resolutions;
+    bool color = false;
+    bool duplex = false;
+};
+
 std::vector<PrinterInfo> ListPrinters();
+// Every destination with what it says of itself, the PDF printer first;
+// isDefault marks the one DefaultPrinter() answers.
+std::vector<PrinterDescription> DescribePrinters();
+
+// The printer the calling thread's jobs go to in place of the default (a
+// bridge session's own choice); empty goes back to the default. Not checked
+// here: the caller has found the printer first.
+void UsePrinterOnThisThread(const std::string &name);
+const std::string &PrinterOfThisThread();
 bool FindPrinter(const std::string &name, PrinterInfo &info);
-// QUILLBAY_PRINTER when it names a printer, else the CUPS default when a CUPS
+// The calling thread's printer when it has one, else QUILLBAY_PRINTER when
+// it names a printer, else the CUPS default when a CUPS
 // server answers, else the PDF printer.
 PrinterInfo DefaultPrinter();
 
@@ -46,11 +88,16 @@ std::string PrintDirectory();
 // range, else the smallest of its sizes that holds the page; the margins
 // come from that media entry.
 bool CupsPrinters(std::vector<PrinterInfo> &printers, std::string &defaultName);
+// Every CUPS destination with its state and capabilities, as libcups and the
+// destination's IPP attributes give them.
+void CupsDescriptions(std::vector<PrinterDescription> &printers);
 void CupsDetails(PrinterInfo &printer, int paperWidth, int paperLength);
 // Sends a job's PDF to its queue: true with where naming the queue and the
-// job, or false with where saying why and error the platform's code for it.
+// job (and job, when asked for, its number), or false with where saying why
+// and error the platform's code for it.
 bool CupsSubmit(const PrinterInfo &printer, const std::string &pdfPath, const std::string &title,
-                int paperWidth, int paperLength, std::string &where, DWORD &error);
+                int paperWidth, int paperLength, std::string &where, DWORD &error,
+                int *job = nullptr);
 // A CUPS job's state from the server's job history ("pending", "processing",
 // "completed", "canceled", "aborted", ...) and the printer's or the
 // server's reason; false when the server does not know the job.

@@ -8,7 +8,11 @@
 #include <cups/cups.h>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
+#include <initializer_list>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "../kernel/winerror.h"
 #include "Printers.h"
@@ -31,6 +35,17 @@ std::string PwgName(int width, int length) {
     char name[IPP_MAX_NAME];
     pwgFormatSizeName(name, sizeof name, "custom", nullptr, width, length, nullptr);
     return name;
+}
+
+// Whether a printer's paper is the page's own: printers give a size in
+// their own units (points, inches, hundredths of a millimetre rounded), so
+// the page's paper may come back a fraction of a millimetre off, and a
+// paper listed across (a roll's) is the same paper turned.
+bool SamePaper(int paperWidth, int paperLength, int width, int length) {
+    constexpr int kTolerance = 100; // 1 mm
+    auto close = [](int a, int b) { return std::abs(a - b) <= kTolerance; };
+    return (close(paperWidth, width) && close(paperLength, length)) ||
+           (close(paperWidth, length) && close(paperLength, width));
 }
 
 std::string NameOf(const cups_dest_t &dest) {
@@ -133,7 +148,320 @@ void RefusalOf(const std::string &queue, std::string &why, DWORD &error) {
     httpClose(server);
 }
 
+const char *OptionOf(const cups_dest_t &dest, const char *name) {
+    const char *value = cupsGetOption(name, dest.num_options, dest.options);
+    return value ? value : "";
+}
+
+// "idle", "processing" or "stopped" from printer-state (3, 4, 5).
+std::string StateName(int state) {
+    return state == IPP_PSTATE_PROCESSING ? "processing"
+           : state == IPP_PSTATE_STOPPED  ? "stopped"
+                                          : "idle";
+}
+
+// Keywords of a comma-separated list (printer-state-reasons as libcups
+// gives it in a destination's options), "none" left out.
+std::vector<std::string> Keywords(const std::string &list) {
+    std::vector<std::string> words;
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(',', start);
+        if (end == std::string::npos)
+            end = list.size();
+        const std::string word = list.substr(start, end - start);
+        if (!word.empty() && word != "none")
+            words.push_back(word);
+        start = end + 1;
+    }
+    return words;
+}
+
+bool SameSize(const cups_size_t &a, const PaperInfo &b) {
+    return a.width == b.width && a.length == b.length && a.left == b.left && a.top == b.top &&
+           a.right == b.right && a.bottom == b.bottom;
+}
+
+// The destination's papers: every size it lists, with the default and the
+// loaded ones marked.
+void ReadPapers(cups_dest_t *dest, cups_dinfo_t *info, PrinterDescription &printer) {
+    const int count =
+        cupsGetDestMediaCount(CUPS_HTTP_DEFAULT, dest, info, CUPS_MEDIA_FLAGS_DEFAULT);
+    for (int i = 0; i < count; ++i) {
+        cups_size_t size{};
+        if (!cupsGetDestMediaByIndex(CUPS_HTTP_DEFAULT, dest, info, i, CUPS_MEDIA_FLAGS_DEFAULT,
+                                     &size))
+            continue;
+        printer.papers.push_back(PaperInfo{size.media, size.width, size.length, size.left, size.top,
+                                           size.right, size.bottom, false, false});
+    }
+    cups_size_t chosen{};
+    if (cupsGetDestMediaDefault(CUPS_HTTP_DEFAULT, dest, info, CUPS_MEDIA_FLAGS_DEFAULT, &chosen)) {
+        for (PaperInfo &paper : printer.papers)
+            paper.isDefault =
+                paper.isDefault || (paper.name == chosen.media && SameSize(chosen, paper));
+    }
+    const int ready = cupsGetDestMediaCount(CUPS_HTTP_DEFAULT, dest, info, CUPS_MEDIA_FLAGS_READY);
+    for (int i = 0; i < ready; ++i) {
+        cups_size_t size{};
+        if (!cupsGetDestMediaByIndex(CUPS_HTTP_DEFAULT, dest, info, i, CUPS_MEDIA_FLAGS_READY,
+                                     &size))
+            continue;
+        for (PaperInfo &paper : printer.papers)
+            paper.loaded = paper.loaded || (paper.name == size.media && SameSize(size, paper));
+    }
+}
+
+void ReadResolutions(cups_dest_t *dest, cups_dinfo_t *info, PrinterDescription &printer) {
+    ipp_attribute_t *res =
+        cupsFindDestSupported(CUPS_HTTP_DEFAULT, dest, info, "printer-resolution");
+    for (int i = 0; res && i < ippGetCount(res); ++i) {
+        int y = 0;
+        ipp_res_t units;
+        int x = ippGetResolution(res, i, &y, &units);
+        if (units == IPP_RES_PER_CM) {
+            x = static_cast<int>(x * 2.54 + 0.5);
+            y = static_cast<int>(y * 2.54 + 0.5);
+        }
+        if (x > 0)
+            printer.resolutions.emplace_back(x, y);
+    }
+}
+
+// Whether any value of a supported attribute is one of those given.
+bool Supports(cups_dest_t *dest, cups_dinfo_t *info, const char *attribute,
+              std::initializer_list<const char *> values) {
+    ipp_attribute_t *supported = cupsFindDestSupported(CUPS_HTTP_DEFAULT, dest, info, attribute);
+    for (int i = 0; supported && i < ippGetCount(supported); ++i) {
+        const char *value = ippGetString(supported, i, nullptr);
+        for (const char *wanted : values) {
+            if (value && strcmp(value, wanted) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+PrinterDescription DescriptionOf(cups_dest_t &dest) {
+    PrinterDescription printer;
+    printer.name = NameOf(dest);
+    printer.state = StateName(atoi(OptionOf(dest, "printer-state")));
+    printer.stateReasons = Keywords(OptionOf(dest, "printer-state-reasons"));
+    printer.message = OptionOf(dest, "printer-state-message");
+    printer.location = OptionOf(dest, "printer-location");
+    printer.makeAndModel = OptionOf(dest, "printer-make-and-model");
+    if (cups_dinfo_t *info = cupsCopyDestInfo(CUPS_HTTP_DEFAULT, &dest)) {
+        ReadPapers(&dest, info, printer);
+        ReadResolutions(&dest, info, printer);
+        printer.color = Supports(&dest, info, "print-color-mode", {"color"});
+        printer.duplex =
+            Supports(&dest, info, "sides", {"two-sided-long-edge", "two-sided-short-edge"});
+        cupsFreeDestInfo(info);
+    }
+    return printer;
+}
+
+// A media-col collection's size and margins, and its name as libcups names
+// it (its media-key, else the PWG name of its size); false for a range (a
+// custom size's limits).
+bool SizeOf(ipp_t *col, PaperInfo &paper) {
+    ipp_attribute_t *size =
+        col ? ippFindAttribute(col, "media-size", IPP_TAG_BEGIN_COLLECTION) : nullptr;
+    ipp_t *dimensions = size ? ippGetCollection(size, 0) : nullptr;
+    ipp_attribute_t *x =
+        dimensions ? ippFindAttribute(dimensions, "x-dimension", IPP_TAG_INTEGER) : nullptr;
+    ipp_attribute_t *y =
+        dimensions ? ippFindAttribute(dimensions, "y-dimension", IPP_TAG_INTEGER) : nullptr;
+    if (!x || !y)
+        return false;
+    paper.width = ippGetInteger(x, 0);
+    paper.length = ippGetInteger(y, 0);
+    auto margin = [col](const char *name) {
+        ipp_attribute_t *attr = ippFindAttribute(col, name, IPP_TAG_INTEGER);
+        return attr ? ippGetInteger(attr, 0) : 0;
+    };
+    paper.left = margin("media-left-margin");
+    paper.right = margin("media-right-margin");
+    paper.top = margin("media-top-margin");
+    paper.bottom = margin("media-bottom-margin");
+    ipp_attribute_t *key = ippFindAttribute(col, "media-key", IPP_TAG_ZERO);
+    const char *name = key ? ippGetString(key, 0, nullptr) : nullptr;
+    if (name && *name) {
+        paper.name = name;
+    } else {
+        paper.name = PwgName(paper.width, paper.length);
+        if (!paper.left && !paper.right && !paper.top && !paper.bottom)
+            paper.name += "_borderless";
+    }
+    return true;
+}
+
+bool SamePaper(const PaperInfo &a, const PaperInfo &b) {
+    return a.width == b.width && a.length == b.length && a.left == b.left && a.top == b.top &&
+           a.right == b.right && a.bottom == b.bottom;
+}
+
+// The default paper: media-col-default's entry (by size and margins, else
+// by size), else the paper media-default names; none for a printer that
+// names none ("unknown").
+PaperInfo *DefaultPaper(ipp_t *printer, std::vector<PaperInfo> &papers) {
+    ipp_attribute_t *col = ippFindAttribute(printer, "media-col-default", IPP_TAG_BEGIN_COLLECTION);
+    PaperInfo wanted;
+    if (col && SizeOf(ippGetCollection(col, 0), wanted)) {
+        for (PaperInfo &paper : papers) {
+            if (SamePaper(paper, wanted))
+                return &paper;
+        }
+        for (PaperInfo &paper : papers) {
+            if (paper.width == wanted.width && paper.length == wanted.length)
+                return &paper;
+        }
+    }
+    ipp_attribute_t *keyword = ippFindAttribute(printer, "media-default", IPP_TAG_ZERO);
+    const char *name = keyword ? ippGetString(keyword, 0, nullptr) : nullptr;
+    pwg_media_t *size = name ? pwgMediaForPWG(name) : nullptr;
+    for (PaperInfo &paper : papers) {
+        if (name && (paper.name.rfind(name, 0) == 0 ||
+                     (size && paper.width == size->width && paper.length == size->length)))
+            return &paper;
+    }
+    return nullptr;
+}
+
+void ReadMediaCollections(ipp_t *printer, PrinterDescription &description) {
+    ipp_attribute_t *database =
+        ippFindAttribute(printer, "media-col-database", IPP_TAG_BEGIN_COLLECTION);
+    for (int i = 0; database && i < ippGetCount(database); ++i) {
+        PaperInfo paper;
+        if (SizeOf(ippGetCollection(database, i), paper))
+            description.papers.push_back(paper);
+    }
+    if (PaperInfo *chosen = DefaultPaper(printer, description.papers))
+        chosen->isDefault = true;
+    ipp_attribute_t *ready = ippFindAttribute(printer, "media-col-ready", IPP_TAG_BEGIN_COLLECTION);
+    for (int i = 0; ready && i < ippGetCount(ready); ++i) {
+        PaperInfo loaded;
+        if (!SizeOf(ippGetCollection(ready, i), loaded))
+            continue;
+        for (PaperInfo &paper : description.papers)
+            paper.loaded = paper.loaded || SamePaper(paper, loaded);
+    }
+}
+
+bool HasKeyword(ipp_t *printer, const char *attribute, std::initializer_list<const char *> values) {
+    ipp_attribute_t *attr = ippFindAttribute(printer, attribute, IPP_TAG_KEYWORD);
+    for (int i = 0; attr && i < ippGetCount(attr); ++i) {
+        const char *value = ippGetString(attr, i, nullptr);
+        for (const char *wanted : values) {
+            if (value && strcmp(value, wanted) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+std::string TextOf(ipp_t *printer, const char *name) {
+    ipp_attribute_t *attr = ippFindAttribute(printer, name, IPP_TAG_ZERO);
+    const char *text = attr ? ippGetString(attr, 0, nullptr) : nullptr;
+    return text ? text : "";
+}
+
+// One printer's group of a CUPS-Get-Printers answer.
+PrinterDescription DescriptionOf(ipp_t *printer) {
+    PrinterDescription description;
+    description.name = TextOf(printer, "printer-name");
+    ipp_attribute_t *state = ippFindAttribute(printer, "printer-state", IPP_TAG_ENUM);
+    description.state = StateName(state ? ippGetInteger(state, 0) : IPP_PSTATE_IDLE);
+    ipp_attribute_t *reasons = ippFindAttribute(printer, "printer-state-reasons", IPP_TAG_KEYWORD);
+    for (int i = 0; reasons && i < ippGetCount(reasons); ++i) {
+        const char *reason = ippGetString(reasons, i, nullptr);
+        if (reason && strcmp(reason, "none") != 0)
+            description.stateReasons.push_back(reason);
+    }
+    description.message = TextOf(printer, "printer-state-message");
+    description.location = TextOf(printer, "printer-location");
+    description.makeAndModel = TextOf(printer, "printer-make-and-model");
+    ReadMediaCollections(printer, description);
+    ipp_attribute_t *res =
+        ippFindAttribute(printer, "printer-resolution-supported", IPP_TAG_RESOLUTION);
+    for (int i = 0; res && i < ippGetCount(res); ++i) {
+        int y = 0;
+        ipp_res_t units;
+        int x = ippGetResolution(res, i, &y, &units);
+        if (units == IPP_RES_PER_CM) {
+            x = static_cast<int>(x * 2.54 + 0.5);
+            y = static_cast<int>(y * 2.54 + 0.5);
+        }
+        if (x > 0)
+            description.resolutions.emplace_back(x, y);
+    }
+    description.color = HasKeyword(printer, "print-color-mode-supported", {"color"});
+    description.duplex =
+        HasKeyword(printer, "sides-supported", {"two-sided-long-edge", "two-sided-short-edge"});
+    return description;
+}
+
+// Every queue of the server with what a description needs, in one
+// CUPS-Get-Printers request.
+void AskAllPrinters(std::map<std::string, PrinterDescription> &printers) {
+    static const char *const kWanted[] = {"printer-name",
+                                          "printer-state",
+                                          "printer-state-reasons",
+                                          "printer-state-message",
+                                          "printer-location",
+                                          "printer-make-and-model",
+                                          "media-col-database",
+                                          "media-col-default",
+                                          "media-col-ready",
+                                          "media-default",
+                                          "printer-resolution-supported",
+                                          "print-color-mode-supported",
+                                          "sides-supported"};
+    ipp_t *request = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                 cupsUser());
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  static_cast<int>(std::size(kWanted)), nullptr, kWanted);
+    ipp_t *response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    ipp_attribute_t *attr = response ? ippFirstAttribute(response) : nullptr;
+    while (attr) {
+        if (ippGetGroupTag(attr) != IPP_TAG_PRINTER) {
+            attr = ippNextAttribute(response);
+            continue;
+        }
+        // A printer's group, copied into a message of its own to be read.
+        ipp_t *printer = ippNew();
+        for (; attr && ippGetGroupTag(attr) == IPP_TAG_PRINTER; attr = ippNextAttribute(response))
+            ippCopyAttribute(printer, attr, 0);
+        PrinterDescription description = DescriptionOf(printer);
+        if (!description.name.empty())
+            printers[description.name] = description;
+        ippDelete(printer);
+    }
+    ippDelete(response);
+}
+
 } // namespace
+
+void CupsDescriptions(std::vector<PrinterDescription> &printers) {
+    // One request for every queue's state and capabilities; a queue whose
+    // answer has no media database is asked on its own through libcups.
+    std::map<std::string, PrinterDescription> answered;
+    AskAllPrinters(answered);
+    cups_dest_t *dests = nullptr;
+    const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
+    for (int i = 0; i < count; ++i) {
+        auto found = dests[i].instance ? answered.end() : answered.find(dests[i].name);
+        if (found != answered.end() && !found->second.papers.empty()) {
+            found->second.name = NameOf(dests[i]);
+            printers.push_back(found->second);
+        } else {
+            printers.push_back(DescriptionOf(dests[i]));
+        }
+        printers.back().isDefault = dests[i].is_default; // CUPS' default, until told otherwise
+    }
+    cupsFreeDests(count, dests);
+}
 
 bool CupsPrinters(std::vector<PrinterInfo> &printers, std::string &defaultName) {
     cups_dest_t *dests = nullptr;
@@ -178,7 +506,7 @@ void CupsDetails(PrinterInfo &printer, int paperWidth, int paperLength) {
 }
 
 bool CupsSubmit(const PrinterInfo &printer, const std::string &pdfPath, const std::string &title,
-                int paperWidth, int paperLength, std::string &where, DWORD &error) {
+                int paperWidth, int paperLength, std::string &where, DWORD &error, int *jobNumber) {
     int width, length;
     PortraitSize(paperWidth, paperLength, width, length);
     const std::string media = printer.media.empty() ? PwgName(width, length) : printer.media;
@@ -195,8 +523,11 @@ bool CupsSubmit(const PrinterInfo &printer, const std::string &pdfPath, const st
         RefusalOf(queue, where, error);
         return false;
     }
+    if (jobNumber)
+        *jobNumber = job;
     where = "CUPS queue " + printer.name + ", job " + std::to_string(job);
-    if (!printer.media.empty() && (printer.mediaWidth != width || printer.mediaLength != length)) {
+    if (!printer.media.empty() &&
+        !SamePaper(printer.mediaWidth, printer.mediaLength, width, length)) {
         char note[160];
         snprintf(note, sizeof note, ", on %s (the page is %g x %g mm)", media.c_str(),
                  paperWidth / 10.0, paperLength / 10.0);

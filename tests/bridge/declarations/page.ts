@@ -41,5 +41,30 @@ function legacyPage(): number {
     return doc.GetCode(0, 9);
 }
 
+// The printers, a label printer chosen by name, a preview, then printing.
+async function previewThenPrint(): Promise<string> {
+    const bridge = await Quillbay.connect();
+    const printers: Quillbay.Printer[] = await bridge.printers();
+    const label = printers.find((p) => p.name.includes("label") && p.state !== "stopped");
+    const a6 = label?.papers.find((paper) => paper.name === "iso_a6_105x148mm");
+    const settings: Quillbay.Settings = await bridge.usePrinter(label ? label.name : null);
+    await bridge.watchPrinters(label ? [label.name] : []);
+    bridge.addEventListener("printer", (e) => console.log(e.detail.printer, e.detail.stateReasons));
+    bridge.addEventListener("job", (e) => console.log(e.detail.state, e.detail.preview?.png));
+    await bridge.preview(true);
+    const doc = await bridge.create("Quillbay.QuillDoc");
+    await doc.SetPaperSize(a6 ? a6.width * 10 : 1050, a6 ? a6.height * 10 : 1480);
+    await doc.SetPrinter("1");
+    await doc.PrintText(5, 5, "preview", 0, 0, 12);
+    await doc.SetPrinter("0");
+    await bridge.preview(false);
+    // @ts-expect-error a printer is named by a string
+    await bridge.usePrinter(3);
+    // @ts-expect-error no such printer state
+    if (label?.state === "offline") return "";
+    return String(settings.printer) + printers.length;
+}
+
+previewThenPrint().then(console.log);
 printLabel().then(console.log, (error: Quillbay.QuillbayError) => console.log(error.code, error.number));
 legacyPage();

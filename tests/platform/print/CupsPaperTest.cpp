@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/print/JobLog.h"
+#include "platform/print/Printers.h"
 #include "platform/user/UiHost.h"
 #include "platform/win32.h"
 #include "testing/PdfPage.h"
@@ -313,4 +314,65 @@ TEST_F(CupsPaper, AJobOfAServerThatWentIsKeptAndPrintedAgainOnceItIsBack) {
     listing = testing_support::Run({JOBS_TOOL_PATH}).output;
     EXPECT_NE(("\n" + listing).find("\n" + number + "\t"), std::string::npos) << listing;
     EXPECT_NE(listing.find("\tprinted again: job "), std::string::npos) << listing;
+}
+
+// A printer that has A4 with margins and borderless, as printers give its
+// size in their own units (20990 x 29704): a page made for A4 is logged as
+// on its paper, whichever of the two the printer gives it.
+TEST_F(CupsPaper, AJobOnThePaperItWasMadeForNamesNoOtherPaper) {
+    ASSERT_TRUE(
+        s_cups->AddPrinter("photo", R"(ATTR mimeMediaType document-format-supported application/pdf
+ATTR mimeMediaType document-format-default application/pdf
+ATTR keyword media-supported iso_a4_210x297mm,iso_a5_148x210mm
+ATTR keyword media-default iso_a4_210x297mm
+ATTR collection media-col-database {
+  MEMBER collection media-size { MEMBER integer x-dimension 20990 MEMBER integer y-dimension 29704 }
+  MEMBER integer media-left-margin 0 MEMBER integer media-right-margin 0 MEMBER integer media-top-margin 0 MEMBER integer media-bottom-margin 0
+},{
+  MEMBER collection media-size { MEMBER integer x-dimension 20990 MEMBER integer y-dimension 29704 }
+  MEMBER integer media-left-margin 300 MEMBER integer media-right-margin 300 MEMBER integer media-top-margin 300 MEMBER integer media-bottom-margin 300
+},{
+  MEMBER collection media-size { MEMBER integer x-dimension 14800 MEMBER integer y-dimension 21000 }
+  MEMBER integer media-left-margin 300 MEMBER integer media-right-margin 300 MEMBER integer media-top-margin 300 MEMBER integer media-bottom-margin 300
+}
+)"));
+    int offset = -1;
+    for (const Page &page : {kPages[0], Page{"A4 landscape", 2100, 2970, true}}) {
+        const std::string where = PrintPage("photo", page, offset);
+        EXPECT_EQ(where.rfind("CUPS queue photo, job ", 0), 0u) << where;
+        EXPECT_EQ(where.find(", on "), std::string::npos) << where;
+    }
+    // A5 landscape on A5: its own paper too; a label on A5, the smallest
+    // that holds it, is named.
+    EXPECT_EQ(PrintPage("photo", kPages[2], offset).find(", on "), std::string::npos);
+    EXPECT_NE(PrintPage("photo", kPages[3], offset).find(", on iso_a5_148x210mm"),
+              std::string::npos);
+}
+
+// The print-setup dialog opens on the thread's own printer and offers that
+// printer's own papers; the one chosen comes back in DEVMODE by its size.
+TEST_F(CupsPaper, TheSetupDialogOffersTheChosenPrintersOwnPapers) {
+    auto *ui = dynamic_cast<platform::ScriptedUiHost *>(&platform::UiHost::Current());
+    ASSERT_NE(ui, nullptr);
+    ui->Forget();
+    platform::print::UsePrinterOnThisThread("label");
+    PRINTDLGA pd{};
+    pd.lStructSize = sizeof pd;
+    pd.Flags = PD_PRINTSETUP;
+    const BOOL shown = PrintDlgA(&pd); // each choice answered with its preset
+    platform::print::UsePrinterOnThisThread("");
+    ASSERT_TRUE(shown);
+    const std::vector<std::string> asked = ui->Asked();
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_NE(asked[1].find("iso_a6_105x148mm_borderless, 105 x 148 mm"), std::string::npos)
+        << asked[1];
+    EXPECT_EQ(asked[1].find("B5"), std::string::npos) << asked[1]; // not the fixed four
+    auto *names = static_cast<DEVNAMES *>(GlobalLock(pd.hDevNames));
+    EXPECT_STREQ(reinterpret_cast<char *>(names) + names->wDeviceOffset, "label");
+    GlobalUnlock(pd.hDevNames);
+    auto *dm = static_cast<DEVMODEA *>(GlobalLock(pd.hDevMode));
+    EXPECT_GT(dm->dmPaperWidth, 0);
+    GlobalUnlock(pd.hDevMode);
+    GlobalFree(pd.hDevMode);
+    GlobalFree(pd.hDevNames);
 }
