@@ -11,6 +11,7 @@
 
 #include "BridgeFixture.h"
 #include "LabelChecks.h"
+#include "testing/LabelPrinter.h"
 #include "testing/PdfPage.h"
 #include "testing/PrivateCups.h"
 
@@ -21,37 +22,6 @@ using boost::beast::http::verb;
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-// A label printer: a few sizes of its own, borderless, and any size from
-// 50 x 50 to 216 x 356 mm.
-const char *const kLabelPrinter = R"(ATTR mimeMediaType document-format-supported application/pdf
-ATTR mimeMediaType document-format-default application/pdf
-ATTR text printer-location "Dock 3"
-ATTR keyword media-supported na_letter_8.5x11in,iso_a4_210x297mm,iso_a6_105x148mm,custom_min_50x50mm,custom_max_216x356mm
-ATTR keyword media-default iso_a4_210x297mm
-ATTR collection media-col-database {
-  MEMBER collection media-size { MEMBER integer x-dimension 21590 MEMBER integer y-dimension 27940 }
-  MEMBER integer media-left-margin 0 MEMBER integer media-right-margin 0 MEMBER integer media-top-margin 0 MEMBER integer media-bottom-margin 0
-},{
-  MEMBER collection media-size { MEMBER integer x-dimension 21000 MEMBER integer y-dimension 29700 }
-  MEMBER integer media-left-margin 0 MEMBER integer media-right-margin 0 MEMBER integer media-top-margin 0 MEMBER integer media-bottom-margin 0
-},{
-  MEMBER collection media-size { MEMBER integer x-dimension 10500 MEMBER integer y-dimension 14800 }
-  MEMBER integer media-left-margin 0 MEMBER integer media-right-margin 0 MEMBER integer media-top-margin 0 MEMBER integer media-bottom-margin 0
-},{
-  MEMBER collection media-size { MEMBER rangeOfInteger x-dimension 5000-21600 MEMBER rangeOfInteger y-dimension 5000-35600 }
-  MEMBER integer media-left-margin 0 MEMBER integer media-right-margin 0 MEMBER integer media-top-margin 0 MEMBER integer media-bottom-margin 0
-}
-ATTR collection media-size-supported {
-  MEMBER integer x-dimension 21590 MEMBER integer y-dimension 27940
-},{
-  MEMBER integer x-dimension 21000 MEMBER integer y-dimension 29700
-},{
-  MEMBER integer x-dimension 10500 MEMBER integer y-dimension 14800
-},{
-  MEMBER rangeOfInteger x-dimension 5000-21600 MEMBER rangeOfInteger y-dimension 5000-35600
-}
-)";
-
 class BridgePrinters : public BridgeFixture {
 protected:
     static void SetUpTestSuite() {
@@ -60,7 +30,7 @@ protected:
         std::string why;
         if (!s_cups->Ready(why))
             return;
-        s_cups->AddPrinter("label", kLabelPrinter);
+        s_cups->AddPrinter("label", testing_support::kLabelPrinterAttributes);
         // The failing printer's command: it takes the job, then fails.
         const std::string fail = testing_support::MakeTempDir("fail-") + "/fail-job";
         testing_support::WriteFile(fail, "#!/bin/sh\necho 'ERROR: the print head is jammed' >&2\n"
@@ -329,22 +299,31 @@ TEST_F(BridgePrinters, JobsAndWatchedPrintersReportCupsStatesAsTheyChange) {
     latencies.push_back(since(start));
     testing_support::Run({"/usr/sbin/cupsenable", "label"});
 
-    // A job the printer aborts: its command fails.
+    // A job the printer aborts: its command fails. CUPS cancels it ("Job
+    // canceled at printer."). On a loaded machine CUPS' ipp backend now and
+    // then misses the printer's last word and ends the job completed; the
+    // page is told what CUPS says, so one more job is tried then.
     socket.Request({{"op", "set"}, {"printer", "failing"}});
-    mark = socket.Events().size();
-    PrintLabel(socket, "aborted");
-    job = 0;
-    for (size_t i = mark; i < socket.Events().size(); ++i)
-        job = socket.Events()[i].value("cupsJob", job);
-    ASSERT_GT(job, 0);
-    // CUPS cancels the job the printer aborted ("Job canceled at printer.").
-    const int aborted = WaitForEvent(
-        socket, mark,
-        [job](const json &e) {
-            const std::string state = e.value("state", "");
-            return e.value("cupsJob", 0) == job && (state == "aborted" || state == "canceled");
-        },
-        60);
+    int aborted = -1;
+    for (int attempt = 0; attempt < 3 && aborted < 0; ++attempt) {
+        mark = socket.Events().size();
+        PrintLabel(socket, "aborted");
+        job = 0;
+        for (size_t i = mark; i < socket.Events().size(); ++i)
+            job = socket.Events()[i].value("cupsJob", job);
+        ASSERT_GT(job, 0);
+        const int ended = WaitForEvent(
+            socket, mark,
+            [job](const json &e) {
+                const std::string state = e.value("state", "");
+                return e.value("cupsJob", 0) == job &&
+                       (state == "aborted" || state == "canceled" || state == "completed");
+            },
+            60);
+        ASSERT_GE(ended, 0) << json(socket.Events());
+        if (socket.Events()[ended]["state"] != "completed")
+            aborted = ended;
+    }
     ASSERT_GE(aborted, 0) << json(socket.Events());
     // quillbay-jobs shows the state the page was told.
     const std::string listing = testing_support::Run({JOBS_TOOL_PATH, "1"}).output;
