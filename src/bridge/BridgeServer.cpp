@@ -80,8 +80,7 @@ void BridgeServer::ForkedChild() {
 }
 
 bool BridgeServer::Run() {
-    for (auto &acceptor : m_listeners.Acceptors())
-        Accept(*acceptor);
+    m_listeners.AcceptAll([this](tcp::socket socket) { Serve(std::move(socket)); });
     if (m_local)
         AcceptLocal();
     m_signals.async_wait([this](const boost::system::error_code &ec, int signal) {
@@ -102,25 +101,6 @@ bool BridgeServer::Run() {
     if (m_boundSocket)
         unlink(m_socketPath.c_str());
     return m_sessions.CloseAll(5);
-}
-
-void BridgeServer::Accept(tcp::acceptor &acceptor) {
-    acceptor.async_accept([this, &acceptor](boost::system::error_code ec, tcp::socket socket) {
-        if (ec == asio::error::operation_aborted)
-            return;
-        if (ec) {
-            // Out of descriptors or the like: try again shortly, not at once.
-            Log(LogLevel::Warning, "accepting a connection failed: " + ec.message());
-            auto pause = std::make_shared<asio::steady_timer>(m_io, std::chrono::milliseconds(100));
-            pause->async_wait([this, pause, &acceptor](const boost::system::error_code &waited) {
-                if (!waited)
-                    Accept(acceptor);
-            });
-            return;
-        }
-        Serve(std::move(socket));
-        Accept(acceptor);
-    });
 }
 
 void BridgeServer::AcceptLocal() {

@@ -53,7 +53,6 @@ private:
     using LocalProtocol = boost::asio::local::stream_protocol;
 
     bool ListenLocal(const std::vector<int> &activated, std::string &error);
-    void Accept(boost::asio::ip::tcp::acceptor &acceptor);
     void AcceptLocal();
     void TakeHandedOver(std::shared_ptr<LocalProtocol::socket> channel);
     bool FromDispatcher(LocalProtocol::socket &channel);

@@ -1,6 +1,5 @@
 #include "Dispatcher.h"
 
-#include <boost/asio/steady_timer.hpp>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -28,8 +27,7 @@ bool Dispatcher::Listen(std::string &error) {
 }
 
 void Dispatcher::Run() {
-    for (auto &acceptor : m_listeners.Acceptors())
-        Accept(*acceptor);
+    m_listeners.AcceptAll([this](tcp::socket socket) { HandOver(std::move(socket)); });
     m_signals.async_wait([this](const boost::system::error_code &ec, int signal) {
         if (ec)
             return;
@@ -38,24 +36,6 @@ void Dispatcher::Run() {
         m_io.stop();
     });
     m_io.run();
-}
-
-void Dispatcher::Accept(tcp::acceptor &acceptor) {
-    acceptor.async_accept([this, &acceptor](boost::system::error_code ec, tcp::socket socket) {
-        if (ec == asio::error::operation_aborted)
-            return;
-        if (ec) {
-            Log(LogLevel::Warning, "accepting a connection failed: " + ec.message());
-            auto pause = std::make_shared<asio::steady_timer>(m_io, std::chrono::milliseconds(100));
-            pause->async_wait([this, pause, &acceptor](const boost::system::error_code &waited) {
-                if (!waited)
-                    Accept(acceptor);
-            });
-            return;
-        }
-        HandOver(std::move(socket));
-        Accept(acceptor);
-    });
 }
 
 void Dispatcher::HandOver(tcp::socket socket) {

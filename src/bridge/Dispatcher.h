@@ -30,7 +30,6 @@ public:
     void Run();
 
 private:
-    void Accept(boost::asio::ip::tcp::acceptor &acceptor);
     void HandOver(boost::asio::ip::tcp::socket socket);
     void LogOnce(platform::AccountId account, const std::string &text);
 

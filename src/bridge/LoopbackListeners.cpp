@@ -1,6 +1,7 @@
 #include "LoopbackListeners.h"
 
 #include <boost/asio/ip/v6_only.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include "BridgeLog.h"
 #include "platform/kernel/DescriptorPassing.h"
@@ -21,6 +22,31 @@ bool LoopbackListeners::Listen(unsigned short port, std::string &error) {
             return false;
     }
     return false;
+}
+
+void LoopbackListeners::AcceptAll(std::function<void(tcp::socket)> serve) {
+    m_serve = std::move(serve);
+    for (auto &acceptor : m_acceptors)
+        Accept(*acceptor);
+}
+
+void LoopbackListeners::Accept(tcp::acceptor &acceptor) {
+    acceptor.async_accept([this, &acceptor](boost::system::error_code ec, tcp::socket socket) {
+        if (ec == asio::error::operation_aborted)
+            return;
+        if (ec) {
+            // Out of descriptors or the like: try again shortly, not at once.
+            Log(LogLevel::Warning, "accepting a connection failed: " + ec.message());
+            auto pause = std::make_shared<asio::steady_timer>(m_io, std::chrono::milliseconds(100));
+            pause->async_wait([this, pause, &acceptor](const boost::system::error_code &waited) {
+                if (!waited)
+                    Accept(acceptor);
+            });
+            return;
+        }
+        m_serve(std::move(socket));
+        Accept(acceptor);
+    });
 }
 
 bool LoopbackListeners::Bind(unsigned short port, std::string &error) {

@@ -5,6 +5,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,14 +25,19 @@ public:
     std::vector<std::unique_ptr<boost::asio::ip::tcp::acceptor>> &Acceptors() {
         return m_acceptors;
     }
+    // Accepts connections on every listening socket until Close(), handing
+    // each to `serve`.
+    void AcceptAll(std::function<void(boost::asio::ip::tcp::socket)> serve);
     void Close();
 
 private:
     bool Bind(unsigned short port, std::string &error);
+    void Accept(boost::asio::ip::tcp::acceptor &acceptor);
 
     boost::asio::io_context &m_io;
     std::vector<std::unique_ptr<boost::asio::ip::tcp::acceptor>> m_acceptors;
     unsigned short m_port = 0;
+    std::function<void(boost::asio::ip::tcp::socket)> m_serve;
 };
 
 } // namespace bridge

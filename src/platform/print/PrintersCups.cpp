@@ -212,9 +212,8 @@ void ReadPapers(cups_dest_t *dest, cups_dinfo_t *info, PrinterDescription &print
     }
 }
 
-void ReadResolutions(cups_dest_t *dest, cups_dinfo_t *info, PrinterDescription &printer) {
-    ipp_attribute_t *res =
-        cupsFindDestSupported(CUPS_HTTP_DEFAULT, dest, info, "printer-resolution");
+// The resolutions of an attribute, in dots per inch.
+void AddResolutions(ipp_attribute_t *res, PrinterDescription &printer) {
     for (int i = 0; res && i < ippGetCount(res); ++i) {
         int y = 0;
         ipp_res_t units;
@@ -226,6 +225,11 @@ void ReadResolutions(cups_dest_t *dest, cups_dinfo_t *info, PrinterDescription &
         if (x > 0)
             printer.resolutions.emplace_back(x, y);
     }
+}
+
+void ReadResolutions(cups_dest_t *dest, cups_dinfo_t *info, PrinterDescription &printer) {
+    AddResolutions(cupsFindDestSupported(CUPS_HTTP_DEFAULT, dest, info, "printer-resolution"),
+                   printer);
 }
 
 // Whether any value of a supported attribute is one of those given.
@@ -382,19 +386,8 @@ PrinterDescription DescriptionOf(ipp_t *printer) {
     description.location = TextOf(printer, "printer-location");
     description.makeAndModel = TextOf(printer, "printer-make-and-model");
     ReadMediaCollections(printer, description);
-    ipp_attribute_t *res =
-        ippFindAttribute(printer, "printer-resolution-supported", IPP_TAG_RESOLUTION);
-    for (int i = 0; res && i < ippGetCount(res); ++i) {
-        int y = 0;
-        ipp_res_t units;
-        int x = ippGetResolution(res, i, &y, &units);
-        if (units == IPP_RES_PER_CM) {
-            x = static_cast<int>(x * 2.54 + 0.5);
-            y = static_cast<int>(y * 2.54 + 0.5);
-        }
-        if (x > 0)
-            description.resolutions.emplace_back(x, y);
-    }
+    AddResolutions(ippFindAttribute(printer, "printer-resolution-supported", IPP_TAG_RESOLUTION),
+                   description);
     description.color = HasKeyword(printer, "print-color-mode-supported", {"color"});
     description.duplex =
         HasKeyword(printer, "sides-supported", {"two-sided-long-edge", "two-sided-short-edge"});
