@@ -232,18 +232,22 @@ void ReadResolutions(cups_dest_t *dest, cups_dinfo_t *info, PrinterDescription &
                    printer);
 }
 
-// Whether any value of a supported attribute is one of those given.
-bool Supports(cups_dest_t *dest, cups_dinfo_t *info, const char *attribute,
-              std::initializer_list<const char *> values) {
-    ipp_attribute_t *supported = cupsFindDestSupported(CUPS_HTTP_DEFAULT, dest, info, attribute);
-    for (int i = 0; supported && i < ippGetCount(supported); ++i) {
-        const char *value = ippGetString(supported, i, nullptr);
+// Whether any value of an attribute is one of those given.
+bool AnyValueOf(ipp_attribute_t *attr, std::initializer_list<const char *> values) {
+    for (int i = 0; attr && i < ippGetCount(attr); ++i) {
+        const char *value = ippGetString(attr, i, nullptr);
         for (const char *wanted : values) {
             if (value && strcmp(value, wanted) == 0)
                 return true;
         }
     }
     return false;
+}
+
+// Whether any value of a supported attribute is one of those given.
+bool Supports(cups_dest_t *dest, cups_dinfo_t *info, const char *attribute,
+              std::initializer_list<const char *> values) {
+    return AnyValueOf(cupsFindDestSupported(CUPS_HTTP_DEFAULT, dest, info, attribute), values);
 }
 
 PrinterDescription DescriptionOf(cups_dest_t &dest) {
@@ -353,15 +357,7 @@ void ReadMediaCollections(ipp_t *printer, PrinterDescription &description) {
 }
 
 bool HasKeyword(ipp_t *printer, const char *attribute, std::initializer_list<const char *> values) {
-    ipp_attribute_t *attr = ippFindAttribute(printer, attribute, IPP_TAG_KEYWORD);
-    for (int i = 0; attr && i < ippGetCount(attr); ++i) {
-        const char *value = ippGetString(attr, i, nullptr);
-        for (const char *wanted : values) {
-            if (value && strcmp(value, wanted) == 0)
-                return true;
-        }
-    }
-    return false;
+    return AnyValueOf(ippFindAttribute(printer, attribute, IPP_TAG_KEYWORD), values);
 }
 
 std::string TextOf(ipp_t *printer, const char *name) {
