@@ -14,7 +14,7 @@ packages=(
   scdoc dpkg-dev file lintian mmdebstrap debian-archive-keyring gpg
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql-15
   libboost1.74-dev nlohmann-json3-dev chromium zenity xvfb node-typescript
-  libnotify-bin python3-gi firefox-esr
+  libnotify-bin python3-gi firefox-esr libgtk-3-dev xdotool imagemagick
 )
 
 missing=()

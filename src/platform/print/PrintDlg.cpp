@@ -1,5 +1,7 @@
 // The print dialog: the default printer's settings, and the print-setup
-// dialog through the UI host (which printer, which paper).
+// dialog through the UI host (which printer, which paper, which
+// orientation): the desktop's own dialog where the host has one, else the
+// host's plain choices.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -186,32 +188,95 @@ bool ChoosePaper(const platform::print::PrinterDescription &printer, DEVMODEA &d
     return true;
 }
 
-BOOL SetupDialog(LPPRINTDLGA pd) {
-    std::vector<platform::print::PrinterDescription> printers = platform::print::DescribePrinters();
+// The size a paper code stands for (tenths of a millimetre), or false.
+bool SizeOfCode(SHORT code, int &width, int &length) {
+    for (const PaperCode &paper : kPaperCodes) {
+        if (paper.code == code) {
+            width = paper.width;
+            length = paper.length;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Asks through the desktop's own print-setup dialog, opened on the preset
+// printer and on the paper and orientation set so far; on an answer chosen
+// is the printer's index (-1 when it is gone) and dm holds the paper by its
+// size and the orientation. "Any printer" is the one for portable
+// documents, the built-in PDF printer.
+platform::DialogOutcome AskDesktop(const std::vector<platform::print::PrinterDescription> &printers,
+                                   int preset, DEVMODEA &dm, int &chosen) {
+    platform::PrintSetupChoice choice;
+    if (preset >= 0 && !printers[static_cast<size_t>(preset)].pdf)
+        choice.printer = printers[static_cast<size_t>(preset)].name;
+    int width = dm.dmPaperWidth, length = dm.dmPaperLength;
+    if ((width > 0 && length > 0) || SizeOfCode(dm.dmPaperSize, width, length)) {
+        choice.width = width * 10;
+        choice.length = length * 10;
+    }
+    choice.landscape = dm.dmOrientation == DMORIENT_LANDSCAPE;
+    const platform::DialogOutcome outcome =
+        platform::UiHost::Current().PrintSetup("Print Setup", choice);
+    if (outcome != platform::DialogOutcome::Answered)
+        return outcome;
+    chosen = -1;
+    for (size_t i = 0; i < printers.size(); ++i) {
+        if (choice.printer.empty() ? printers[i].pdf : printers[i].name == choice.printer)
+            chosen = static_cast<int>(i);
+    }
+    dm.dmPaperWidth = static_cast<SHORT>((choice.width + 5) / 10);
+    dm.dmPaperLength = static_cast<SHORT>((choice.length + 5) / 10);
+    dm.dmPaperSize = CodeOf(dm.dmPaperWidth, dm.dmPaperLength);
+    dm.dmOrientation = choice.landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
+    return outcome;
+}
+
+// Asks through the UI host's plain choices: the printer, then its paper.
+platform::DialogOutcome AskPlainly(const std::vector<platform::print::PrinterDescription> &printers,
+                                   int preset, DEVMODEA &dm, int &chosen) {
     std::vector<std::string> names;
     for (const platform::print::PrinterDescription &printer : printers)
         names.push_back(printer.name + (printer.isDefault ? " (default)" : ""));
-    platform::UiHost &ui = platform::UiHost::Current();
-    const int chosen = ui.Choose("Print Setup: printer", names,
-                                 PresetPrinter(printers, SelectedDevice(pd->hDevNames)));
-    if (chosen < 0)
-        return Fail(0); // cancelled
-    const platform::print::PrinterDescription &printer = printers[static_cast<size_t>(chosen)];
-    platform::print::PrinterInfo info;
-    if (!platform::print::FindPrinter(printer.name, info))
-        return Fail(PDERR_PRINTERNOTFOUND); // gone meanwhile
+    chosen = platform::UiHost::Current().Choose("Print Setup: printer", names, preset);
+    if (chosen < 0 || !ChoosePaper(printers[static_cast<size_t>(chosen)], dm))
+        return platform::DialogOutcome::Cancelled;
+    return platform::DialogOutcome::Answered;
+}
 
-    DEVMODEA dm = DefaultDevMode(info);
+BOOL SetupDialog(LPPRINTDLGA pd) {
+    std::vector<platform::print::PrinterDescription> printers = platform::print::DescribePrinters();
+    const int preset = PresetPrinter(printers, SelectedDevice(pd->hDevNames));
+    // The paper and orientation set so far carry over to the chosen printer.
+    DEVMODEA wanted{};
+    wanted.dmOrientation = DMORIENT_PORTRAIT;
+    wanted.dmPaperSize = DMPAPER_A4;
     if (auto *old = pd->hDevMode ? static_cast<DEVMODEA *>(GlobalLock(pd->hDevMode)) : nullptr) {
-        // The paper and orientation carry over to the chosen printer.
-        dm.dmOrientation = old->dmOrientation ? old->dmOrientation : DMORIENT_PORTRAIT;
-        dm.dmPaperSize = old->dmPaperSize;
-        dm.dmPaperWidth = old->dmPaperWidth;
-        dm.dmPaperLength = old->dmPaperLength;
+        wanted.dmOrientation = old->dmOrientation ? old->dmOrientation : DMORIENT_PORTRAIT;
+        wanted.dmPaperSize = old->dmPaperSize;
+        wanted.dmPaperWidth = old->dmPaperWidth;
+        wanted.dmPaperLength = old->dmPaperLength;
         GlobalUnlock(pd->hDevMode);
     }
-    if (!ChoosePaper(printer, dm))
+    int chosen = -1;
+    platform::DialogOutcome outcome = AskDesktop(printers, preset, wanted, chosen);
+    if (outcome == platform::DialogOutcome::NotShown)
+        outcome = AskPlainly(printers, preset, wanted, chosen);
+    if (outcome == platform::DialogOutcome::Cancelled)
         return Fail(0);
+    platform::print::PrinterInfo info;
+    if (chosen < 0 ||
+        !platform::print::FindPrinter(printers[static_cast<size_t>(chosen)].name, info))
+        return Fail(PDERR_PRINTERNOTFOUND); // gone meanwhile
+    const platform::print::PrinterDescription &printer = printers[static_cast<size_t>(chosen)];
+
+    DEVMODEA dm = DefaultDevMode(info);
+    dm.dmOrientation = wanted.dmOrientation;
+    dm.dmPaperSize = wanted.dmPaperSize;
+    dm.dmPaperWidth = wanted.dmPaperWidth;
+    dm.dmPaperLength = wanted.dmPaperLength;
+    if (dm.dmPaperWidth > 0 && dm.dmPaperLength > 0)
+        dm.dmFields |= DM_PAPERWIDTH | DM_PAPERLENGTH;
     HGLOBAL devMode = MakeDevModeBlock(dm);
     HGLOBAL devNames = MakeDevNamesBlock(platform::Utf8ToAnsi(printer.name), printer.isDefault);
     if (!devMode || !devNames) {

@@ -1,5 +1,7 @@
 #include "DesktopUiHost.h"
 
+#include "../kernel/winbase.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +19,7 @@ namespace platform {
 namespace {
 
 constexpr int kZenityTimedOut = 5;
+constexpr int kPrintSetupCancelled = 1;
 
 const char *DialogKind(UINT type) {
     switch (type & MB_ICONMASK) {
@@ -74,17 +77,62 @@ void ReadOutputs(int out, int err, std::string &output, std::string &errors) {
         output.pop_back();
 }
 
+// The print-setup helper's answer, "key=value" lines; false when it is not
+// a whole one.
+bool ReadPrintSetup(const std::string &output, PrintSetupChoice &choice) {
+    bool printer = false, orientation = false;
+    size_t start = 0;
+    while (start < output.size()) {
+        size_t end = output.find('\n', start);
+        if (end == std::string::npos)
+            end = output.size();
+        const std::string line = output.substr(start, end - start);
+        start = end + 1;
+        const size_t equals = line.find('=');
+        if (equals == std::string::npos)
+            continue;
+        const std::string key = line.substr(0, equals), value = line.substr(equals + 1);
+        if (key == "printer") {
+            choice.printer = value;
+            printer = true;
+        } else if (key == "paper") {
+            choice.paper = value;
+        } else if (key == "width") {
+            choice.width = atoi(value.c_str());
+        } else if (key == "length") {
+            choice.length = atoi(value.c_str());
+        } else if (key == "orientation") {
+            choice.landscape = value == "landscape";
+            orientation = true;
+        }
+    }
+    return printer && orientation && choice.width > 0 && choice.length > 0;
+}
+
 } // namespace
 
-DesktopUiHost::DesktopUiHost(std::string zenity, std::string notifySend)
-    : m_zenity(std::move(zenity)), m_notifySend(std::move(notifySend)) {}
+DesktopUiHost::DesktopUiHost(std::string zenity, std::string notifySend, std::string printSetup)
+    : m_zenity(std::move(zenity)), m_notifySend(std::move(notifySend)),
+      m_printSetup(std::move(printSetup)) {}
 
 std::string DesktopUiHost::FindZenity() {
     return FindProgram("zenity");
 }
 
-DesktopUiHost::Outcome DesktopUiHost::Run(std::vector<std::string> args) const {
-    args.insert(args.begin(), m_zenity);
+std::string DesktopUiHost::FindPrintSetup() {
+    HMODULE platform = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCSTR>(&MakeDesktopUiHost), &platform);
+    char path[4096];
+    const DWORD n = GetModuleFileNameA(platform, path, sizeof path);
+    if (n == 0 || n >= sizeof path)
+        return {};
+    std::string helper(path, n);
+    helper = helper.substr(0, helper.rfind('/') + 1) + "quillbay-print-setup";
+    return access(helper.c_str(), X_OK) == 0 ? helper : std::string();
+}
+
+DesktopUiHost::Outcome DesktopUiHost::Run(std::vector<std::string> args) {
     if (const char *timeout = getenv("QUILLBAY_UI_TIMEOUT"); timeout && atoi(timeout) > 0)
         args.push_back(std::string("--timeout=") + std::to_string(atoi(timeout)));
     std::vector<char *> argv;
@@ -93,11 +141,11 @@ DesktopUiHost::Outcome DesktopUiHost::Run(std::vector<std::string> args) const {
     argv.push_back(nullptr);
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0)
-        return {false, -1, {}};
+        return {};
     if (pipe2(err, O_CLOEXEC) != 0) {
         close(out[0]);
         close(out[1]);
-        return {false, -1, {}};
+        return {};
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -109,23 +157,30 @@ DesktopUiHost::Outcome DesktopUiHost::Run(std::vector<std::string> args) const {
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     close(err[1]);
-    Outcome outcome{false, -1, {}};
+    Outcome outcome;
     if (rc == 0) {
-        std::string errors; // GTK's chatter stays out of the host's log
-        ReadOutputs(out[0], err[0], outcome.output, errors);
+        ReadOutputs(out[0], err[0], outcome.output, outcome.errors);
         int status = 0;
         while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
+        outcome.ran = true;
         outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        // 0, 1 and 5 are answers; anything else (a bad option, killed), or
-        // a display that could not be opened (also exit 1), means the user
-        // saw nothing.
-        outcome.shown = (outcome.exitCode == 0 || outcome.exitCode == 1 ||
-                         outcome.exitCode == kZenityTimedOut) &&
-                        errors.find("cannot open display") == std::string::npos;
     }
     close(out[0]);
     close(err[0]);
+    return outcome;
+}
+
+DesktopUiHost::Outcome DesktopUiHost::Zenity(std::vector<std::string> args) const {
+    args.insert(args.begin(), m_zenity);
+    Outcome outcome = Run(std::move(args));
+    // 0, 1 and 5 are answers; anything else (a bad option, killed), or a
+    // display that could not be opened (also exit 1), means the user saw
+    // nothing. GTK's chatter on stderr stays out of the host's log.
+    outcome.shown =
+        outcome.ran &&
+        (outcome.exitCode == 0 || outcome.exitCode == 1 || outcome.exitCode == kZenityTimedOut) &&
+        outcome.errors.find("cannot open display") == std::string::npos;
     return outcome;
 }
 
@@ -142,7 +197,7 @@ int DesktopUiHost::MessageBox(HWND owner, const std::string &text, const std::st
         args.push_back(std::string("--extra-button=") + buttons[1].label);
     args.insert(args.end(), {"--title=" + caption, "--text=" + text, "--no-markup",
                              std::string("--icon-name=") + IconName(type)});
-    Outcome outcome = Run(args);
+    Outcome outcome = Zenity(args);
     if (!outcome.shown)
         return m_fallback.MessageBox(owner, text, caption, type);
     if (outcome.exitCode == 0)
@@ -164,7 +219,7 @@ int DesktopUiHost::Choose(const std::string &title, const std::vector<std::strin
     for (size_t i = 0; i < options.size(); ++i)
         args.insert(args.end(), {static_cast<int>(i) == preset ? "TRUE" : "FALSE",
                                  std::to_string(i), options[i]});
-    Outcome outcome = Run(args);
+    Outcome outcome = Zenity(args);
     if (!outcome.shown)
         return m_fallback.Choose(title, options, preset);
     if (outcome.exitCode != 0 || outcome.output.empty())
@@ -178,13 +233,34 @@ bool DesktopUiHost::Ask(const std::string &title, const std::string &prompt, boo
     std::vector<std::string> args = {"--entry", "--title=" + title, "--text=" + prompt};
     if (secret)
         args.push_back("--hide-text");
-    Outcome outcome = Run(args);
+    Outcome outcome = Zenity(args);
     if (!outcome.shown)
         return m_fallback.Ask(title, prompt, secret, answer);
     if (outcome.exitCode != 0)
         return false;
     answer = outcome.output;
     return true;
+}
+
+DialogOutcome DesktopUiHost::PrintSetup(const std::string &title, PrintSetupChoice &choice) {
+    if (m_printSetup.empty())
+        return DialogOutcome::NotShown;
+    std::vector<std::string> args = {m_printSetup, "--title=" + title};
+    if (!choice.printer.empty())
+        args.push_back("--printer=" + choice.printer);
+    if (choice.width > 0 && choice.length > 0)
+        args.push_back("--paper=" + std::to_string(choice.width) + "x" +
+                       std::to_string(choice.length));
+    if (choice.landscape)
+        args.push_back("--landscape");
+    const Outcome outcome = Run(std::move(args));
+    if (outcome.ran && outcome.exitCode == kPrintSetupCancelled)
+        return DialogOutcome::Cancelled;
+    PrintSetupChoice answer;
+    if (!outcome.ran || outcome.exitCode != 0 || !ReadPrintSetup(outcome.output, answer))
+        return DialogOutcome::NotShown; // no GTK, no display: the plain dialog asks
+    choice = answer;
+    return DialogOutcome::Answered;
 }
 
 void DesktopUiHost::Notify(const std::string &title, const std::string &text) {

@@ -161,6 +161,10 @@ bool UiHost::Ask(const std::string &, const std::string &, bool, std::string &) 
     return false;
 }
 
+DialogOutcome UiHost::PrintSetup(const std::string &, PrintSetupChoice &) {
+    return DialogOutcome::NotShown;
+}
+
 void UiHost::Notify(const std::string &title, const std::string &text) {
     fprintf(stderr, "quillbay: %s: %s\n", title.c_str(), text.c_str());
 }

@@ -33,6 +33,20 @@ struct ShownMessageBox {
     int answer;
 };
 
+// The print-setup dialog's question and its answer: a printer (UTF-8; empty
+// is "any printer", the one for portable documents), a paper by its size in
+// hundredths of a millimetre (portrait) and the name the dialog gives it,
+// and the orientation.
+struct PrintSetupChoice {
+    std::string printer;
+    std::string paper;
+    int width = 0;
+    int length = 0;
+    bool landscape = false;
+};
+
+enum class DialogOutcome { Answered, Cancelled, NotShown };
+
 class UiHost {
 public:
     virtual ~UiHost() = default;
@@ -52,6 +66,10 @@ public:
     // not print), without waiting for them: this host writes a line on
     // stderr, as the console does.
     virtual void Notify(const std::string &title, const std::string &text);
+    // Shows the desktop's own print-setup dialog, opened on choice and
+    // answering into it. A host that has none shows nothing, and the
+    // print-setup dialog asks through Choose instead.
+    virtual DialogOutcome PrintSetup(const std::string &title, PrintSetupChoice &choice);
 
     // The host in use, made from QUILLBAY_UI on first use.
     static UiHost &Current();

@@ -45,6 +45,10 @@ TEST_F(DesktopDialogs, UnansweredDialogsOnTheDisplayAreClosedOrCancelled) {
     std::string answer = "untouched";
     EXPECT_FALSE(host.Ask("Client certificate", "Password", true, answer));
     EXPECT_EQ(answer, "untouched");
+    // GTK's print-setup dialog, unanswered, is cancelled and changes nothing.
+    platform::PrintSetupChoice choice{"testq", "iso_a4", 21000, 29700, true};
+    EXPECT_EQ(host.PrintSetup("Print Setup", choice), platform::DialogOutcome::Cancelled);
+    EXPECT_EQ(choice.printer, "testq");
 }
 
 TEST_F(DesktopDialogs, WithoutADisplayTheyAreAnsweredAsHeadless) {
@@ -55,6 +59,9 @@ TEST_F(DesktopDialogs, WithoutADisplayTheyAreAnsweredAsHeadless) {
     EXPECT_EQ(host.Choose("Print Setup: printer", {"Quillbay PDF", "Office"}, 1), 1);
     std::string answer;
     EXPECT_FALSE(host.Ask("Client certificate", "Password", true, answer));
+    // GTK's dialog is not shown either: the plain choices ask instead.
+    platform::PrintSetupChoice choice;
+    EXPECT_EQ(host.PrintSetup("Print Setup", choice), platform::DialogOutcome::NotShown);
 }
 
 TEST_F(DesktopDialogs, NoticesGoToTheDesktopsNotificationService) {
