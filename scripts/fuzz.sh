@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs each fuzz target (libFuzzer, AddressSanitizer, UBSan) for a bounded
-# time (FUZZ_SECONDS, default 20): the decoders from the public image suites
+# time (FUZZ_SECONDS, default 10): the decoders from the public image suites
 # beside the repository (../shared/corpora), or from the project's own
 # pictures where those are missing; the PDF417 encoder, the resource
 # reader, the registry's key paths, the page reader, the type-library
@@ -13,7 +13,7 @@
 # room for them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds="${FUZZ_SECONDS:-20}"
+seconds="${FUZZ_SECONDS:-10}"
 build="${SANITIZE_BUILD_DIR:-build-asan}"
 scripts/sanitize.sh --build-only
 corpora=../shared/corpora

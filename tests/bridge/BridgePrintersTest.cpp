@@ -26,10 +26,14 @@ class BridgePrinters : public BridgeFixture {
 protected:
     static void SetUpTestSuite() {
         BridgeFixture::SetUpTestSuite();
+        // A print server first, then the user's own CUPS (the one the
+        // bridge asks), which has a queue for the server's printer.
+        s_server = new testing_support::PrivateCups;
         s_cups = new testing_support::PrivateCups;
         std::string why;
-        if (!s_cups->Ready(why))
+        if (!s_cups->Ready(why) || !s_server->Ready(why))
             return;
+        s_cups->AddServerQueue("shared", *s_server, "testq");
         s_cups->AddPrinter("label", testing_support::kLabelPrinterAttributes);
         // The failing printer's command: it takes the job, then fails.
         const std::string fail = testing_support::MakeTempDir("fail-") + "/fail-job";
@@ -42,11 +46,14 @@ protected:
     static void TearDownTestSuite() {
         delete s_cups;
         s_cups = nullptr;
+        delete s_server;
+        s_server = nullptr;
     }
     void SetUp() override {
         BridgeFixture::SetUp();
         std::string why;
         ASSERT_TRUE(s_cups->Ready(why)) << why;
+        ASSERT_TRUE(s_server->Ready(why)) << "the print server: " << why;
         unsetenv("QUILLBAY_PRINTER"); // CUPS' default, testq, is the default
     }
 
@@ -95,6 +102,7 @@ protected:
     }
 
     static inline testing_support::PrivateCups *s_cups = nullptr;
+    static inline testing_support::PrivateCups *s_server = nullptr;
 };
 
 json FindPrinter(const json &printers, const std::string &name) {
@@ -144,7 +152,7 @@ TEST_F(BridgePrinters, ListsEveryDestinationAsCupsDescribesIt) {
 
     // The same destinations lpstat lists, each in the state it gives.
     const std::string lpstat = testing_support::Run({"/usr/bin/lpstat", "-l", "-p"}).output;
-    for (const char *name : {"testq", "label", "failing"}) {
+    for (const char *name : {"testq", "label", "failing", "shared"}) {
         const json printer = FindPrinter(printers, name);
         ASSERT_FALSE(printer.is_null()) << name << " " << printers;
         const size_t at = lpstat.find("printer " + std::string(name) + " ");
@@ -161,6 +169,16 @@ TEST_F(BridgePrinters, ListsEveryDestinationAsCupsDescribesIt) {
     EXPECT_NE(std::find(stopped["stateReasons"].begin(), stopped["stateReasons"].end(), "paused"),
               stopped["stateReasons"].end())
         << stopped;
+
+    // The print server's printer, through the queue for it, with the
+    // papers the server gives.
+    const json shared = FindPrinter(printers, "shared");
+    EXPECT_FALSE(shared["papers"].empty()) << shared;
+    EXPECT_NE(IppAttributes("shared", s_cups->Port())
+                  .find("printer-make-and-model (textWithoutLanguage) = " +
+                        shared["makeAndModel"].get<std::string>()),
+              std::string::npos)
+        << shared;
 
     // The label printer's details are those ipptool reads from CUPS.
     const json label = FindPrinter(printers, "label");
@@ -258,6 +276,13 @@ TEST_F(BridgePrinters, ASessionPrintsToItsPrinterWithoutADialog) {
     PrintLabel(other, "the other session's");
     EXPECT_EQ(s_cups->WaitForDocuments("testq", before + 2, 30).size(), before + 2);
     EXPECT_EQ(s_cups->Documents("label").size(), labels + 2);
+
+    // A queue of a print server: the page reaches the server's printer.
+    const size_t served = s_server->Documents("testq").size();
+    socket.Request({{"op", "set"}, {"printer", "shared"}});
+    PrintLabel(socket, "through the print server");
+    EXPECT_EQ(s_server->WaitForDocuments("testq", served + 1, 30).size(), served + 1);
+    EXPECT_EQ(socket.Events().back()["printer"], "shared") << socket.Events().back();
 }
 
 TEST_F(BridgePrinters, JobsAndWatchedPrintersReportCupsStatesAsTheyChange) {

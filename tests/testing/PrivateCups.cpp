@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <cups/cups.h>
 #include <unistd.h>
 
 #include "platform/print/Printers.h"
@@ -26,18 +27,23 @@ bool WaitForPath(const std::string &path, int milliseconds) {
 
 // cupsd loads a new queue's capabilities after lpadmin returns: waits until
 // the queue answers with its media, as a queue a user prints to does (on a
-// busy machine that takes a while: up to 30 s).
-bool WaitForMedia(const std::string &queue) {
-    for (int attempt = 0; attempt < 600; ++attempt) {
+// busy machine that takes a while: up to 30 s). libcups remembers the server
+// a thread first asked: this server is asked by name, and afterwards the
+// thread asks whichever CUPS_SERVER names again.
+bool WaitForMedia(const std::string &queue, const std::string &socket) {
+    cupsSetServer(socket.c_str());
+    bool found = false;
+    for (int attempt = 0; attempt < 600 && !found; ++attempt) {
         platform::print::PrinterInfo printer;
         if (platform::print::FindPrinter(queue, printer)) {
             platform::print::CupsDetails(printer, 2100, 2970);
-            if (!printer.media.empty())
-                return true;
+            found = !printer.media.empty();
         }
-        usleep(50000);
+        if (!found)
+            usleep(50000);
     }
-    return false;
+    cupsSetServer(nullptr);
+    return found;
 }
 
 } // namespace
@@ -74,8 +80,9 @@ PrivateCups::PrivateCups() {
         return;
     }
     setenv("CUPS_SERVER", m_socket.c_str(), 1);
+    cupsSetServer(nullptr); // this thread asks the new server from now on
     if (AddPrinter(m_queue, ""))
-        Run({"/usr/sbin/lpadmin", "-d", m_queue});
+        Run({"/usr/sbin/lpadmin", "-h", m_socket, "-d", m_queue});
 }
 
 bool PrivateCups::StartServer() {
@@ -95,7 +102,7 @@ void PrivateCups::Stop() {
 }
 
 bool PrivateCups::Start() {
-    return StartServer() && WaitForMedia(m_queue);
+    return StartServer() && WaitForMedia(m_queue, m_socket);
 }
 
 bool PrivateCups::AddPrinter(const std::string &queue, const std::string &attributes) {
@@ -104,13 +111,8 @@ bool PrivateCups::AddPrinter(const std::string &queue, const std::string &attrib
 
 bool PrivateCups::AddServerQueue(const std::string &queue, const PrivateCups &server,
                                  const std::string &serverQueue) {
-    // The other server's queue is not a driverless printer: the queue is
-    // made without waiting for media of its own.
-    const auto added =
-        Run({"/usr/sbin/lpadmin", "-p", queue, "-E", "-v",
-             "ipp://127.0.0.1:" + std::to_string(server.Port()) + "/printers/" + serverQueue, "-m",
-             "everywhere"});
-    return added.exitCode == 0;
+    return AddQueue(queue,
+                    "ipp://127.0.0.1:" + std::to_string(server.Port()) + "/printers/" + serverQueue);
 }
 
 bool PrivateCups::AddPrinter(const std::string &queue, const std::string &attributes,
@@ -144,12 +146,13 @@ bool PrivateCups::AddPrinter(const std::string &queue, const std::string &attrib
 bool PrivateCups::AddQueue(const std::string &queue, const std::string &uri) {
     // The printer answers once it listens; lpadmin asks it for its attributes.
     for (int attempt = 0; attempt < 50; ++attempt) {
-        auto added = Run({"/usr/sbin/lpadmin", "-p", queue, "-E", "-v", uri, "-m", "everywhere"});
+        auto added = Run({"/usr/sbin/lpadmin", "-h", m_socket, "-p", queue, "-E", "-v", uri, "-m",
+                          "everywhere"});
         // lpadmin may answer success before the printer told it its sizes:
         // then the queue has no PPD yet, and asking again makes it.
         if (added.exitCode == 0 &&
             access((m_root + "/etc/ppd/" + queue + ".ppd").c_str(), R_OK) == 0)
-            return WaitForMedia(queue) || (m_why = "the queue " + queue + " has no media", false);
+            return WaitForMedia(queue, m_socket) || (m_why = "the queue " + queue + " has no media", false);
         usleep(100000);
     }
     m_why = "lpadmin could not add the queue " + queue;

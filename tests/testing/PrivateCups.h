@@ -34,8 +34,8 @@ public:
     // that exits non-zero makes the printer abort its jobs).
     bool AddPrinter(const std::string &queue, const std::string &attributes,
                     const std::string &command);
-    // A queue for a printer of another server (a print server's queue);
-    // false (the server stays ready) when lpadmin refuses it.
+    // A queue for a printer of another server (a print server's queue),
+    // ready once it has the media the other server gives it.
     bool AddServerQueue(const std::string &queue, const PrivateCups &server,
                         const std::string &serverQueue);
     // The server's port on 127.0.0.1.
