@@ -246,10 +246,15 @@ void PageSession::Start() {
 void PageSession::Submit(json request, Reply reply) {
     m_lastUsed = std::chrono::steady_clock::now();
     const std::string op = request.value("op", "");
-    if (op == "ping")
-        return reply({{"value", {{"$", "undefined"}}}});
-    if (op == "echo")
-        return reply({{"value", request.contains("value") ? request["value"] : json()}});
+    // Answered at once, with the events held for an HTTP session: a page
+    // that only pings still hears of its jobs and printers.
+    if (op == "ping" || op == "echo") {
+        json answer = {{"value", op == "ping"                ? json({{"$", "undefined"}})
+                                 : request.contains("value") ? request["value"]
+                                                             : json()}};
+        HandOverEvents(answer);
+        return reply(std::move(answer));
+    }
     if (!m_apartment)
         return reply(Error(code::kNoSession, "the session has ended"));
     if (op == "watch")
@@ -280,11 +285,15 @@ void PageSession::Submit(json request, Reply reply) {
 void PageSession::Finish(json &answer, const Reply &reply) {
     --m_inFlight;
     m_lastUsed = std::chrono::steady_clock::now();
+    HandOverEvents(answer);
+    reply(std::move(answer));
+}
+
+void PageSession::HandOverEvents(json &answer) {
     if (!m_events.empty()) {
         answer["events"] = std::move(m_events);
         m_events.clear();
     }
-    reply(std::move(answer));
 }
 
 void PageSession::Deliver(json event) {

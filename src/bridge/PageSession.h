@@ -45,7 +45,7 @@ public:
     bool Socket() const { return m_socket; }
 
     // Carries out a request; `reply` runs on the I/O thread. "ping" and
-    // "echo" are answered here; "create", "call", "release", "printers",
+    // "echo" are answered here (with the held events); "create", "call", "release", "printers",
     // "set" and "watch" on the apartment thread.
     void Submit(nlohmann::json request, Reply reply);
     // Where job events go (a socket's session); without one they ride along
@@ -86,6 +86,8 @@ private:
     void OnCupsEvent(const platform::print::PrinterEvent &e);
     void PreviewAddresses(nlohmann::json &event) const;
     void Finish(nlohmann::json &answer, const Reply &reply);
+    // The events held for an HTTP session, as the answer's "events".
+    void HandOverEvents(nlohmann::json &answer);
 
     std::string m_token, m_owner;
     bool m_socket;

@@ -389,6 +389,30 @@ TEST_F(BridgePrinters, JobsAndWatchedPrintersReportCupsStatesAsTheyChange) {
         std::cout << "event latency: " << latency << " ms\n";
 }
 
+TEST_F(BridgePrinters, AnHttpSessionHearsOfItsWatchedPrinterWithItsNextReply) {
+    Start();
+    const std::string session =
+        SendHttp(Port(), verb::post, "/session", "{}", Local()).Json().value("session", "");
+    ASSERT_FALSE(session.empty());
+    auto call = [&](json request) {
+        request["session"] = session;
+        return SendHttp(Port(), verb::post, "/call", request.dump(), Local()).Json();
+    };
+    EXPECT_EQ(call({{"op", "watch"}, {"printers", {"label"}}})["value"], json({"label"}));
+    testing_support::Run({"/usr/sbin/cupsdisable", "label"});
+    bool heard = false;
+    for (int tries = 0; tries < 100 && !heard; ++tries) {
+        const json reply = call({{"op", "ping"}});
+        for (const json &event : reply.value("events", json::array()))
+            heard = heard || (event.value("event", "") == "printer" &&
+                              event.value("printer", "") == "label" &&
+                              event.value("state", "") == "stopped");
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    testing_support::Run({"/usr/sbin/cupsenable", "label"});
+    EXPECT_TRUE(heard);
+}
+
 TEST_F(BridgePrinters, APreviewIsThePdfPrintingWouldSend) {
     Start();
     BridgeSocket socket(Port(), Local());

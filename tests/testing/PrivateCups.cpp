@@ -46,9 +46,26 @@ bool WaitForMedia(const std::string &queue, const std::string &socket) {
     return found;
 }
 
+// Subscribes to the server's printer events for as long as it runs.
+bool TakeTheOnlySubscription(const std::string &socket) {
+    cupsSetServer(socket.c_str());
+    ipp_t *request = ippNewRequest(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 "ipp://localhost/");
+    ippAddString(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-pull-method", nullptr,
+                 "ippget");
+    ippAddString(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events", nullptr,
+                 "printer-state-changed");
+    ippAddInteger(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration", 0);
+    ippDelete(cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/"));
+    const bool taken = cupsLastError() <= IPP_STATUS_OK_EVENTS_COMPLETE;
+    cupsSetServer(nullptr);
+    return taken;
+}
+
 } // namespace
 
-PrivateCups::PrivateCups() {
+PrivateCups::PrivateCups(Events events) {
     // Filters run as another user: the root and every folder on the way must
     // be open to it.
     m_root = MakeServerRoot("cups-", m_why);
@@ -67,7 +84,8 @@ PrivateCups::PrivateCups() {
     WriteFile(m_root + "/etc/cupsd.conf",
               "LogLevel warn\nListen 127.0.0.1:" + std::to_string(m_port) + "\nListen " + m_socket +
                   "\nBrowsing Off\nDefaultAuthType None\nWebInterface No\n"
-                  "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+                  "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n" +
+                  (events == kNoSubscriptions ? "MaxSubscriptions 1\n" : "") +
                   "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
     WriteFile(m_root + "/etc/cups-files.conf",
               "ServerRoot " + m_root + "/etc\nRequestRoot " + m_root + "/spool\nTempDir " + m_root +
@@ -77,6 +95,12 @@ PrivateCups::PrivateCups() {
     WriteFile(m_root + "/printcap", "# private\n");
     if (!StartServer()) {
         m_why = "cupsd did not start";
+        return;
+    }
+    // Root's requests pass every policy: a server that takes no more
+    // subscriptions is one whose only one is taken.
+    if (events == kNoSubscriptions && !TakeTheOnlySubscription(m_socket)) {
+        m_why = "cupsd took no subscription";
         return;
     }
     setenv("CUPS_SERVER", m_socket.c_str(), 1);
@@ -111,8 +135,8 @@ bool PrivateCups::AddPrinter(const std::string &queue, const std::string &attrib
 
 bool PrivateCups::AddServerQueue(const std::string &queue, const PrivateCups &server,
                                  const std::string &serverQueue) {
-    return AddQueue(queue,
-                    "ipp://127.0.0.1:" + std::to_string(server.Port()) + "/printers/" + serverQueue);
+    return AddQueue(queue, "ipp://127.0.0.1:" + std::to_string(server.Port()) + "/printers/" +
+                               serverQueue);
 }
 
 bool PrivateCups::AddPrinter(const std::string &queue, const std::string &attributes,
@@ -152,7 +176,8 @@ bool PrivateCups::AddQueue(const std::string &queue, const std::string &uri) {
         // then the queue has no PPD yet, and asking again makes it.
         if (added.exitCode == 0 &&
             access((m_root + "/etc/ppd/" + queue + ".ppd").c_str(), R_OK) == 0)
-            return WaitForMedia(queue, m_socket) || (m_why = "the queue " + queue + " has no media", false);
+            return WaitForMedia(queue, m_socket) ||
+                   (m_why = "the queue " + queue + " has no media", false);
         usleep(100000);
     }
     m_why = "lpadmin could not add the queue " + queue;

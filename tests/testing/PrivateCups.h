@@ -14,7 +14,10 @@ namespace testing_support {
 
 class PrivateCups {
 public:
-    PrivateCups();
+    // Without subscriptions the server takes no event subscriptions, as a
+    // print server at its limit does.
+    enum Events { kSubscriptions, kNoSubscriptions };
+    explicit PrivateCups(Events events = kSubscriptions);
     ~PrivateCups();
     PrivateCups(const PrivateCups &) = delete;
     PrivateCups &operator=(const PrivateCups &) = delete;
