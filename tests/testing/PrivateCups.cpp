@@ -167,6 +167,13 @@ bool PrivateCups::AddPrinter(const std::string &queue, const std::string &attrib
     return AddQueue(queue, "ipp://localhost:" + port + "/ipp/print");
 }
 
+bool PrivateCups::UsePpd(const std::string &queue, const std::string &ppd) {
+    const std::string path = m_root + "/etc/" + queue + "-driver.ppd";
+    WriteFile(path, ppd);
+    return Run({"/usr/sbin/lpadmin", "-h", m_socket, "-p", queue, "-P", path}).exitCode == 0 &&
+           WaitForMedia(queue, m_socket);
+}
+
 bool PrivateCups::AddQueue(const std::string &queue, const std::string &uri) {
     // The printer answers once it listens; lpadmin asks it for its attributes.
     for (int attempt = 0; attempt < 50; ++attempt) {

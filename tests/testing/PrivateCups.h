@@ -37,6 +37,9 @@ public:
     // that exits non-zero makes the printer abort its jobs).
     bool AddPrinter(const std::string &queue, const std::string &attributes,
                     const std::string &command);
+    // Gives a queue a driver's PPD of its own in place of the one CUPS made
+    // from the printer's answers (its sizes then are the PPD's, in points).
+    bool UsePpd(const std::string &queue, const std::string &ppd);
     // A queue for a printer of another server (a print server's queue),
     // ready once it has the media the other server gives it.
     bool AddServerQueue(const std::string &queue, const PrivateCups &server,

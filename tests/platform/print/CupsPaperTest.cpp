@@ -32,6 +32,49 @@ constexpr Page kPages[] = {{"A4", 2100, 2970, false},
                            {"A5 landscape", 1480, 2100, true},
                            {"label", 1000, 1500, false}};
 
+// A driver's PPD with two sizes in whole points, as printer makers write
+// them.
+constexpr const char *kDriverPpd = R"PPD(*PPD-Adobe: "4.3"
+*FormatVersion: "4.3"
+*FileVersion: "1.0"
+*LanguageVersion: English
+*LanguageEncoding: ISOLatin1
+*PCFileName: "DRIVER.PPD"
+*Manufacturer: "Test"
+*Product: "(Driver)"
+*ModelName: "Driver Printer"
+*ShortNickName: "Driver Printer"
+*NickName: "Driver Printer"
+*PSVersion: "(3010.000) 0"
+*LanguageLevel: "3"
+*ColorDevice: False
+*DefaultColorSpace: Gray
+*FileSystem: False
+*Throughput: "1"
+*LandscapeOrientation: Plus90
+*TTRasterizer: Type42
+*cupsVersion: 2.4
+*cupsFilter2: "application/pdf application/pdf 0 -"
+*OpenUI *PageSize/Media Size: PickOne
+*OrderDependency: 10 AnySetup *PageSize
+*DefaultPageSize: A4
+*PageSize A4/A4: "<</PageSize[595 842]>>setpagedevice"
+*PageSize A5/A5: "<</PageSize[420 595]>>setpagedevice"
+*CloseUI: *PageSize
+*OpenUI *PageRegion/Media Size: PickOne
+*OrderDependency: 10 AnySetup *PageRegion
+*DefaultPageRegion: A4
+*PageRegion A4/A4: "<</PageSize[595 842]>>setpagedevice"
+*PageRegion A5/A5: "<</PageSize[420 595]>>setpagedevice"
+*CloseUI: *PageRegion
+*DefaultImageableArea: A4
+*ImageableArea A4/A4: "12 12 583 830"
+*ImageableArea A5/A5: "12 12 408 583"
+*DefaultPaperDimension: A4
+*PaperDimension A4/A4: "595 842"
+*PaperDimension A5/A5: "420 595"
+)PPD";
+
 // What the job log says of the last job.
 std::string LastWhere() {
     const std::string log =
@@ -318,6 +361,21 @@ ATTR collection media-col-database {
     EXPECT_EQ(PrintPage("photo", kPages[2], offset).find(", on "), std::string::npos);
     EXPECT_NE(PrintPage("photo", kPages[3], offset).find(", on iso_a5_148x210mm"),
               std::string::npos);
+
+    // A driver's PPD gives its sizes in whole points: its A4 is 209.9 x
+    // 297.04 mm, and still the A4 page's own paper.
+    ASSERT_TRUE(s_cups->AddPrinter("driver", ""));
+    ASSERT_TRUE(s_cups->UsePpd("driver", kDriverPpd));
+    platform::print::PrinterInfo driver;
+    ASSERT_TRUE(platform::print::FindPrinter("driver", driver));
+    platform::print::CupsDetails(driver, 2100, 2970);
+    EXPECT_EQ(driver.media, "iso_a4_210x297mm");
+    EXPECT_NE(driver.mediaWidth, 21000); // as the PPD has it, not as A4 is
+    for (const Page &page : {kPages[0], Page{"A4 landscape", 2100, 2970, true}}) {
+        const std::string where = PrintPage("driver", page, offset);
+        EXPECT_EQ(where.rfind("CUPS queue driver, job ", 0), 0u) << where;
+        EXPECT_EQ(where.find(", on "), std::string::npos) << where;
+    }
 }
 
 // The print-setup dialog opens on the thread's own printer and offers that
