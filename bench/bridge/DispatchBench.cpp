@@ -83,8 +83,8 @@ std::string Exchange(int fd, const std::string &request) {
 
 // A bridge to measure: its port, token, and a session holding object 1.
 struct Target {
-    const char *name;
-    unsigned short port;
+    const char *name = "";
+    unsigned short port = 0;
     std::string token;
     std::string call;
     std::vector<double> fresh, kept;
@@ -153,7 +153,9 @@ int main(int argc, char **argv) {
     mkdir(mine.c_str(), 0700);
     setenv("XDG_RUNTIME_DIR", mine.c_str(), 1);
 
-    Target direct{"direct TCP"}, dispatched{"dispatcher"};
+    Target direct, dispatched;
+    direct.name = "direct TCP";
+    dispatched.name = "dispatcher";
     {
         // One bridge per account at a time: the direct one first.
         testing_support::BridgeProcess bridge(BRIDGE_PATH);

@@ -207,6 +207,17 @@ protected:
     std::string Web(const std::string &path) {
         return "http://127.0.0.1:" + std::to_string(s_nginx->Port()) + path;
     }
+    // a/logo.png and b/logo.gif on the server: two pictures whose downloads
+    // both get the temporary name "log".
+    void PutLogosWithOneName() {
+        testing_support::Run({"/bin/mkdir", "-p", s_nginx->Root() + "/a", s_nginx->Root() + "/b"});
+        testing_support::WriteFile(
+            s_nginx->Root() + "/a/logo.png",
+            testing_support::ReadFile(testing_support::Fixture("pictures/testorig.jpg")));
+        testing_support::WriteFile(
+            s_nginx->Root() + "/b/logo.gif",
+            testing_support::ReadFile(testing_support::Fixture("pictures/basn2c08.png")));
+    }
     // Prints the picture in a job of its own; the job's PDF.
     std::string PrintJob(const std::string &url, const std::string &file) {
         int n = 0;
@@ -271,29 +282,15 @@ TEST_F(WebPictures, AFailedDownloadWarnsWithTheAddressAndCode) {
 }
 
 TEST_F(WebPictures, TwoProcessesWithTheSameThreeLetterNameEachGetTheirOwn) {
-    // a/logo.png and b/logo.gif both become the temporary file "log".
-    testing_support::Run({"/bin/mkdir", "-p", s_nginx->Root() + "/a", s_nginx->Root() + "/b"});
-    testing_support::WriteFile(
-        s_nginx->Root() + "/a/logo.png",
-        testing_support::ReadFile(testing_support::Fixture("pictures/testorig.jpg")));
-    testing_support::WriteFile(
-        s_nginx->Root() + "/b/logo.gif",
-        testing_support::ReadFile(testing_support::Fixture("pictures/basn2c08.png")));
+    PutLogosWithOneName();
     int outA = -1, outB = -1;
     int a = testing_support::Spawn({LOGO_WORKER_PATH, Web("/a/logo.png"), "227", "40"}, &outA);
     int b = testing_support::Spawn({LOGO_WORKER_PATH, Web("/b/logo.gif"), "32", "40"}, &outB);
-    auto output = [](int fd) {
-        std::string text;
-        char c;
-        while (read(fd, &c, 1) == 1)
-            text += c;
-        close(fd);
-        return text;
-    };
-    EXPECT_EQ(output(outA), "0\n");
-    EXPECT_EQ(output(outB), "0\n");
-    EXPECT_EQ(testing_support::Wait(a), 0);
-    EXPECT_EQ(testing_support::Wait(b), 0);
+    for (auto [pid, out] : {std::pair{a, outA}, std::pair{b, outB}}) {
+        const testing_support::ProcessResult ended = testing_support::Finish(pid, out);
+        EXPECT_EQ(ended.output, "0\n");
+        EXPECT_EQ(ended.exitCode, 0);
+    }
 }
 
 TEST_F(WebPictures, TheDownloadLeavesWhatIsAtItsNameAsItWas) {
@@ -332,13 +329,7 @@ TEST_F(WebPictures, TwoAccountsWithTheSameThreeLetterNameEachPrintTheirOwn) {
     // accounts leaves nothing to run.
     if (first.Run({"/usr/bin/test", "-x", LOGO_WORKER_PATH}).exitCode != 0)
         GTEST_SKIP() << "the build folder is closed to other accounts: " << LOGO_WORKER_PATH;
-    testing_support::Run({"/bin/mkdir", "-p", s_nginx->Root() + "/a", s_nginx->Root() + "/b"});
-    testing_support::WriteFile(
-        s_nginx->Root() + "/a/logo.png",
-        testing_support::ReadFile(testing_support::Fixture("pictures/testorig.jpg")));
-    testing_support::WriteFile(
-        s_nginx->Root() + "/b/logo.gif",
-        testing_support::ReadFile(testing_support::Fixture("pictures/basn2c08.png")));
+    PutLogosWithOneName();
     // Each account has its session's runtime folder and its state, as a
     // login gives them; no TMPDIR.
     struct Run {
@@ -349,22 +340,17 @@ TEST_F(WebPictures, TwoAccountsWithTheSameThreeLetterNameEachPrintTheirOwn) {
     for (Run &run : runs) {
         const std::string home = run.account.Home();
         ASSERT_EQ(run.account.Run({"/bin/mkdir", "-m", "0700", home + "/run"}).exitCode, 0);
-        run.pid = run.account.Spawn({LOGO_WORKER_PATH, run.url, run.width, "40"},
-                                    {"TMPDIR", "XDG_RUNTIME_DIR=" + home + "/run",
-                                     "QUILLBAY_HOME=" + home + "/state",
-                                     "QUILLBAY_MACHINE_HOME=" + home + "/machine",
-                                     "QUILLBAY_UI=headless"},
-                                    &run.out);
+        run.pid = run.account.Spawn(
+            {LOGO_WORKER_PATH, run.url, run.width, "40"},
+            {"TMPDIR", "XDG_RUNTIME_DIR=" + home + "/run", "QUILLBAY_HOME=" + home + "/state",
+             "QUILLBAY_MACHINE_HOME=" + home + "/machine", "QUILLBAY_UI=headless"},
+            &run.out);
         ASSERT_GT(run.pid, 0);
     }
     for (Run &run : runs) {
-        std::string text;
-        char c;
-        while (read(run.out, &c, 1) == 1)
-            text += c;
-        close(run.out);
-        EXPECT_EQ(text, "0\n") << run.account.Name();
-        EXPECT_EQ(testing_support::Wait(run.pid), 0) << run.account.Name();
+        const testing_support::ProcessResult ended = testing_support::Finish(run.pid, run.out);
+        EXPECT_EQ(ended.output, "0\n") << run.account.Name();
+        EXPECT_EQ(ended.exitCode, 0) << run.account.Name();
         // The downloads went to the account's own folder, closed to others.
         struct stat st {};
         const std::string tmp = run.account.Home() + "/run/quillbay/tmp";

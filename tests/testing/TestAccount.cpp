@@ -157,13 +157,7 @@ ProcessResult TestAccount::Run(const std::vector<std::string> &argv,
     int pid = Spawn(argv, env, &out);
     if (pid < 0)
         return {-1, ""};
-    std::string output;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(out, buffer, sizeof buffer)) > 0)
-        output.append(buffer, static_cast<size_t>(n));
-    close(out);
-    return {Wait(pid), output};
+    return Finish(pid, out);
 }
 
 } // namespace testing_support

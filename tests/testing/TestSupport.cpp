@@ -199,18 +199,22 @@ void EndProcess(int pid, std::chrono::milliseconds grace) {
     waitpid(pid, nullptr, 0);
 }
 
+ProcessResult Finish(int pid, int outputFd) {
+    std::string output;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(outputFd, buffer, sizeof buffer)) > 0)
+        output.append(buffer, static_cast<size_t>(n));
+    close(outputFd);
+    return {Wait(pid), output};
+}
+
 ProcessResult Run(const std::vector<std::string> &argv) {
     int fd = -1;
     int pid = Spawn(argv, &fd);
     if (pid < 0)
         return {-1, ""};
-    std::string output;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0)
-        output.append(buffer, static_cast<size_t>(n));
-    close(fd);
-    return {Wait(pid), output};
+    return Finish(pid, fd);
 }
 
 std::vector<std::string> ListFiles(const std::string &dir, const std::string &suffix) {

@@ -54,6 +54,8 @@ ProcessResult Run(const std::vector<std::string> &argv);
 // from the returned descriptor.
 int Spawn(const std::vector<std::string> &argv, int *outputFd);
 int Wait(int pid);
+// Reads a started program's output to its end, then waits for it.
+ProcessResult Finish(int pid, int outputFd);
 // Sends SIGTERM, then SIGKILL when the process has not ended in time, and
 // reaps it.
 void EndProcess(int pid, std::chrono::milliseconds grace);
