@@ -1,6 +1,7 @@
 // HttpConnect and HttpSend, and PrintLogo's web addresses,
 // against real servers on loopback.
 #include <climits>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -142,6 +143,14 @@ TEST_F(HttpMethods, TextTravelsInTheAnsiCodePage) {
     EXPECT_NE(echo.find("Content-Length: 17\r\n"), std::string::npos); // GBK: two bytes each
     ASSERT_EQ(Connect(s_faults->Url("/reply?hex=" + Hex(testing_support::Ansi("你好，世界")))), 1);
     EXPECT_EQ(Send("k", ""), "你好，世界");
+    // A rare character of a name in the code page's user-defined area:
+    // U+E000 goes as AA A1, and AA A1 comes back as U+E000.
+    ASSERT_EQ(Connect(s_faults->Url("/echo")), 1);
+    echo = Send("k", "名=\uE000");
+    EXPECT_EQ(echo.substr(echo.find("\r\n\r\n") + 4), "sp=k&名=\uE000");
+    EXPECT_NE(echo.find("Content-Length: 10\r\n"), std::string::npos);
+    ASSERT_EQ(Connect(s_faults->Url("/reply?hex=41aaa142")), 1);
+    EXPECT_EQ(Send("k", ""), "A\uE000B");
     ASSERT_EQ(Connect(s_faults->Url("/reply?hex=6f6b00746865207265737400")), 1);
     EXPECT_EQ(Send("k", ""), "ok"); // up to the NUL
     // Up to the first NUL also when more chunks of the reply follow it.
@@ -319,6 +328,57 @@ TEST_F(WebPictures, TheDownloadLeavesWhatIsAtItsNameAsItWas) {
     }
     EXPECT_EQ(downloads, std::vector<std::string>{"log"});
     unlink((tmp + "/log").c_str());
+}
+
+namespace {
+
+// Every name under a folder, at any depth.
+std::vector<std::string> NamesUnder(const std::string &folder) {
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    return names;
+}
+
+} // namespace
+
+TEST_F(WebPictures, FoldersOutsideTheCodePageAreNeverMadeOrNamed) {
+    // GBK has neither 폴더 nor ø: TMPDIR and the home folder cannot be named
+    // in it; the session's runtime folder can.
+    const std::string base = testing_support::MakeTempDir("outside-code-page-");
+    const std::string korean = base + "/폴더", home = base + "/home/søren", run = base + "/run";
+    for (const std::string &folder : {korean, base + "/home", home, run})
+        ASSERT_TRUE(testing_support::MakeFolder(folder, 0700));
+    testing_support::ScopedEnvironment tmpdir("TMPDIR", korean), user("HOME", home),
+        state("QUILLBAY_HOME", ""), data("XDG_DATA_HOME", ""), session("XDG_RUNTIME_DIR", run);
+    BSTR url = nullptr;
+    ASSERT_EQ(m_doc->GetBarCodeImg(1, Arg(u"6901234567892"), &url), S_OK);
+    const std::string address = Utf8(url);
+    EXPECT_EQ(address, "file://" + run + "/quillbay/tmp/tmpbarcode1.jpg");
+    // The address opens: the file is there, a JPEG.
+    EXPECT_EQ(testing_support::ReadFile(address.substr(7)).substr(0, 3), "\xFF\xD8\xFF");
+    const std::string job = PrintJob(Web("/logo.png"), "");
+    testing_support::PdfPage page(job, 150);
+    int left, top, right, bottom;
+    ASSERT_TRUE(page.Ok()) << job;
+    EXPECT_TRUE(page.DarkBox(0, 0, page.Width() - 1, page.Height() - 1, left, top, right, bottom));
+    // Without the runtime folder nothing will do: the image and the picture
+    // fail, and still no folder is made of a name that lost characters.
+    {
+        testing_support::ScopedEnvironment noSession("XDG_RUNTIME_DIR", "");
+        url = nullptr;
+        EXPECT_EQ(m_doc->GetBarCodeImg(1, Arg(u"6901234567892"), &url), S_FALSE);
+        EXPECT_EQ(url, nullptr);
+        Host().Forget();
+        EXPECT_EQ(m_doc->PrintLogo(Arg(Wide(Web("/logo.gif"))), Arg(u""), 0, 0, 0, 0, 0, 0),
+                  S_FALSE);
+    }
+    for (const std::string &name : NamesUnder(base))
+        EXPECT_EQ(name.find('?'), std::string::npos) << name;
+    EXPECT_TRUE(testing_support::FolderEntries(korean).empty());
+    // The user's state folder holds no temporary folder either.
+    EXPECT_FALSE(std::filesystem::exists(home + "/.local/share/quillbay/tmp"));
+    testing_support::RemoveTree(base);
 }
 
 TEST_F(WebPictures, TwoAccountsWithTheSameThreeLetterNameEachPrintTheirOwn) {

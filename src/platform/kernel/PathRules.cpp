@@ -103,8 +103,9 @@ bool LostCharacters(const char *ansiPath, bool pattern) {
     if (!ansiPath)
         return false;
     const std::string text = ansiPath;
-    bool lost = !IsAscii(text) && MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(),
-                                                      static_cast<int>(text.size()), nullptr, 0) <= 0;
+    bool lost =
+        !IsAscii(text) && MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(),
+                                              static_cast<int>(text.size()), nullptr, 0) <= 0;
     if (!lost) {
         // '?' is never a trail byte of a double-byte character, so a byte
         // search finds the '?' characters; a pattern's last name may hold

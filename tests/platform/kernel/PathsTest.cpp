@@ -171,8 +171,7 @@ TEST(Paths, NoPathTheCodePageCannotHoldIsHandedOutOrMade) {
         ASSERT_EQ(chdir("/"), 0);
     }
     // Nothing was made of the names that lost characters.
-    EXPECT_EQ(testing_support::FolderEntries(base),
-              (std::vector<std::string>{"run", "폴더"}));
+    EXPECT_EQ(testing_support::FolderEntries(base), (std::vector<std::string>{"run", "폴더"}));
     EXPECT_TRUE(testing_support::FolderEntries(korean).empty());
     testing_support::RemoveTree(base);
 }
