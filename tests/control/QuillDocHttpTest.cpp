@@ -160,6 +160,88 @@ TEST_F(HttpMethods, TextTravelsInTheAnsiCodePage) {
     EXPECT_EQ(Send("k", ""), std::string(10, 'a'));
 }
 
+// ---- Cookies ----------------------------------------------------------------------
+
+namespace {
+
+// A Set-Cookie value as a query's parameter.
+std::string Query(const std::string &text) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (isalnum(c) || c == '-' || c == '_' || c == '.')
+            out += static_cast<char>(c);
+        else
+            out += {'%', digits[c >> 4], digits[c & 15]};
+    }
+    return out;
+}
+
+// The cookies a server's /cookie path received from an object's HttpSend.
+std::string CookiesSent(IQuillDoc *doc, const std::string &url) {
+    int n = 0;
+    EXPECT_EQ(doc->HttpConnect(Arg(platform::Utf8ToWide(url)), &n), S_OK);
+    EXPECT_EQ(n, 1) << url;
+    BSTR reply = nullptr;
+    EXPECT_EQ(doc->HttpSend(Arg(u"k"), Arg(u""), &reply), S_OK);
+    std::string text = reply ? platform::WideToUtf8(reply, SysStringLen(reply)) : "";
+    SysFreeString(reply);
+    return text;
+}
+
+} // namespace
+
+TEST_F(HttpMethods, ALoginsSessionCookieGoesWithTheNextPostsOfEveryObject) {
+    const std::string login =
+        s_faults->Url("/cookie/login/in?set=" + Query("sid=abc; Path=/cookie/login"));
+    EXPECT_EQ(CookiesSent(m_doc, login), "");
+    ASSERT_EQ(Connect(s_faults->Url("/cookie/login/post")), 1);
+    EXPECT_EQ(Send("k", "a=1"), "sid=abc");
+    EXPECT_EQ(Send("k", "a=2"), "sid=abc");
+    IQuillDoc *second = nullptr;
+    ASSERT_EQ(QuillDoc::Create(nullptr, IID_IQuillDoc, reinterpret_cast<void **>(&second)), S_OK);
+    EXPECT_EQ(CookiesSent(second, s_faults->Url("/cookie/login/post")), "sid=abc");
+    second->Release();
+    // Neither another host name of the same server nor a path outside the
+    // cookie's gets it.
+    EXPECT_EQ(CookiesSent(m_doc, "http://localhost:" + std::to_string(s_faults->Port()) +
+                                     "/cookie/login/post"),
+              "");
+    EXPECT_EQ(CookiesSent(m_doc, s_faults->Url("/cookie/logout")), "");
+}
+
+TEST_F(HttpMethods, CookiesKeepToTheirSchemeDomainAndTime) {
+    const auto &c = testing_support::Certificates();
+    ASSERT_TRUE(c.ok);
+    FaultServer secure({"--cert", c.good, "--key", c.goodKey});
+    const std::string https = "https://127.0.0.1:" + std::to_string(secure.Port());
+    const std::string http = s_faults->Url(""), page = "/cookie/rules/page";
+    auto set = [](const std::string &cookie) { return "/cookie/rules/set?set=" + Query(cookie); };
+    CookiesSent(m_doc, https + set("s=1; Secure"));
+    CookiesSent(m_doc, https + set("p=2"));
+    // A Secure cookie never over plain HTTP, and never from it.
+    EXPECT_EQ(CookiesSent(m_doc, http + page), "p=2");
+    EXPECT_EQ(CookiesSent(m_doc, https + page), "s=1; p=2");
+    CookiesSent(m_doc, http + set("t=3; Secure"));
+    // Nor from another domain, a public suffix or another address.
+    for (const char *domain : {"example.com", "com", "localhost", "127.0.0.2"})
+        CookiesSent(m_doc, http + set(std::string("d=1; Domain=") + domain));
+    EXPECT_EQ(CookiesSent(m_doc, http + page), "p=2");
+    // A persistent cookie is kept in the account's file, closed to others,
+    // until it expires.
+    CookiesSent(m_doc, http + set("e=1; Max-Age=3600; HttpOnly"));
+    EXPECT_EQ(CookiesSent(m_doc, http + page), "p=2; e=1");
+    const std::string file = std::string(getenv("QUILLBAY_HOME")) + "/cookies";
+    struct stat st {};
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_NE(testing_support::ReadFile(file).find("\t/cookie/rules\t0\t1\t"), std::string::npos);
+    CookiesSent(m_doc, http + set("e=; Expires=Thu, 01 Jan 1970 00:00:00 GMT"));
+    CookiesSent(m_doc, http + set("old=1; Expires=Sun, 06 Nov 1994 08:49:37 GMT"));
+    EXPECT_EQ(CookiesSent(m_doc, http + page), "p=2");
+    EXPECT_EQ(testing_support::ReadFile(file).find("\t/cookie/rules\t"), std::string::npos);
+}
+
 TEST_F(HttpMethods, ErrorPagesAreReplies) {
     ASSERT_EQ(Connect(s_faults->Url("/status?code=404")), 1);
     EXPECT_EQ(Send("k", ""), "status page 404");

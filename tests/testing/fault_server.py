@@ -19,6 +19,8 @@ Paths (the query gives parameters):
   /silent               reads the request and never answers
   /stall                headers and 10 bytes of 1000, then silence
   /nothing              closes without a reply
+  /cookie...?set=C&set=D  (any path under /cookie) sets the cookies C and D;
+                        the body is the Cookie header received
 """
 import argparse
 import socket
@@ -129,6 +131,14 @@ def serve(conn, number):
                 return
             elif path == "/nothing":
                 return
+            elif path.startswith("/cookie"):
+                sent = b""
+                for line in head.split(b"\r\n")[1:]:
+                    name, _, value = line.partition(b":")
+                    if name.strip().lower() == b"cookie":
+                        sent = value.strip()
+                sets = urllib.parse.parse_qs(url.query).get("set", [])
+                respond(conn, 200, sent, ["Set-Cookie: " + c for c in sets])
             else:
                 respond(conn, 404, b"no such path: " + head.split(b"\r\n", 1)[0])
     except (OSError, ssl.SSLError):

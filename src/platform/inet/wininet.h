@@ -2,8 +2,9 @@
 // calls, in its asynchronous mode. Sessions, connections and requests are
 // HINTERNET handles; a call that would block answers ERROR_IO_PENDING and
 // completes on the session's worker thread, which reports to the status
-// callback. Transfers run on libcurl; time-outs, proxies and certificate
-// checks follow the platform's rules (see the README's HTTP section).
+// callback. Transfers run on libcurl; time-outs, proxies, cookies and
+// certificate checks follow the platform's rules (see the README's HTTP
+// section).
 #pragma once
 
 #include "../kernel/windef.h"
@@ -231,3 +232,14 @@ extern "C" BOOL WINAPI InternetCheckConnectionA(LPCSTR lpszUrl, DWORD dwFlags, D
 extern "C" DWORD WINAPI InternetErrorDlg(HWND hWnd, HINTERNET hRequest, DWORD dwError,
                                          DWORD dwFlags, LPVOID *lppvData);
 extern "C" BOOL WINAPI InternetCloseHandle(HINTERNET hInternet);
+// The cookies of the store (the calling thread's partition) that a request
+// to the URL would send, HttpOnly ones left out: "name=value; name=value".
+// FALSE with ERROR_NO_MORE_ITEMS when there are none. The name is not used.
+extern "C" BOOL WINAPI InternetGetCookieA(LPCSTR lpszUrl, LPCSTR lpszCookieName,
+                                          LPSTR lpszCookieData, LPDWORD lpdwSize);
+// Stores a cookie as if the URL's server had set it ("name=value;
+// attributes", or the value and attributes of the named cookie): a session
+// cookie without Expires or Max-Age. FALSE with ERROR_INVALID_OPERATION for
+// a cookie that may not be set from there (HttpOnly ones included).
+extern "C" BOOL WINAPI InternetSetCookieA(LPCSTR lpszUrl, LPCSTR lpszCookieName,
+                                          LPCSTR lpszCookieData);
