@@ -64,12 +64,12 @@ std::string Unescape(std::string_view field) {
 }
 
 std::string LineOf(const std::string &partition, const Cookie &c) {
-    std::string line;
+    std::string line = Escape(partition);
     for (const std::string &field :
-         {partition, c.domain, std::string(c.hostOnly ? "1" : "0"), c.path,
-          std::string(c.secure ? "1" : "0"), std::string(c.httpOnly ? "1" : "0"),
-          std::to_string(c.expires), std::to_string(c.created), c.name, c.value})
-        line += (line.empty() ? "" : "\t") + Escape(field);
+         {c.domain, std::string(c.hostOnly ? "1" : "0"), c.path, std::string(c.secure ? "1" : "0"),
+          std::string(c.httpOnly ? "1" : "0"), std::to_string(c.expires), std::to_string(c.created),
+          c.name, c.value})
+        line += "\t" + Escape(field);
     return line + "\n";
 }
 
