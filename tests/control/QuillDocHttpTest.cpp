@@ -242,6 +242,85 @@ TEST_F(HttpMethods, CookiesKeepToTheirSchemeDomainAndTime) {
     EXPECT_EQ(testing_support::ReadFile(file).find("\t/cookie/rules\t"), std::string::npos);
 }
 
+// ---- Behind a proxy -----------------------------------------------------------------
+
+namespace {
+
+void SetConnectTimeout(DWORD milliseconds) {
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER,
+                    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0, nullptr,
+                    0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (milliseconds)
+        RegSetValueExA(key, "ConnectTimeout", 0, REG_DWORD,
+                       reinterpret_cast<const BYTE *>(&milliseconds), sizeof(milliseconds));
+    else
+        RegDeleteValueA(key, "ConnectTimeout");
+    RegCloseKey(key);
+}
+
+} // namespace
+
+TEST_F(HttpMethods, ServersBehindAMandatoryProxyAreReachedThroughIt) {
+    // The servers take connections from the proxy's address alone: there is
+    // no direct route to them.
+    testing_support::Tinyproxy proxy("127.0.0.3");
+    std::string why;
+    ASSERT_TRUE(proxy.Ready(why)) << why;
+    const auto &c = testing_support::Certificates();
+    ASSERT_TRUE(c.ok);
+    FaultServer plain({"--host", "127.0.0.2", "--only-from", "127.0.0.3"});
+    FaultServer secure(
+        {"--host", "127.0.0.2", "--only-from", "127.0.0.3", "--cert", c.good, "--key", c.goodKey});
+    const std::string http = "http://127.0.0.2:" + std::to_string(plain.Port());
+    const std::string https = "https://127.0.0.2:" + std::to_string(secure.Port());
+    testing_support::ScopedEnvironment viaHttp("http_proxy", proxy.Url()),
+        viaHttps("https_proxy", proxy.Url()), noBypass("no_proxy", "");
+    ASSERT_EQ(Connect(http + "/echo"), 1);
+    std::string echo = Send("k", "a=1");
+    EXPECT_NE(echo.find("\r\nVia: "), std::string::npos) << echo; // the proxy's mark
+    EXPECT_EQ(echo.substr(echo.find("\r\n\r\n") + 4), "sp=k&a=1");
+    ASSERT_EQ(Connect(https + "/echo"), 1);
+    echo = Send("k", "b=2");
+    EXPECT_EQ(echo.substr(echo.find("\r\n\r\n") + 4), "sp=k&b=2") << echo;
+    // What the proxy cannot reach is unreachable.
+    const std::string closed = "127.0.0.2:" + std::to_string(testing_support::FreePort());
+    EXPECT_EQ(Connect("http://" + closed + "/x"), 0);
+    EXPECT_EQ(Connect("https://" + closed + "/x"), 0);
+    EXPECT_EQ(Send("k", ""), "");
+    // The user's Internet Settings name a proxy as well as the environment.
+    {
+        testing_support::ScopedEnvironment noHttp("http_proxy", ""), noHttps("https_proxy", "");
+        const std::string server = proxy.Url().substr(7);
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER,
+                                  "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+                                  0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        const DWORD on = 1;
+        RegSetValueExA(key, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&on),
+                       sizeof(on));
+        RegSetValueExA(key, "ProxyServer", 0, REG_SZ,
+                       reinterpret_cast<const BYTE *>(server.c_str()),
+                       static_cast<DWORD>(server.size() + 1));
+        IQuillDoc *other = nullptr;
+        ASSERT_EQ(QuillDoc::Create(nullptr, IID_IQuillDoc, reinterpret_cast<void **>(&other)),
+                  S_OK);
+        EXPECT_EQ(CookiesSent(other, http + "/cookie/proxied?set=p%3D1"), "");
+        EXPECT_EQ(CookiesSent(other, https + "/cookie/proxied"), "p=1"); // any port, any scheme
+        other->Release();
+        RegDeleteValueA(key, "ProxyEnable");
+        RegDeleteValueA(key, "ProxyServer");
+        RegCloseKey(key);
+    }
+    // Without the proxy the check finds no route (within a short connect
+    // time-out: the servers never answer the attempt).
+    testing_support::ScopedEnvironment bypass("no_proxy", "127.0.0.2");
+    SetConnectTimeout(500);
+    EXPECT_FALSE(InternetCheckConnectionA((http + "/echo").c_str(), FLAG_ICC_FORCE_CONNECTION, 0));
+    SetConnectTimeout(0);
+}
+
 TEST_F(HttpMethods, ErrorPagesAreReplies) {
     ASSERT_EQ(Connect(s_faults->Url("/status?code=404")), 1);
     EXPECT_EQ(Send("k", ""), "status page 404");

@@ -11,7 +11,7 @@ std::shared_ptr<InternetSession> InternetSession::Create(const char *agent, DWOR
     ProxySettings proxies;
     switch (accessType) {
     case INTERNET_OPEN_TYPE_PRECONFIG:
-        proxies = ProxySettings::FromEnvironment();
+        proxies = ProxySettings::Preconfigured();
         break;
     case INTERNET_OPEN_TYPE_DIRECT:
         proxies = ProxySettings::Direct();

@@ -43,7 +43,46 @@ std::vector<std::string> SplitList(const std::string &text, const char *separato
     return items;
 }
 
+constexpr char kInternetSettings[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+// A value of the user's Internet Settings: a text ("" when absent), a number.
+std::string InternetSetting(const char *name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kInternetSettings, 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS)
+        return "";
+    char text[1024] = {};
+    DWORD type = 0, size = sizeof(text) - 1;
+    const bool found = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE *>(text),
+                                        &size) == ERROR_SUCCESS &&
+                       type == REG_SZ;
+    RegCloseKey(key);
+    return found ? std::string(text) : "";
+}
+
+bool InternetSettingNumber(const char *name, DWORD &value) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kInternetSettings, 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS)
+        return false;
+    DWORD type = 0, size = sizeof(value);
+    const bool found = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE *>(&value),
+                                        &size) == ERROR_SUCCESS &&
+                       type == REG_DWORD && size == sizeof(value);
+    RegCloseKey(key);
+    return found;
+}
+
 } // namespace
+
+ProxySettings ProxySettings::Preconfigured() {
+    const std::string server = InternetSetting("ProxyServer");
+    DWORD enabled = 0;
+    if (InternetSettingNumber("ProxyEnable", enabled) && enabled == 1 && !server.empty())
+        return FromLists(server.c_str(), InternetSetting("ProxyOverride").c_str());
+    return FromEnvironment();
+}
 
 ProxySettings ProxySettings::FromEnvironment() {
     ProxySettings settings;
@@ -111,9 +150,8 @@ std::string ProxySettings::ProxyFor(bool secure, const std::string &host) const 
 Timeouts DefaultTimeouts() {
     Timeouts timeouts;
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER,
-                      "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0,
-                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kInternetSettings, 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS)
         return timeouts;
     const struct {
         const char *name;
