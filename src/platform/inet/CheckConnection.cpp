@@ -76,21 +76,6 @@ struct Proxy {
     int port = 0;
 };
 
-std::string PercentDecoded(const std::string &text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() &&
-            isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-            isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 bool ProxyOf(const std::string &url, Proxy &proxy) {
     UrlParts parts;
     if (!SplitUrl(url, parts))

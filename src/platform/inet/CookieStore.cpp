@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "../kernel/PathRules.h"
+#include "InternetSettings.h"
 
 namespace platform::inet {
 namespace {
@@ -40,29 +41,6 @@ std::string Escape(const std::string &field) {
     return out;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
-std::string Unescape(std::string_view field) {
-    std::string out;
-    for (size_t i = 0; i < field.size(); ++i) {
-        const int high = i + 2 < field.size() ? HexDigit(field[i + 1]) : -1;
-        const int low = high >= 0 ? HexDigit(field[i + 2]) : -1;
-        if (field[i] == '%' && low >= 0) {
-            out += static_cast<char>(high * 16 + low);
-            i += 2;
-        } else {
-            out += field[i];
-        }
-    }
-    return out;
-}
-
 std::string LineOf(const std::string &partition, const Cookie &c) {
     std::string line = Escape(partition);
     for (const std::string &field :
@@ -77,8 +55,8 @@ bool ParseLine(std::string_view line, std::string &partition, Cookie &c) {
     std::vector<std::string> fields;
     size_t start = 0;
     for (size_t tab; (tab = line.find('\t', start)) != std::string_view::npos; start = tab + 1)
-        fields.push_back(Unescape(line.substr(start, tab - start)));
-    fields.push_back(Unescape(line.substr(start)));
+        fields.push_back(PercentDecoded(line.substr(start, tab - start)));
+    fields.push_back(PercentDecoded(line.substr(start)));
     if (fields.size() != kFields || fields[1].empty() || fields[3].empty() || fields[8].empty())
         return false;
     char *end = nullptr;

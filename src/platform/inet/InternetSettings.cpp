@@ -178,6 +178,21 @@ bool IsReservedInvalidName(const std::string &hostName) {
            (host.size() > 8 && host.compare(host.size() - 8, 8, ".invalid") == 0);
 }
 
+std::string PercentDecoded(std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() &&
+            isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 bool SplitUrl(const std::string &url, UrlParts &parts) {
     size_t marker = url.find("://");
     if (marker == std::string::npos || marker == 0)

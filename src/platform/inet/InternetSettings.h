@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "InternetObject.h"
@@ -55,5 +56,8 @@ struct UrlParts {
     std::string path;   // from the first "/" after the authority, or ""
 };
 bool SplitUrl(const std::string &url, UrlParts &parts);
+
+// A text with its %XX escapes decoded; a bad escape stays as it is.
+std::string PercentDecoded(std::string_view text);
 
 } // namespace platform::inet
