@@ -198,6 +198,75 @@ bool PathMatches(const std::string &requestPath, const std::string &cookiePath) 
            requestPath[cookiePath.size()] == '/';
 }
 
+namespace {
+
+// The attributes of a Set-Cookie value (section 5.2); the last of a name wins.
+struct Attributes {
+    std::optional<int64_t> maxAge, expires;
+    std::string domain, path;
+    bool secure = false, httpOnly = false;
+};
+
+// A Max-Age's expiry: at once for 0 and less.
+std::optional<int64_t> MaxAgeExpiry(std::string_view value, int64_t now) {
+    if (value.empty() || !(isdigit(static_cast<unsigned char>(value[0])) || value[0] == '-'))
+        return std::nullopt;
+    const std::string digits(value);
+    char *end = nullptr;
+    errno = 0;
+    const long long delta = strtoll(digits.c_str(), &end, 10);
+    if (*end != 0 || digits == "-")
+        return std::nullopt;
+    return delta <= 0 ? INT64_MIN : SaturatingAdd(now, errno ? INT64_MAX : delta);
+}
+
+Attributes ReadAttributes(std::string_view rest, int64_t now) {
+    Attributes a;
+    while (!rest.empty()) {
+        const size_t next = rest.find(';');
+        const std::string_view av = rest.substr(0, next);
+        rest = next == std::string_view::npos ? "" : rest.substr(next + 1);
+        const size_t sign = av.find('=');
+        const std::string name = Lower(Trim(av.substr(0, sign)));
+        const std::string_view value =
+            sign == std::string_view::npos ? "" : Trim(av.substr(sign + 1));
+        int64_t seconds = 0;
+        if (name == "expires" && ParseCookieDate(value, seconds))
+            a.expires = seconds;
+        else if (name == "max-age" && MaxAgeExpiry(value, now))
+            a.maxAge = MaxAgeExpiry(value, now);
+        else if (name == "domain" && !value.empty())
+            a.domain = Lower(value[0] == '.' ? value.substr(1) : value);
+        else if (name == "path")
+            a.path = !value.empty() && value[0] == '/' ? std::string(value) : "";
+        else if (name == "secure")
+            a.secure = true;
+        else if (name == "httponly")
+            a.httpOnly = true;
+    }
+    return a;
+}
+
+// The cookie's domain from its Domain attribute: never a public suffix (a
+// suffix's own host keeps the cookie to itself) nor a domain the address
+// is not in.
+bool PlaceCookie(std::string domain, const CookieUrl &from, Cookie &cookie) {
+    if (!domain.empty()) {
+        if (IsIpAddress(from.host) ? domain != from.host : IsPublicSuffix(domain)) {
+            if (domain != from.host)
+                return false;
+            domain.clear();
+        } else if (!DomainMatches(from.host, domain)) {
+            return false;
+        }
+    }
+    cookie.hostOnly = domain.empty();
+    cookie.domain = domain.empty() ? from.host : domain;
+    return true;
+}
+
+} // namespace
+
 bool ParseSetCookie(std::string_view text, const CookieUrl &from, int64_t now, Cookie &cookie) {
     const size_t semicolon = text.find(';');
     const std::string_view pair = text.substr(0, semicolon);
@@ -210,64 +279,22 @@ bool ParseSetCookie(std::string_view text, const CookieUrl &from, int64_t now, C
     if (cookie.name.empty() || HasControl(cookie.name) || HasControl(cookie.value) ||
         cookie.name.size() + cookie.value.size() > kMaxCookieBytes)
         return false;
-    std::optional<int64_t> maxAge, expires;
-    std::string domain, path;
-    std::string_view rest = semicolon == std::string_view::npos ? "" : text.substr(semicolon + 1);
-    while (!rest.empty()) {
-        const size_t next = rest.find(';');
-        const std::string_view av = rest.substr(0, next);
-        rest = next == std::string_view::npos ? "" : rest.substr(next + 1);
-        const size_t sign = av.find('=');
-        const std::string name = Lower(Trim(av.substr(0, sign)));
-        const std::string_view value =
-            sign == std::string_view::npos ? "" : Trim(av.substr(sign + 1));
-        int64_t seconds = 0;
-        if (name == "expires" && ParseCookieDate(value, seconds)) {
-            expires = seconds;
-        } else if (name == "max-age" && !value.empty() &&
-                   (isdigit(static_cast<unsigned char>(value[0])) || value[0] == '-')) {
-            const std::string digits(value);
-            char *end = nullptr;
-            errno = 0;
-            const long long delta = strtoll(digits.c_str(), &end, 10);
-            if (*end == 0 && digits != "-")
-                maxAge = delta <= 0 ? INT64_MIN : SaturatingAdd(now, errno ? INT64_MAX : delta);
-        } else if (name == "domain" && !value.empty()) {
-            domain = Lower(value[0] == '.' ? value.substr(1) : value);
-        } else if (name == "path") {
-            path = !value.empty() && value[0] == '/' ? std::string(value) : "";
-        } else if (name == "secure") {
-            cookie.secure = true;
-        } else if (name == "httponly") {
-            cookie.httpOnly = true;
-        }
-    }
-    // Max-Age wins over Expires.
-    if (maxAge || expires) {
-        cookie.persistent = true;
-        cookie.expires = maxAge ? *maxAge : *expires;
-    }
-    if (!domain.empty()) {
-        if (IsIpAddress(from.host) ? domain != from.host : IsPublicSuffix(domain)) {
-            if (domain != from.host)
-                return false; // never a cookie of a public suffix (or of another address)
-            domain.clear();   // a public suffix's own host keeps a host-only cookie
-        } else if (!DomainMatches(from.host, domain)) {
-            return false;
-        }
-    }
-    cookie.hostOnly = domain.empty();
-    cookie.domain = domain.empty() ? from.host : domain;
-    cookie.path = path.empty() ? DefaultPath(from.path) : path;
+    const Attributes a =
+        ReadAttributes(semicolon == std::string_view::npos ? "" : text.substr(semicolon + 1), now);
+    cookie.secure = a.secure;
+    cookie.httpOnly = a.httpOnly;
+    cookie.persistent = a.maxAge || a.expires;
+    cookie.expires = a.maxAge ? *a.maxAge : a.expires.value_or(0); // Max-Age wins
+    if (!PlaceCookie(a.domain, from, cookie))
+        return false;
+    cookie.path = a.path.empty() ? DefaultPath(from.path) : a.path;
     // A Secure cookie only from a secure address; the prefixes' promises.
     if (cookie.secure && !from.secure)
         return false;
     if (cookie.name.rfind("__Secure-", 0) == 0 && !cookie.secure)
         return false;
-    if (cookie.name.rfind("__Host-", 0) == 0 &&
-        (!cookie.secure || !cookie.hostOnly || cookie.path != "/"))
-        return false;
-    return true;
+    return cookie.name.rfind("__Host-", 0) != 0 ||
+           (cookie.secure && cookie.hostOnly && cookie.path == "/");
 }
 
 bool CookieJar::Change::Persistent() const {

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "CookieStore.h"
 #include "Transport.h"
 
 namespace platform::inet {
@@ -72,23 +71,6 @@ std::string HeaderValue(const std::string &raw, const char *name) {
 
 bool IsRedirectStatus(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-// The address of an exchange as the cookie rules see it: host, path
-// (without the query) and whether it is secure.
-CookieUrl CookieAddressOf(const Exchange &x) {
-    CookieUrl url;
-    url.secure = x.secure;
-    for (char c : x.host)
-        url.host += static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    std::string target = x.target;
-    UrlParts parts;
-    if (target[0] != '/' && SplitUrl(target, parts)) // a proxy's absolute target
-        target = parts.path;
-    url.path = target.substr(0, target.find_first_of("?#"));
-    if (url.path.empty() || url.path[0] != '/')
-        url.path = "/";
-    return url;
 }
 
 std::string Origin(bool secure, const std::string &host, int port) {
@@ -238,48 +220,7 @@ void HttpRequest::BuildExchange(const char *extra, DWORD extraLength, const void
     x.agent = Session().Agent();
     x.timeouts = GetTimeouts();
     x.securityFlags = m_securityFlags;
-    // The application's own Cookie header goes out with the store's.
-    auto own = std::find_if(x.headers.begin(), x.headers.end(),
-                            [](const std::string &h) { return SameName(h, "Cookie"); });
-    if (own != x.headers.end()) {
-        const size_t value = own->find_first_not_of(" \t", 7);
-        x.ownCookie = value == std::string::npos ? "" : own->substr(value);
-        x.headers.erase(own);
-    }
     AddCookies(x);
-}
-
-void HttpRequest::AddCookies(Exchange &x) {
-    if (x.cookieLine >= 0)
-        x.headers.erase(x.headers.begin() + x.cookieLine);
-    x.cookieLine = -1;
-    std::string cookies = x.ownCookie;
-    if (!(m_flags & INTERNET_FLAG_NO_COOKIES)) {
-        const std::string stored = CookieStore::Instance().HeaderFor(Session().CookiePartition(),
-                                                                     CookieAddressOf(x), true);
-        if (!stored.empty())
-            cookies += (cookies.empty() ? "" : "; ") + stored;
-    }
-    if (!cookies.empty()) {
-        x.cookieLine = static_cast<int>(x.headers.size());
-        x.headers.push_back("Cookie: " + cookies);
-    }
-}
-
-void HttpRequest::KeepCookies() {
-    if (m_flags & INTERNET_FLAG_NO_COOKIES)
-        return;
-    const CookieUrl from = CookieAddressOf(m_exchange);
-    const std::string_view raw = m_incoming;
-    for (size_t start = 0; start < raw.size();) {
-        size_t end = raw.find("\r\n", start);
-        if (end == std::string_view::npos)
-            end = raw.size();
-        const std::string_view line = raw.substr(start, end - start);
-        if (SameName(line, "Set-Cookie"))
-            CookieStore::Instance().Take(Session().CookiePartition(), from, line.substr(11), true);
-        start = end + 2;
-    }
 }
 
 BOOL HttpRequest::Send(const char *headers, DWORD headersLength, const void *body,
@@ -583,7 +524,6 @@ void HttpRequest::OnHeaderLine(const char *data, size_t length) {
         return;
     }
     KeepCookies(); // a redirect's cookies too
-
     if (!(m_flags & INTERNET_FLAG_NO_AUTO_REDIRECT) && IsRedirectStatus(m_incomingStatus) &&
         m_locationGiven) {
         m_redirecting = true;

@@ -35,6 +35,7 @@ struct Exchange {
     DWORD securityFlags = 0;
     std::string ownCookie; // the application's own Cookie header's value
     int cookieLine = -1;   // where the Cookie header is in `headers`
+    bool cookiesAdded = false;
 };
 
 class HttpRequest : public InternetObject {
@@ -92,7 +93,8 @@ private:
 
     std::string RequestTarget() const;
     // The Cookie header of the exchange's address: the application's own
-    // cookies, then the store's (unless INTERNET_FLAG_NO_COOKIES).
+    // cookies, then the store's (unless INTERNET_FLAG_NO_COOKIES); again
+    // for each redirect (HttpRequestCookies.cpp).
     void AddCookies(Exchange &x);
     // Hands the Set-Cookie headers of the response being received to the
     // store (under m_lock).
