@@ -224,8 +224,10 @@ extern "C" BOOL WINAPI InternetQueryOptionA(HINTERNET hInternet, DWORD dwOption,
                                             LPDWORD lpdwBufferLength);
 extern "C" BOOL WINAPI InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
                                           DWORD dwBufferLength);
-// With FLAG_ICC_FORCE_CONNECTION: a real TCP connection to the URL's host and
-// port (the scheme's default when none is named), made and closed at once.
+// With FLAG_ICC_FORCE_CONNECTION: the server reached as the requests reach
+// it: through the proxy that applies to the URL (a CONNECT for https://, a
+// HEAD for http://), else a real TCP connection to the URL's host and port
+// (the scheme's default when none is named), made and closed at once.
 extern "C" BOOL WINAPI InternetCheckConnectionA(LPCSTR lpszUrl, DWORD dwFlags, DWORD dwReserved);
 // Shows the error's dialog through the UI host; returns ERROR_SUCCESS,
 // ERROR_CANCELLED or ERROR_INTERNET_FORCE_RETRY.

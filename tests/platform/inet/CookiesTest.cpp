@@ -71,6 +71,9 @@ TEST(Cookies, TheApplicationSeesAndSetsAllButHttpOnlyOnes) {
               "a=1; b=2");
     EXPECT_EQ(Fetch(connection, recorder, "GET", "/cookie/api/x").body,
               "a=1; h=3; b=2"); // longer paths first
+    // A redirect's target gets the cookies of its own address.
+    EXPECT_EQ(Fetch(connection, recorder, "GET", "/redirect?code=302&to=/cookie/api/x").body,
+              "a=1; h=3; b=2");
     // The application's own view leaves the HttpOnly one out.
     DWORD size = 0;
     ASSERT_TRUE(InternetGetCookieA(url.c_str(), nullptr, nullptr, &size));
