@@ -10,7 +10,7 @@ packages=(
   fonts-arphic-uming fonts-wqy-zenhei poppler-utils ghostscript zbar-tools
   cups cups-ipp-utils cups-client dbus
   clang libclang-rt-14-dev libgif-dev libzxing-dev
-  libcurl4-openssl-dev libssl-dev openssl nginx python3
+  libcurl4-openssl-dev libpsl-dev publicsuffix libssl-dev openssl nginx tinyproxy python3
   scdoc dpkg-dev file lintian mmdebstrap debian-archive-keyring gpg
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql-15
   libboost1.74-dev nlohmann-json3-dev chromium zenity xvfb node-typescript

@@ -7,6 +7,7 @@
 
 #include "BridgeFiles.h"
 #include "BridgeProtocol.h"
+#include "platform/inet/CookieStore.h"
 #include "platform/print/JobEvents.h"
 #include "platform/print/JobPreview.h"
 #include "platform/print/PrinterWatch.h"
@@ -229,8 +230,12 @@ void PageSession::Start() {
     // The apartment: initialised for objects, reporting its print jobs to
     // the session. Its tasks hold the session only weakly, so the session
     // always ends on the I/O thread.
-    auto first = [&io = m_io, weak = weak_from_this(), listener = m_listener] {
+    // Its objects' cookies are the page's origin's, as a browser partitions
+    // a site's storage; a local program's are the account's own.
+    auto first = [&io = m_io, weak = weak_from_this(), listener = m_listener,
+                  partition = m_owner == "local" ? std::string() : m_owner] {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        platform::inet::SetCookiePartitionOfThisThread(partition);
         platform::print::ObserveJobsOnThisThread(
             [&io, weak, listener](const platform::print::JobEvent &e) {
                 Observe(io, weak, listener, e);

@@ -7,6 +7,7 @@
 #include "BridgeFixture.h"
 #include "LabelChecks.h"
 #include "platform/win32.h"
+#include "testing/HttpServers.h"
 #include "testing/VirtualDisplay.h"
 
 namespace bridge_test {
@@ -209,6 +210,30 @@ TEST_F(BridgeSession, ASlowCallOfOnePageDoesNotHoldUpAnother) {
     EXPECT_EQ(slow.Available(), 0u) << "the dialog ended before the other page's calls";
     // Nobody chose a printer: the setup was cancelled.
     EXPECT_EQ(slow.Next()["value"], 0);
+}
+
+TEST_F(BridgeSession, PagesOfTwoSitesKeepTheirCookiesApart) {
+    testing_support::FaultServer server;
+    Allow("https://one.test");
+    Allow("https://two.test");
+    Start();
+    BridgeSocket one(Port(), {{"Origin", "https://one.test"}}),
+        two(Port(), {{"Origin", "https://two.test"}}),
+        oneAgain(Port(), {{"Origin", "https://one.test"}}), local(Port(), Local());
+    auto post = [&](BridgeSocket &page, const std::string &path) {
+        EXPECT_EQ(page.Call(1, "HttpConnect", {server.Url(path)}), 1);
+        return page.Call(1, "HttpSend", {"k", ""});
+    };
+    for (BridgeSocket *page : {&one, &two, &oneAgain, &local})
+        ASSERT_EQ(Create(*page)["id"], 1);
+    post(one, "/cookie/site/login?set=site%3Done");
+    post(two, "/cookie/site/login?set=site%3Dtwo");
+    EXPECT_EQ(post(one, "/cookie/site/page"), "site=one");
+    EXPECT_EQ(post(two, "/cookie/site/page"), "site=two");
+    // Another page of the same site shares its cookies; a local program has
+    // the account's own.
+    EXPECT_EQ(post(oneAgain, "/cookie/site/page"), "site=one");
+    EXPECT_EQ(post(local, "/cookie/site/page"), "");
 }
 
 TEST_F(BridgeSession, AnswersHelpVersionAndOneBridgePerUser) {

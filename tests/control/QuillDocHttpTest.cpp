@@ -1,6 +1,7 @@
 // HttpConnect and HttpSend, and PrintLogo's web addresses,
 // against real servers on loopback.
 #include <climits>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -142,6 +143,14 @@ TEST_F(HttpMethods, TextTravelsInTheAnsiCodePage) {
     EXPECT_NE(echo.find("Content-Length: 17\r\n"), std::string::npos); // GBK: two bytes each
     ASSERT_EQ(Connect(s_faults->Url("/reply?hex=" + Hex(testing_support::Ansi("你好，世界")))), 1);
     EXPECT_EQ(Send("k", ""), "你好，世界");
+    // A rare character of a name in the code page's user-defined area:
+    // U+E000 goes as AA A1, and AA A1 comes back as U+E000.
+    ASSERT_EQ(Connect(s_faults->Url("/echo")), 1);
+    echo = Send("k", "名=\uE000");
+    EXPECT_EQ(echo.substr(echo.find("\r\n\r\n") + 4), "sp=k&名=\uE000");
+    EXPECT_NE(echo.find("Content-Length: 10\r\n"), std::string::npos);
+    ASSERT_EQ(Connect(s_faults->Url("/reply?hex=41aaa142")), 1);
+    EXPECT_EQ(Send("k", ""), "A\uE000B");
     ASSERT_EQ(Connect(s_faults->Url("/reply?hex=6f6b00746865207265737400")), 1);
     EXPECT_EQ(Send("k", ""), "ok"); // up to the NUL
     // Up to the first NUL also when more chunks of the reply follow it.
@@ -149,6 +158,167 @@ TEST_F(HttpMethods, TextTravelsInTheAnsiCodePage) {
                                     Hex(std::string(2000, 'b')))),
               1);
     EXPECT_EQ(Send("k", ""), std::string(10, 'a'));
+}
+
+// ---- Cookies ----------------------------------------------------------------------
+
+namespace {
+
+// A Set-Cookie value as a query's parameter.
+std::string Query(const std::string &text) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (isalnum(c) || c == '-' || c == '_' || c == '.')
+            out += static_cast<char>(c);
+        else
+            out += {'%', digits[c >> 4], digits[c & 15]};
+    }
+    return out;
+}
+
+// The cookies a server's /cookie path received from an object's HttpSend.
+std::string CookiesSent(IQuillDoc *doc, const std::string &url) {
+    int n = 0;
+    EXPECT_EQ(doc->HttpConnect(Arg(platform::Utf8ToWide(url)), &n), S_OK);
+    EXPECT_EQ(n, 1) << url;
+    BSTR reply = nullptr;
+    EXPECT_EQ(doc->HttpSend(Arg(u"k"), Arg(u""), &reply), S_OK);
+    std::string text = reply ? platform::WideToUtf8(reply, SysStringLen(reply)) : "";
+    SysFreeString(reply);
+    return text;
+}
+
+} // namespace
+
+TEST_F(HttpMethods, ALoginsSessionCookieGoesWithTheNextPostsOfEveryObject) {
+    const std::string login =
+        s_faults->Url("/cookie/login/in?set=" + Query("sid=abc; Path=/cookie/login"));
+    EXPECT_EQ(CookiesSent(m_doc, login), "");
+    ASSERT_EQ(Connect(s_faults->Url("/cookie/login/post")), 1);
+    EXPECT_EQ(Send("k", "a=1"), "sid=abc");
+    EXPECT_EQ(Send("k", "a=2"), "sid=abc");
+    IQuillDoc *second = nullptr;
+    ASSERT_EQ(QuillDoc::Create(nullptr, IID_IQuillDoc, reinterpret_cast<void **>(&second)), S_OK);
+    EXPECT_EQ(CookiesSent(second, s_faults->Url("/cookie/login/post")), "sid=abc");
+    second->Release();
+    // Neither another host name of the same server nor a path outside the
+    // cookie's gets it.
+    EXPECT_EQ(CookiesSent(m_doc, "http://localhost:" + std::to_string(s_faults->Port()) +
+                                     "/cookie/login/post"),
+              "");
+    EXPECT_EQ(CookiesSent(m_doc, s_faults->Url("/cookie/logout")), "");
+}
+
+TEST_F(HttpMethods, CookiesKeepToTheirSchemeDomainAndTime) {
+    const auto &c = testing_support::Certificates();
+    ASSERT_TRUE(c.ok);
+    FaultServer secure({"--cert", c.good, "--key", c.goodKey});
+    const std::string https = "https://127.0.0.1:" + std::to_string(secure.Port());
+    const std::string http = s_faults->Url(""), page = "/cookie/rules/page";
+    auto set = [](const std::string &cookie) { return "/cookie/rules/set?set=" + Query(cookie); };
+    CookiesSent(m_doc, https + set("s=1; Secure"));
+    CookiesSent(m_doc, https + set("p=2"));
+    // A Secure cookie never over plain HTTP, and never from it.
+    EXPECT_EQ(CookiesSent(m_doc, http + page), "p=2");
+    EXPECT_EQ(CookiesSent(m_doc, https + page), "s=1; p=2");
+    CookiesSent(m_doc, http + set("t=3; Secure"));
+    // Nor from another domain, a public suffix or another address.
+    for (const char *domain : {"example.com", "com", "localhost", "127.0.0.2"})
+        CookiesSent(m_doc, http + set(std::string("d=1; Domain=") + domain));
+    EXPECT_EQ(CookiesSent(m_doc, http + page), "p=2");
+    // A persistent cookie is kept in the account's file, closed to others,
+    // until it expires.
+    CookiesSent(m_doc, http + set("e=1; Max-Age=3600; HttpOnly"));
+    EXPECT_EQ(CookiesSent(m_doc, http + page), "p=2; e=1");
+    const std::string file = std::string(getenv("QUILLBAY_HOME")) + "/cookies";
+    struct stat st {};
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_NE(testing_support::ReadFile(file).find("\t/cookie/rules\t0\t1\t"), std::string::npos);
+    CookiesSent(m_doc, http + set("e=; Expires=Thu, 01 Jan 1970 00:00:00 GMT"));
+    CookiesSent(m_doc, http + set("old=1; Expires=Sun, 06 Nov 1994 08:49:37 GMT"));
+    EXPECT_EQ(CookiesSent(m_doc, http + page), "p=2");
+    EXPECT_EQ(testing_support::ReadFile(file).find("\t/cookie/rules\t"), std::string::npos);
+}
+
+// ---- Behind a proxy -----------------------------------------------------------------
+
+namespace {
+
+void SetConnectTimeout(DWORD milliseconds) {
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER,
+                    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0, nullptr,
+                    0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (milliseconds)
+        RegSetValueExA(key, "ConnectTimeout", 0, REG_DWORD,
+                       reinterpret_cast<const BYTE *>(&milliseconds), sizeof(milliseconds));
+    else
+        RegDeleteValueA(key, "ConnectTimeout");
+    RegCloseKey(key);
+}
+
+} // namespace
+
+TEST_F(HttpMethods, ServersBehindAMandatoryProxyAreReachedThroughIt) {
+    // The servers take connections from the proxy's address alone: there is
+    // no direct route to them.
+    testing_support::Tinyproxy proxy("127.0.0.3");
+    std::string why;
+    ASSERT_TRUE(proxy.Ready(why)) << why;
+    const auto &c = testing_support::Certificates();
+    ASSERT_TRUE(c.ok);
+    FaultServer plain({"--host", "127.0.0.2", "--only-from", "127.0.0.3"});
+    FaultServer secure(
+        {"--host", "127.0.0.2", "--only-from", "127.0.0.3", "--cert", c.good, "--key", c.goodKey});
+    const std::string http = "http://127.0.0.2:" + std::to_string(plain.Port());
+    const std::string https = "https://127.0.0.2:" + std::to_string(secure.Port());
+    testing_support::ScopedEnvironment viaHttp("http_proxy", proxy.Url()),
+        viaHttps("https_proxy", proxy.Url()), noBypass("no_proxy", "");
+    ASSERT_EQ(Connect(http + "/echo"), 1);
+    std::string echo = Send("k", "a=1");
+    EXPECT_NE(echo.find("\r\nVia: "), std::string::npos) << echo; // the proxy's mark
+    EXPECT_EQ(echo.substr(echo.find("\r\n\r\n") + 4), "sp=k&a=1");
+    ASSERT_EQ(Connect(https + "/echo"), 1);
+    echo = Send("k", "b=2");
+    EXPECT_EQ(echo.substr(echo.find("\r\n\r\n") + 4), "sp=k&b=2") << echo;
+    // What the proxy cannot reach is unreachable.
+    const std::string closed = "127.0.0.2:" + std::to_string(testing_support::FreePort());
+    EXPECT_EQ(Connect("http://" + closed + "/x"), 0);
+    EXPECT_EQ(Connect("https://" + closed + "/x"), 0);
+    EXPECT_EQ(Send("k", ""), "");
+    // The user's Internet Settings name a proxy as well as the environment.
+    {
+        testing_support::ScopedEnvironment noHttp("http_proxy", ""), noHttps("https_proxy", "");
+        const std::string server = proxy.Url().substr(7);
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER,
+                                  "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+                                  0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        const DWORD on = 1;
+        RegSetValueExA(key, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&on),
+                       sizeof(on));
+        RegSetValueExA(key, "ProxyServer", 0, REG_SZ,
+                       reinterpret_cast<const BYTE *>(server.c_str()),
+                       static_cast<DWORD>(server.size() + 1));
+        IQuillDoc *other = nullptr;
+        ASSERT_EQ(QuillDoc::Create(nullptr, IID_IQuillDoc, reinterpret_cast<void **>(&other)),
+                  S_OK);
+        EXPECT_EQ(CookiesSent(other, http + "/cookie/proxied?set=p%3D1"), "");
+        EXPECT_EQ(CookiesSent(other, https + "/cookie/proxied"), "p=1"); // any port, any scheme
+        other->Release();
+        RegDeleteValueA(key, "ProxyEnable");
+        RegDeleteValueA(key, "ProxyServer");
+        RegCloseKey(key);
+    }
+    // Without the proxy the check finds no route (within a short connect
+    // time-out: the servers never answer the attempt).
+    testing_support::ScopedEnvironment bypass("no_proxy", "127.0.0.2");
+    SetConnectTimeout(500);
+    EXPECT_FALSE(InternetCheckConnectionA((http + "/echo").c_str(), FLAG_ICC_FORCE_CONNECTION, 0));
+    SetConnectTimeout(0);
 }
 
 TEST_F(HttpMethods, ErrorPagesAreReplies) {
@@ -319,6 +489,57 @@ TEST_F(WebPictures, TheDownloadLeavesWhatIsAtItsNameAsItWas) {
     }
     EXPECT_EQ(downloads, std::vector<std::string>{"log"});
     unlink((tmp + "/log").c_str());
+}
+
+namespace {
+
+// Every name under a folder, at any depth.
+std::vector<std::string> NamesUnder(const std::string &folder) {
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    return names;
+}
+
+} // namespace
+
+TEST_F(WebPictures, FoldersOutsideTheCodePageAreNeverMadeOrNamed) {
+    // GBK has neither 폴더 nor ø: TMPDIR and the home folder cannot be named
+    // in it; the session's runtime folder can.
+    const std::string base = testing_support::MakeTempDir("outside-code-page-");
+    const std::string korean = base + "/폴더", home = base + "/home/søren", run = base + "/run";
+    for (const std::string &folder : {korean, base + "/home", home, run})
+        ASSERT_TRUE(testing_support::MakeFolder(folder, 0700));
+    testing_support::ScopedEnvironment tmpdir("TMPDIR", korean), user("HOME", home),
+        state("QUILLBAY_HOME", ""), data("XDG_DATA_HOME", ""), session("XDG_RUNTIME_DIR", run);
+    BSTR url = nullptr;
+    ASSERT_EQ(m_doc->GetBarCodeImg(1, Arg(u"6901234567892"), &url), S_OK);
+    const std::string address = Utf8(url);
+    EXPECT_EQ(address, "file://" + run + "/quillbay/tmp/tmpbarcode1.jpg");
+    // The address opens: the file is there, a JPEG.
+    EXPECT_EQ(testing_support::ReadFile(address.substr(7)).substr(0, 3), "\xFF\xD8\xFF");
+    const std::string job = PrintJob(Web("/logo.png"), "");
+    testing_support::PdfPage page(job, 150);
+    int left, top, right, bottom;
+    ASSERT_TRUE(page.Ok()) << job;
+    EXPECT_TRUE(page.DarkBox(0, 0, page.Width() - 1, page.Height() - 1, left, top, right, bottom));
+    // Without the runtime folder nothing will do: the image and the picture
+    // fail, and still no folder is made of a name that lost characters.
+    {
+        testing_support::ScopedEnvironment noSession("XDG_RUNTIME_DIR", "");
+        url = nullptr;
+        EXPECT_EQ(m_doc->GetBarCodeImg(1, Arg(u"6901234567892"), &url), S_FALSE);
+        EXPECT_EQ(url, nullptr);
+        Host().Forget();
+        EXPECT_EQ(m_doc->PrintLogo(Arg(Wide(Web("/logo.gif"))), Arg(u""), 0, 0, 0, 0, 0, 0),
+                  S_FALSE);
+    }
+    for (const std::string &name : NamesUnder(base))
+        EXPECT_EQ(name.find('?'), std::string::npos) << name;
+    EXPECT_TRUE(testing_support::FolderEntries(korean).empty());
+    // The user's state folder holds no temporary folder either.
+    EXPECT_FALSE(std::filesystem::exists(home + "/.local/share/quillbay/tmp"));
+    testing_support::RemoveTree(base);
 }
 
 TEST_F(WebPictures, TwoAccountsWithTheSameThreeLetterNameEachPrintTheirOwn) {

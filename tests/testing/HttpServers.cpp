@@ -220,6 +220,29 @@ std::string FaultServer::Url(const std::string &path) const {
     return "http://127.0.0.1:" + std::to_string(m_port) + path;
 }
 
+Tinyproxy::Tinyproxy(const std::string &outgoing) {
+    m_dir = MakeTempDir("tinyproxy-");
+    m_port = FreePort();
+    WriteFile(m_dir + "/tinyproxy.conf", "Port " + std::to_string(m_port) +
+                                             "\nListen 127.0.0.1\nBind " + outgoing +
+                                             "\nAllow 127.0.0.1\nTimeout 60\nMaxClients 50\n"
+                                             "LogLevel Info\nLogFile \"" +
+                                             m_dir + "/tinyproxy.log\"\n");
+    m_pid = Spawn({"/usr/bin/tinyproxy", "-d", "-c", m_dir + "/tinyproxy.conf"}, nullptr);
+    if (m_pid < 0 || !WaitForPort("127.0.0.1", m_port, 10000))
+        m_why = "tinyproxy did not start: " + ReadFile(m_dir + "/tinyproxy.log");
+}
+
+Tinyproxy::~Tinyproxy() {
+    Stop(m_pid);
+    RemoveTree(m_dir);
+}
+
+bool Tinyproxy::Ready(std::string &why) const {
+    why = m_why;
+    return m_why.empty();
+}
+
 void SetReceiveTimeout(unsigned long milliseconds) {
     const DWORD value = static_cast<DWORD>(milliseconds);
     HKEY key = nullptr;

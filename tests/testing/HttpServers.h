@@ -59,6 +59,25 @@ private:
     int m_pid = -1, m_port = 0;
 };
 
+// tinyproxy (from Debian), in the foreground with a configuration of its own:
+// it serves 127.0.0.1 on a port of its own and connects to servers from the
+// address `outgoing`, so a server that takes connections from that address
+// only (FaultServer's --only-from) is reached through it alone.
+class Tinyproxy {
+public:
+    explicit Tinyproxy(const std::string &outgoing);
+    ~Tinyproxy();
+    Tinyproxy(const Tinyproxy &) = delete;
+    Tinyproxy &operator=(const Tinyproxy &) = delete;
+
+    bool Ready(std::string &why) const;
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+
+private:
+    std::string m_dir, m_why;
+    int m_pid = -1, m_port = 0;
+};
+
 // Sets the user's receive time-out for new Internet sessions (milliseconds),
 // or removes it (0) so the default holds again.
 void SetReceiveTimeout(unsigned long milliseconds);

@@ -2,7 +2,8 @@
 """A small HTTP/1.1 server for the tests: it does on demand what real servers
 do not (close mid-body, never answer, answer nothing), and shows a test what
 it received. Loopback only; prints its port on the first line of its output
-and runs until it is killed.
+and runs until it is killed. With --only-from ADDRESS only connections from
+that address reach it (the others' attempts go unanswered).
 
 Paths (the query gives parameters):
   /echo                 the request as received (request line, headers, body)
@@ -19,10 +20,14 @@ Paths (the query gives parameters):
   /silent               reads the request and never answers
   /stall                headers and 10 bytes of 1000, then silence
   /nothing              closes without a reply
+  /cookie...?set=C&set=D  (any path under /cookie) sets the cookies C and D;
+                        the body is the Cookie header received
 """
 import argparse
+import ctypes
 import socket
 import ssl
+import struct
 import threading
 import time
 import urllib.parse
@@ -129,6 +134,14 @@ def serve(conn, number):
                 return
             elif path == "/nothing":
                 return
+            elif path.startswith("/cookie"):
+                sent = b""
+                for line in head.split(b"\r\n")[1:]:
+                    name, _, value = line.partition(b":")
+                    if name.strip().lower() == b"cookie":
+                        sent = value.strip()
+                sets = urllib.parse.parse_qs(url.query).get("set", [])
+                respond(conn, 200, sent, ["Set-Cookie: " + c for c in sets])
             else:
                 respond(conn, 404, b"no such path: " + head.split(b"\r\n", 1)[0])
     except (OSError, ssl.SSLError):
@@ -141,6 +154,19 @@ def serve(conn, number):
         conn.close()
 
 
+def accept_only_from(listener, address):
+    """Drops every packet to the listener (so every connection attempt) whose
+    IPv4 source is not the address: a server only that host can reach, as a
+    server behind a proxy is. A classic BPF socket filter: load the source
+    from the network header, accept it when equal, else drop."""
+    source = struct.unpack("!I", socket.inet_aton(address))[0]
+    code = [(0x20, 0, 0, 0xFFF00000 + 12), (0x15, 0, 1, source),
+            (0x06, 0, 0, 0xFFFFFFFF), (0x06, 0, 0, 0)]
+    program = ctypes.create_string_buffer(b"".join(struct.pack("HBBI", *c) for c in code))
+    listener.setsockopt(socket.SOL_SOCKET, 26,  # SO_ATTACH_FILTER
+                        struct.pack("HL", len(code), ctypes.addressof(program)))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--host", default="127.0.0.1")
@@ -148,6 +174,7 @@ def main():
     parser.add_argument("--cert")
     parser.add_argument("--key")
     parser.add_argument("--require-client-cert", action="store_true")
+    parser.add_argument("--only-from", help="the one IPv4 address that may connect")
     args = parser.parse_args()
     context = None
     if args.cert:
@@ -159,6 +186,8 @@ def main():
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind((args.host, args.port))
+    if args.only_from:
+        accept_only_from(listener, args.only_from)
     listener.listen(64)
     print(listener.getsockname()[1], flush=True)
 

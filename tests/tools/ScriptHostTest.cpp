@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
+#include "testing/HttpServers.h"
 #include "testing/PrivateOdbc.h"
 #include "testing/TestSupport.h"
 
@@ -71,8 +72,7 @@ print(doc.GetDBResult() === "");
 try { new ActiveXObject("No.Such.Object"); } catch (e) { print(e.message.indexOf("0x800401F3") > 0); }
 )");
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.output,
-              "GetCode failed: HRESULT 0x80020005\nmissing: true\n0\ntrue\ntrue\n");
+    EXPECT_EQ(result.output, "GetCode failed: HRESULT 0x80020005\nmissing: true\n0\ntrue\ntrue\n");
 }
 
 TEST_F(ScriptHost, AlertGoesToTheUiHost) {
@@ -104,4 +104,21 @@ TEST_F(ScriptHost, TheConsoleDataLinkDialogAsksOnTheTerminal) {
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.output,
               "1\nProvider=MSDASQL.1;Persist Security Info=True;DSN=Books;UID=reader;PWD=pw\n");
+}
+
+TEST_F(ScriptHost, APersistentCookieGoesWithTheRequestsOfTheNextProcess) {
+    testing_support::FaultServer server;
+    const std::string login =
+        server.Url("/cookie/keep/login?set=kept%3D1%3B%20Max-Age%3D3600&set=session%3D2");
+    const std::string page = "doc.HttpConnect('" + server.Url("/cookie/keep/page") +
+                             "'); print(doc.HttpSend('k', ''));\n";
+    auto first = RunScript("login.js", "var doc = new ActiveXObject('Quillbay.QuillDoc');\n"
+                                       "print(doc.HttpConnect('" +
+                                           login + "'), doc.HttpSend('k', ''));\n" + page);
+    EXPECT_EQ(first.exitCode, 0);
+    EXPECT_EQ(first.output, "1 \nkept=1; session=2\n");
+    // The session cookie ended with its process.
+    auto next = RunScript("next.js", "var doc = new ActiveXObject('Quillbay.QuillDoc');\n" + page);
+    EXPECT_EQ(next.exitCode, 0);
+    EXPECT_EQ(next.output, "kept=1\n");
 }

@@ -220,6 +220,7 @@ void HttpRequest::BuildExchange(const char *extra, DWORD extraLength, const void
     x.agent = Session().Agent();
     x.timeouts = GetTimeouts();
     x.securityFlags = m_securityFlags;
+    AddCookies(x);
 }
 
 BOOL HttpRequest::Send(const char *headers, DWORD headersLength, const void *body,
@@ -522,6 +523,7 @@ void HttpRequest::OnHeaderLine(const char *data, size_t length) {
         m_incoming.clear(); // an interim response
         return;
     }
+    KeepCookies(); // a redirect's cookies too
     if (!(m_flags & INTERNET_FLAG_NO_AUTO_REDIRECT) && IsRedirectStatus(m_incomingStatus) &&
         m_locationGiven) {
         m_redirecting = true;
@@ -594,6 +596,7 @@ bool HttpRequest::FollowRedirect(const std::string &location, DWORD &error) {
     x.target = EscapeTarget(url.path);
     if (!x.proxy.empty() && !x.secure && x.target[0] == '/')
         x.target = x.origin + x.target;
+    AddCookies(x);
     m_incoming.clear();
     m_redirecting = false;
     Note note{INTERNET_STATUS_REDIRECT, {}, location};

@@ -33,6 +33,9 @@ struct Exchange {
     std::string agent;
     Timeouts timeouts;
     DWORD securityFlags = 0;
+    std::string ownCookie; // the application's own Cookie header's value
+    int cookieLine = -1;   // where the Cookie header is in `headers`
+    bool cookiesAdded = false;
 };
 
 class HttpRequest : public InternetObject {
@@ -89,6 +92,13 @@ private:
     };
 
     std::string RequestTarget() const;
+    // The Cookie header of the exchange's address: the application's own
+    // cookies, then the store's (unless INTERNET_FLAG_NO_COOKIES); again
+    // for each redirect (HttpRequestCookies.cpp).
+    void AddCookies(Exchange &x);
+    // Hands the Set-Cookie headers of the response being received to the
+    // store (under m_lock).
+    void KeepCookies();
     void BuildExchange(const char *extra, DWORD extraLength, const void *body, DWORD length);
     // Moves buffered bytes into a read's buffer; whether the worker may go
     // on (under m_lock).

@@ -1,5 +1,6 @@
 #include "InternetSession.h"
 
+#include "CookieStore.h"
 #include "Transport.h"
 
 namespace platform::inet {
@@ -10,7 +11,7 @@ std::shared_ptr<InternetSession> InternetSession::Create(const char *agent, DWOR
     ProxySettings proxies;
     switch (accessType) {
     case INTERNET_OPEN_TYPE_PRECONFIG:
-        proxies = ProxySettings::FromEnvironment();
+        proxies = ProxySettings::Preconfigured();
         break;
     case INTERNET_OPEN_TYPE_DIRECT:
         proxies = ProxySettings::Direct();
@@ -35,7 +36,8 @@ std::shared_ptr<InternetSession> InternetSession::Create(const char *agent, DWOR
 
 InternetSession::InternetSession(std::string agent, ProxySettings proxies, DWORD flags)
     : InternetObject(INTERNET_HANDLE_TYPE_INTERNET, nullptr, 0), m_agent(std::move(agent)),
-      m_proxies(std::move(proxies)), m_flags(flags) {}
+      m_proxies(std::move(proxies)), m_flags(flags),
+      m_cookiePartition(CookiePartitionOfThisThread()) {}
 
 InternetSession::~InternetSession() {
     if (m_transport)

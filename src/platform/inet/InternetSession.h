@@ -27,6 +27,9 @@ public:
     const std::string &Agent() const { return m_agent; }
     bool IsAsync() const { return (m_flags & INTERNET_FLAG_ASYNC) != 0; }
     const ProxySettings &Proxies() const { return m_proxies; }
+    // The cookie store's partition of the session's requests: the one of
+    // the thread that opened it (CookieStore.h).
+    const std::string &CookiePartition() const { return m_cookiePartition; }
 
     // The worker, started on first use; null when it could not be started
     // or the session is closed.
@@ -53,6 +56,7 @@ private:
     const std::string m_agent;
     const ProxySettings m_proxies;
     const DWORD m_flags;
+    const std::string m_cookiePartition;
     std::mutex m_lock; // transport start and the certificate list
     std::shared_ptr<Transport> m_transport;
     bool m_stopped = false;

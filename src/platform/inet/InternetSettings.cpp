@@ -43,7 +43,46 @@ std::vector<std::string> SplitList(const std::string &text, const char *separato
     return items;
 }
 
+constexpr char kInternetSettings[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+// A value of the user's Internet Settings: a text ("" when absent), a number.
+std::string InternetSetting(const char *name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kInternetSettings, 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS)
+        return "";
+    char text[1024] = {};
+    DWORD type = 0, size = sizeof(text) - 1;
+    const bool found = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE *>(text),
+                                        &size) == ERROR_SUCCESS &&
+                       type == REG_SZ;
+    RegCloseKey(key);
+    return found ? std::string(text) : "";
+}
+
+bool InternetSettingNumber(const char *name, DWORD &value) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kInternetSettings, 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS)
+        return false;
+    DWORD type = 0, size = sizeof(value);
+    const bool found = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE *>(&value),
+                                        &size) == ERROR_SUCCESS &&
+                       type == REG_DWORD && size == sizeof(value);
+    RegCloseKey(key);
+    return found;
+}
+
 } // namespace
+
+ProxySettings ProxySettings::Preconfigured() {
+    const std::string server = InternetSetting("ProxyServer");
+    DWORD enabled = 0;
+    if (InternetSettingNumber("ProxyEnable", enabled) && enabled == 1 && !server.empty())
+        return FromLists(server.c_str(), InternetSetting("ProxyOverride").c_str());
+    return FromEnvironment();
+}
 
 ProxySettings ProxySettings::FromEnvironment() {
     ProxySettings settings;
@@ -111,9 +150,8 @@ std::string ProxySettings::ProxyFor(bool secure, const std::string &host) const 
 Timeouts DefaultTimeouts() {
     Timeouts timeouts;
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER,
-                      "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0,
-                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kInternetSettings, 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS)
         return timeouts;
     const struct {
         const char *name;
@@ -138,6 +176,21 @@ bool IsReservedInvalidName(const std::string &hostName) {
         host.pop_back();
     return host == "invalid" ||
            (host.size() > 8 && host.compare(host.size() - 8, 8, ".invalid") == 0);
+}
+
+std::string PercentDecoded(std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() &&
+            isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
 }
 
 bool SplitUrl(const std::string &url, UrlParts &parts) {

@@ -1,11 +1,12 @@
 // The settings a session starts from: the proxies (INTERNET_OPEN_TYPE_PRECONFIG
-// reads the ones a Linux user already has: http_proxy, https_proxy,
-// no_proxy), the time-outs (the platform's defaults, overridden by the user's
-// Internet Settings in the registry), and the small URL rules every part of
-// the component shares.
+// reads the user's Internet Settings, else the ones a Linux user already has:
+// http_proxy, https_proxy, no_proxy), the time-outs (the platform's defaults, overridden by the
+// user's Internet Settings in the registry), and the small URL rules every part of the component
+// shares.
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "InternetObject.h"
@@ -14,7 +15,10 @@ namespace platform::inet {
 
 class ProxySettings {
 public:
-    // INTERNET_OPEN_TYPE_PRECONFIG: from the environment, read now.
+    // INTERNET_OPEN_TYPE_PRECONFIG, read now: the user's Internet Settings
+    // when they turn a proxy on (ProxyEnable 1 with a ProxyServer, and
+    // ProxyOverride as the bypass list), else the environment's.
+    static ProxySettings Preconfigured();
     static ProxySettings FromEnvironment();
     // INTERNET_OPEN_TYPE_PROXY: "host:port", or per scheme
     // "http=host:port https=host:port"; the bypass list separated by spaces,
@@ -52,5 +56,8 @@ struct UrlParts {
     std::string path;   // from the first "/" after the authority, or ""
 };
 bool SplitUrl(const std::string &url, UrlParts &parts);
+
+// A text with its %XX escapes decoded; a bad escape stays as it is.
+std::string PercentDecoded(std::string_view text);
 
 } // namespace platform::inet

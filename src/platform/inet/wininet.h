@@ -2,8 +2,9 @@
 // calls, in its asynchronous mode. Sessions, connections and requests are
 // HINTERNET handles; a call that would block answers ERROR_IO_PENDING and
 // completes on the session's worker thread, which reports to the status
-// callback. Transfers run on libcurl; time-outs, proxies and certificate
-// checks follow the platform's rules (see the README's HTTP section).
+// callback. Transfers run on libcurl; time-outs, proxies, cookies and
+// certificate checks follow the platform's rules (see the README's HTTP
+// section).
 #pragma once
 
 #include "../kernel/windef.h"
@@ -223,11 +224,24 @@ extern "C" BOOL WINAPI InternetQueryOptionA(HINTERNET hInternet, DWORD dwOption,
                                             LPDWORD lpdwBufferLength);
 extern "C" BOOL WINAPI InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
                                           DWORD dwBufferLength);
-// With FLAG_ICC_FORCE_CONNECTION: a real TCP connection to the URL's host and
-// port (the scheme's default when none is named), made and closed at once.
+// With FLAG_ICC_FORCE_CONNECTION: the server reached as the requests reach
+// it: through the proxy that applies to the URL (a CONNECT for https://, a
+// HEAD for http://), else a real TCP connection to the URL's host and port
+// (the scheme's default when none is named), made and closed at once.
 extern "C" BOOL WINAPI InternetCheckConnectionA(LPCSTR lpszUrl, DWORD dwFlags, DWORD dwReserved);
 // Shows the error's dialog through the UI host; returns ERROR_SUCCESS,
 // ERROR_CANCELLED or ERROR_INTERNET_FORCE_RETRY.
 extern "C" DWORD WINAPI InternetErrorDlg(HWND hWnd, HINTERNET hRequest, DWORD dwError,
                                          DWORD dwFlags, LPVOID *lppvData);
 extern "C" BOOL WINAPI InternetCloseHandle(HINTERNET hInternet);
+// The cookies of the store (the calling thread's partition) that a request
+// to the URL would send, HttpOnly ones left out: "name=value; name=value".
+// FALSE with ERROR_NO_MORE_ITEMS when there are none. The name is not used.
+extern "C" BOOL WINAPI InternetGetCookieA(LPCSTR lpszUrl, LPCSTR lpszCookieName,
+                                          LPSTR lpszCookieData, LPDWORD lpdwSize);
+// Stores a cookie as if the URL's server had set it ("name=value;
+// attributes", or the value and attributes of the named cookie): a session
+// cookie without Expires or Max-Age. FALSE with ERROR_INVALID_OPERATION for
+// a cookie that may not be set from there (HttpOnly ones included).
+extern "C" BOOL WINAPI InternetSetCookieA(LPCSTR lpszUrl, LPCSTR lpszCookieName,
+                                          LPCSTR lpszCookieData);

@@ -3,7 +3,8 @@
 // Characters that the target cannot hold become the code page's default
 // character ('?' in every code page here); byte sequences that are not valid
 // in a double-byte code page become its Unicode default character (U+30FB),
-// as the platform's tables for those code pages say.
+// as the platform's tables for those code pages say. Code page 936 is
+// iconv's, with the platform's user-defined areas (Gbk936UserAreas.h) beside it.
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "Gbk936UserAreas.h"
 #include "winbase.h"
 #include "winnls.h"
 
@@ -84,7 +86,7 @@ iconv_t Descriptor(const CodePage *page, bool toWide) {
 }
 
 // Runs iconv over the whole input. On an invalid or unmappable unit, calls
-// substitute (which appends to out) and skips the unit's bytes.
+// substitute with the unit (it appends to out) and skips the unit's bytes.
 template <class Substitute, class UnitLength>
 bool Run(iconv_t cd, const char *in, size_t inLength, std::string &out, Substitute substitute,
          UnitLength unitLength) {
@@ -102,9 +104,9 @@ bool Run(iconv_t cd, const char *in, size_t inLength, std::string &out, Substitu
             continue;
         if (errno != EILSEQ && errno != EINVAL)
             return false;
-        if (!substitute())
+        const size_t skip = std::min(inLength, unitLength(in, inLength));
+        if (!substitute(in, skip))
             return false;
-        size_t skip = std::min(inLength, unitLength(in, inLength));
         in += skip;
         inLength -= skip;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
@@ -126,6 +128,20 @@ bool IsAscii(const char *text, size_t length) {
             return false;
     }
     return true;
+}
+
+// The private-use character of a cell of code page 936's user-defined
+// areas (two bytes at `at`), or 0 when they are no such cell.
+char16_t UserAreaCharacter(const char *at) {
+    return platform::gbk936::ToPrivateUse(static_cast<uint8_t>(at[0]), static_cast<uint8_t>(at[1]));
+}
+
+// The cell of a private-use character (one UTF-16 unit at `at`) in code page
+// 936's user-defined areas.
+bool UserAreaBytes(const char *at, uint8_t &lead, uint8_t &trail) {
+    char16_t c = 0;
+    memcpy(&c, at, 2);
+    return platform::gbk936::FromPrivateUse(c, lead, trail);
 }
 
 // Widens ASCII bytes to UTF-16 units, eight at a time where it can.
@@ -186,15 +202,20 @@ extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR l
         std::string bytes;
         const bool strict = (dwFlags & MB_ERR_INVALID_CHARS) != 0;
         const char16_t fallback = page->doubleByte ? u'\u30FB' : u'?';
-        auto substitute = [&] {
-            if (strict)
+        const bool userAreas = page->number == 936;
+        auto substitute = [&](const char *at, size_t length) {
+            const char16_t c = userAreas && length == 2 ? UserAreaCharacter(at) : 0;
+            if (!c && strict)
                 return false;
-            bytes.append(reinterpret_cast<const char *>(&fallback), 2);
+            bytes.append(reinterpret_cast<const char *>(c ? &c : &fallback), 2);
             return true;
         };
         // In a double-byte code page a lead byte with a bad trail drops only
-        // the lead byte, so the trail is read again as a character.
-        auto unit = [](const char *, size_t) -> size_t { return 1; };
+        // the lead byte, so the trail is read again as a character; a cell
+        // of a user-defined area is one character of two bytes.
+        auto unit = [userAreas](const char *at, size_t left) -> size_t {
+            return userAreas && left >= 2 && UserAreaCharacter(at) ? 2 : 1;
+        };
         if (!Run(cd, lpMultiByteStr, length, bytes, substitute, unit)) {
             SetLastError(ERROR_NO_UNICODE_TRANSLATION);
             return 0;
@@ -256,7 +277,14 @@ extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR 
                                : lpDefaultChar         ? lpDefaultChar
                                                        : "?";
         size_t fallbackLength = page->number == CP_UTF8 ? 3 : 1;
-        auto substitute = [&] {
+        const bool userAreas = page->number == 936;
+        auto substitute = [&](const char *at, size_t length) {
+            uint8_t lead = 0, trail = 0;
+            if (userAreas && length == 2 && UserAreaBytes(at, lead, trail)) {
+                bytes.push_back(static_cast<char>(lead));
+                bytes.push_back(static_cast<char>(trail));
+                return true;
+            }
             if (strict)
                 return false;
             bytes.append(fallback, fallbackLength);

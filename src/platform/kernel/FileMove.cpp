@@ -79,6 +79,8 @@ extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileNa
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    if (LostCharacters(lpExistingFileName) || LostCharacters(lpNewFileName))
+        return FALSE;
     const std::string from = ResolvePath(lpExistingFileName);
     const std::string to = ResolvePath(lpNewFileName);
     const int error = MoveFileWhole(from, to, (dwFlags & MOVEFILE_REPLACE_EXISTING) != 0,

@@ -37,6 +37,8 @@ bool StatNamedFile(LPCSTR name, std::string &path, struct stat &st) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return false;
     }
+    if (LostCharacters(name))
+        return false;
     path = ResolvePath(name);
     return StatPath(path, st);
 }
@@ -149,6 +151,8 @@ FILE *CreateNewFileStream(const char *ansiPath) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return nullptr;
     }
+    if (LostCharacters(ansiPath))
+        return nullptr;
     const std::string path = ResolvePath(ansiPath);
     if (PathTooLong(path))
         return nullptr;
@@ -191,6 +195,8 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
+    if (LostCharacters(lpFileName))
+        return INVALID_HANDLE_VALUE;
     return OpenPath(ResolvePath(lpFileName), dwDesiredAccess, dwCreationDisposition,
                     dwFlagsAndAttributes);
 }
@@ -471,6 +477,8 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
+    if (LostCharacters(lpPathName))
+        return FALSE;
     std::string path = ResolvePath(lpPathName);
     if (PathTooLong(path))
         return FALSE;
@@ -486,6 +494,8 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
+    if (LostCharacters(lpPathName))
+        return FALSE;
     std::string path = ResolvePath(lpPathName);
     if (rmdir(path.c_str()) != 0) {
         SetLastError(errno == ENOTDIR ? ERROR_DIRECTORY : ErrorFromErrno(errno));

@@ -175,6 +175,8 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA *lpF
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
+    if (LostCharacters(lpFileName, true))
+        return INVALID_HANDLE_VALUE;
     return FindFirst(ToPosixPath(lpFileName), lpFindFileData);
 }
 

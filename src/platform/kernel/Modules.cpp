@@ -250,6 +250,8 @@ extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
+    if (LostCharacters(lpLibFileName))
+        return nullptr;
     std::string name = ToPosixPath(lpLibFileName);
     if (IsPlatformLibrary(name))
         return PlatformModule();
@@ -284,6 +286,8 @@ extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWO
     }
     if (!(dwFlags & kAsData))
         return LoadLibraryA(lpLibFileName);
+    if (LostCharacters(lpLibFileName))
+        return nullptr;
     const std::string name = ToPosixPath(lpLibFileName);
     return IsPlatformLibrary(name) ? PlatformModule() : LoadDataFile(lpLibFileName, name);
 }
@@ -362,11 +366,15 @@ extern "C" BOOL WINAPI DisableThreadLibraryCalls(HMODULE hLibModule) {
 }
 
 extern "C" DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
-    const std::string path = FileSystemToAnsi(hModule ? ModulePath(hModule) : MainProgramPath());
-    if (path.empty()) {
+    const std::string posix = hModule ? ModulePath(hModule) : MainProgramPath();
+    if (posix.empty()) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return 0;
     }
+    // A name the code page cannot hold is not handed out with '?'s in it.
+    std::string path;
+    if (!FileSystemToAnsiExactly(posix, path))
+        return 0;
     if (!lpFilename || nSize == 0) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;

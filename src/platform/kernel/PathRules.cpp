@@ -75,6 +75,54 @@ std::string FileSystemToAnsi(const std::string &name) {
     return Utf8ToAnsi(name);
 }
 
+bool FileSystemToAnsiExactly(const std::string &name, std::string &ansi) {
+    if (IsAscii(name) || GetACP() == CP_UTF8) {
+        ansi = name;
+        return true;
+    }
+    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(),
+                                      static_cast<int>(name.size()), nullptr, 0);
+    std::u16string wide(static_cast<size_t>(n > 0 ? n : 0), u'\0');
+    BOOL lost = n <= 0;
+    if (!lost) {
+        MultiByteToWideChar(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), wide.data(), n);
+        const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), n, nullptr, 0, nullptr, &lost);
+        if (!lost && size > 0) {
+            ansi.assign(static_cast<size_t>(size), '\0');
+            WideCharToMultiByte(CP_ACP, 0, wide.data(), n, ansi.data(), size, nullptr, nullptr);
+        }
+    }
+    if (lost) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return false;
+    }
+    return true;
+}
+
+bool LostCharacters(const char *ansiPath, bool pattern) {
+    if (!ansiPath)
+        return false;
+    const std::string text = ansiPath;
+    bool lost =
+        !IsAscii(text) && MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(),
+                                              static_cast<int>(text.size()), nullptr, 0) <= 0;
+    if (!lost) {
+        // '?' is never a trail byte of a double-byte character, so a byte
+        // search finds the '?' characters; a pattern's last name may hold
+        // them as wildcards.
+        std::string searched = text;
+        if (pattern) {
+            searched = ToPosixPath(ansiPath);
+            const size_t slash = searched.rfind('/');
+            searched.resize(slash == std::string::npos ? 0 : slash);
+        }
+        lost = searched.find('?') != std::string::npos;
+    }
+    if (lost)
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return lost;
+}
+
 std::string PosixSeparators(std::string out) {
     // Only after conversion: in UTF-8 no byte of a character is a '\'.
     for (char &c : out) {
@@ -202,7 +250,10 @@ DWORD CopyOut(const std::string &text, LPSTR buffer, DWORD size) {
 }
 
 DWORD CopyOutPath(const std::string &path, LPSTR buffer, DWORD size) {
-    return CopyOut(FileSystemToAnsi(path), buffer, size);
+    std::string ansi;
+    if (!FileSystemToAnsiExactly(path, ansi))
+        return 0;
+    return CopyOut(ansi, buffer, size);
 }
 
 void SetErrorFromErrno() {

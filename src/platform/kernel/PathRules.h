@@ -9,6 +9,13 @@
 // '\' and '/' both separate components; a drive prefix such as "C:" before a
 // separator names the root; a component that does not exist as spelled is
 // matched case-insensitively against its directory's entries.
+//
+// No name that lost characters is ever used: a path the code page cannot
+// hold is never handed out (the calls that give paths fail with
+// ERROR_NO_UNICODE_TRANSLATION), and a file call given a name holding '?'
+// (the default character of every code page here, never a character of the
+// platform's file names) or bytes the code page does not define fails the
+// same way, rather than reach another file.
 #pragma once
 
 #include <cstdio>
@@ -23,9 +30,18 @@ namespace platform {
 // encoding where no byte of a character is the separator).
 std::vector<std::string> SplitNames(const std::string &text, char separator);
 
-// An ANSI text in the file system's encoding, and back.
+// An ANSI text in the file system's encoding, and back (a character the
+// code page lacks becoming '?', as the platform lists such names).
 std::string AnsiToFileSystem(const char *ansi);
 std::string FileSystemToAnsi(const std::string &name);
+// The ANSI form of a name in the file system's encoding when the code page
+// holds all of it; otherwise false, with ERROR_NO_UNICODE_TRANSLATION.
+bool FileSystemToAnsiExactly(const std::string &name, std::string &ansi);
+// Whether an ANSI name given to a file call lost characters on its way
+// into the code page ('?' or bytes the code page does not define); sets
+// ERROR_NO_UNICODE_TRANSLATION when it did. With a pattern, '?' stays a
+// wildcard in its last name.
+bool LostCharacters(const char *ansiPath, bool pattern = false);
 
 // The file system's path for an ANSI path: converted, with '/' separators and
 // a leading drive prefix dropped.
@@ -42,9 +58,10 @@ std::string ResolvePath(const char *ansiPath);
 std::string ResolvePosixPath(const std::string &posixPath);
 
 // The one entry for code outside the kernel that hands an ANSI path to the C
-// library (stdio streams): ResolvePath.
+// library (stdio streams): ResolvePath, or "" (which opens nothing) for a
+// name that lost characters.
 inline std::string FileSystemPath(const char *ansiPath) {
-    return ResolvePath(ansiPath);
+    return LostCharacters(ansiPath) ? std::string() : ResolvePath(ansiPath);
 }
 
 // A new file for the C library's streams (libjpeg's stdio destination),
@@ -65,7 +82,8 @@ std::string FullPath(const std::string &posixPath);
 // when it fits, the length without the terminator; otherwise the size needed
 // with the terminator, and the buffer is left alone.
 DWORD CopyOut(const std::string &text, LPSTR buffer, DWORD size);
-// The same for a path in the file system's encoding, handed out in ANSI.
+// The same for a path in the file system's encoding, handed out in ANSI;
+// 0 with ERROR_NO_UNICODE_TRANSLATION when the code page cannot hold it.
 DWORD CopyOutPath(const std::string &path, LPSTR buffer, DWORD size);
 
 // The last-error value for an errno value of a file operation.

@@ -1,3 +1,4 @@
+#include <array>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
@@ -7,7 +8,8 @@
 namespace {
 
 std::u16string ToWide(UINT codePage, const std::string &bytes) {
-    int n = MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    int n =
+        MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
     std::u16string wide(static_cast<size_t>(n), u'\0');
     EXPECT_EQ(MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()),
                                   wide.data(), n),
@@ -78,6 +80,42 @@ TEST(CodePage, InvalidGbkBytesBecomeTheUnicodeDefaultCharacter) {
     SetLastError(0xdeadbeef);
     EXPECT_EQ(MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, "a\xD6", 2, out, 4), 0);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+}
+
+TEST(CodePage, UserDefinedAreasOf936AreThePrivateUseCharacters) {
+    EXPECT_EQ(ToBytes(936, u"a\uE000b"), "a\xAA\xA1"
+                                         "b");
+    EXPECT_EQ(ToWide(936, "a\xAA\xA1"
+                          "b"),
+              u"a\uE000b");
+    // Valid characters, also for a caller that refuses invalid bytes.
+    WCHAR out[2] = {};
+    EXPECT_EQ(MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, "\xFE\xFE", 2, out, 2), 1);
+    EXPECT_EQ(out[0], u'\uE4C5');
+    // The three areas, cell by cell, are U+E000..U+E765 in order and back.
+    std::u16string all;
+    for (const auto [leadFirst, leadLast, trailFirst, trailLast] :
+         {std::array<int, 4>{0xAA, 0xAF, 0xA1, 0xFE},
+          {0xF8, 0xFE, 0xA1, 0xFE},
+          {0xA1, 0xA7, 0x40, 0xA0}}) {
+        std::string cells;
+        for (int lead = leadFirst; lead <= leadLast; ++lead) {
+            for (int trail = trailFirst; trail <= trailLast; ++trail) {
+                if (trail != 0x7F)
+                    cells += {static_cast<char>(lead), static_cast<char>(trail)};
+            }
+        }
+        const std::u16string wide = ToWide(936, cells);
+        EXPECT_EQ(ToBytes(936, wide), cells);
+        all += wide;
+    }
+    ASSERT_EQ(all.size(), 0x766u);
+    for (size_t i = 0; i < all.size(); ++i)
+        ASSERT_EQ(all[i], static_cast<char16_t>(0xE000 + i)) << i;
+    // Beside them everything stays as it was: 0x7F is no trail byte, U+E766
+    // has no form in the code page.
+    EXPECT_EQ(ToWide(936, "\xA1\x7F"), u"\u30FB\u007F");
+    EXPECT_EQ(ToBytes(936, u"\uE766"), "?");
 }
 
 TEST(CodePage, ReportsSizesAndShortBuffers) {

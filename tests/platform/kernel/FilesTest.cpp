@@ -241,8 +241,6 @@ TEST_F(Files, NamesTheCodePageLacksComeBackAsQuestionMarksAndOpenByWideName) {
     ASSERT_NE(search, INVALID_HANDLE_VALUE);
     EXPECT_STREQ(ansi.cFileName, "?.txt");
     FindClose(search);
-    EXPECT_EQ(GetFileAttributesA(Ansi(Path(ansi.cFileName)).c_str()), INVALID_FILE_ATTRIBUTES);
-
     WIN32_FIND_DATAW wide{};
     const std::u16string pattern = platform::Utf8ToWide(Path("*.txt"));
     search = FindFirstFileW(pattern.c_str(), &wide);
@@ -259,4 +257,24 @@ TEST_F(Files, NamesTheCodePageLacksComeBackAsQuestionMarksAndOpenByWideName) {
     ReadFile(h, buffer, sizeof buffer, &n, nullptr);
     EXPECT_STREQ(buffer, "wide");
     CloseHandle(h);
+
+    // A name that lost characters reaches no file, not even one named so.
+    WriteFile(Path("?.txt"), "another");
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetFileAttributesA(Ansi(Path(ansi.cFileName)).c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+    EXPECT_EQ(Open(Ansi(Path(ansi.cFileName)), GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+    EXPECT_FALSE(DeleteFileA(Ansi(Path(ansi.cFileName)).c_str()));
+    EXPECT_FALSE(CreateDirectoryA(Ansi(Path("??")).c_str(), nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+    EXPECT_EQ(Open(Ansi(Path("\xFF.txt")), GENERIC_WRITE, CREATE_NEW), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+    EXPECT_EQ(testing_support::FolderEntries(m_dir),
+              (std::vector<std::string>{"?.txt", "\xF0\x9F\x98\x80.txt"}));
+    EXPECT_EQ(testing_support::ReadFile(Path("?.txt")), "another");
+    // In a pattern's last name '?' stays a wildcard.
+    search = FindFirstFileA(Ansi(Path("?.txt")).c_str(), &ansi);
+    EXPECT_NE(search, INVALID_HANDLE_VALUE);
+    FindClose(search);
 }

@@ -145,3 +145,33 @@ TEST(Paths, TempPathWithoutTmpdirIsAFolderOfTheUsersOwn) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     testing_support::RemoveTree(base);
 }
+
+TEST(Paths, NoPathTheCodePageCannotHoldIsHandedOutOrMade) {
+    const std::string base = testing_support::MakeTempDir("lossy-tmp-");
+    const std::string runtime = base + "/run", korean = base + "/폴더", home = base + "/søren";
+    ASSERT_TRUE(testing_support::MakeFolder(runtime, 0700));
+    ASSERT_TRUE(testing_support::MakeFolder(korean, 0700));
+    testing_support::ScopedEnvironment tmpdir("TMPDIR", korean);
+    testing_support::ScopedEnvironment session("XDG_RUNTIME_DIR", runtime);
+    testing_support::ScopedEnvironment state("QUILLBAY_HOME", home);
+    // GBK has neither 폴더 nor ø: the private folders take TMPDIR's place.
+    EXPECT_EQ(TempPath(), runtime + "/quillbay/tmp/");
+    {
+        testing_support::ScopedEnvironment noSession("XDG_RUNTIME_DIR", "");
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(GetTempPathA(0, nullptr), 0u);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+        char buffer[MAX_PATH];
+        EXPECT_EQ(GetWindowsDirectoryA(buffer, MAX_PATH), 0u);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+        ASSERT_TRUE(SetCurrentDirectoryA(testing_support::Ansi(base).c_str()));
+        ASSERT_EQ(chdir(korean.c_str()), 0);
+        EXPECT_EQ(GetCurrentDirectoryA(MAX_PATH, buffer), 0u);
+        EXPECT_EQ(GetFullPathNameA("a.jpg", MAX_PATH, buffer, nullptr), 0u);
+        ASSERT_EQ(chdir("/"), 0);
+    }
+    // Nothing was made of the names that lost characters.
+    EXPECT_EQ(testing_support::FolderEntries(base), (std::vector<std::string>{"run", "폴더"}));
+    EXPECT_TRUE(testing_support::FolderEntries(korean).empty());
+    testing_support::RemoveTree(base);
+}
