@@ -22,6 +22,7 @@
 #include "BridgeFixture.h"
 #include "LabelChecks.h"
 #include "WebSocketConnection.h"
+#include "platform/print/JobLog.h"
 
 namespace bridge_test {
 namespace {
@@ -471,6 +472,25 @@ TEST_F(BridgeRobustness, AKilledBridgeLeavesNoPartialFileAndNoNameThatFailsAJob)
     EXPECT_EQ(testing_support::ReadFile(prints + ".job-" + std::to_string(m_bridge->Pid()) +
                                         "-1.pdf.part"),
               "another's");
+}
+
+TEST_F(BridgeRobustness, AJobWhoseFileCannotBeMadeFailsWhereThePageAndTheUserSeeIt) {
+    testing_support::WriteFile(m_dir + "/prints", "a file where the print folder should be");
+    Start();
+    BridgeSocket socket(Port(), Local());
+    std::string error;
+    EXPECT_EQ(PrintLabel(socket, 1, error), "");
+    std::string reason;
+    for (const json &event : socket.Events()) {
+        EXPECT_NE(event["stage"], "finished") << event;
+        if (event["stage"] == "failed")
+            reason = event.value("reason", "");
+    }
+    EXPECT_NE(reason.find("(ERROR_PATH_NOT_FOUND)"), std::string::npos) << reason;
+    const platform::print::JobRecord logged = platform::print::JobLog::Read().back();
+    EXPECT_TRUE(logged.failed);
+    EXPECT_NE(testing_support::ReadFile(m_dir + "/ui.log").find("notice\tNot printed"),
+              std::string::npos);
 }
 
 TEST_F(BridgeRobustness, SigtermLetsCallsFinishAndTellsEveryPage) {
