@@ -21,6 +21,7 @@
 
 #include "BridgeFixture.h"
 #include "LabelChecks.h"
+#include "OriginPolicy.h"
 #include "WebSocketConnection.h"
 #include "platform/print/JobLog.h"
 
@@ -70,24 +71,30 @@ public:
     }
     bool Open() const { return m_open; }
 
-    // Sends text messages until the bridge has taken none of them for two
-    // seconds; how many bytes it took.
-    size_t SendUntilRefused(const std::string &message) {
+    // Sends text messages until the bridge, having taken at least `least`
+    // bytes, takes nothing more for two seconds (for a minute at most); how
+    // many bytes it took.
+    size_t SendUntilRefused(const std::string &message, size_t least) {
         const std::string frame = Frame(message);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
         size_t sent = 0, at = 0;
-        for (;;) {
+        while (std::chrono::steady_clock::now() < deadline) {
             pollfd p{m_fd, POLLOUT, 0};
-            if (poll(&p, 1, 2000) <= 0)
-                return sent; // two seconds without room: the bridge no longer reads
+            if (poll(&p, 1, 2000) <= 0) {
+                if (sent > least)
+                    break; // no room for two seconds: the bridge no longer reads
+                continue;
+            }
             const ssize_t n =
                 send(m_fd, frame.data() + at, frame.size() - at, MSG_DONTWAIT | MSG_NOSIGNAL);
             if (n < 0 && errno != EAGAIN)
-                return sent;
+                break;
             if (n > 0) {
                 sent += static_cast<size_t>(n);
                 at = (at + static_cast<size_t>(n)) % frame.size();
             }
         }
+        return sent;
     }
 
     // Reads what the bridge sent, up to its close frame (for a minute at
@@ -363,8 +370,8 @@ TEST_F(BridgeRobustness, APageThatNeverReadsIsBoundedAndClosedWhileAnotherIsServ
     ASSERT_TRUE(deaf.Open());
     // 256 KB echoes as fast as the bridge takes them, never read.
     const json echo = {{"op", "echo"}, {"value", std::string(256 << 10, 'x')}};
-    const size_t sent = deaf.SendUntilRefused(echo.dump());
-    EXPECT_GT(sent, size_t(bridge::kUnsentLimit)) << "the bridge took less than its bound";
+    const size_t sent = deaf.SendUntilRefused(echo.dump(), bridge::kUnsentLimit);
+    ASSERT_GT(sent, size_t(bridge::kUnsentLimit)) << "the bridge took less than its bound";
     // The bridge no longer reads it; the reading page is served meanwhile.
     for (int i = 0; i < 20; ++i)
         ASSERT_EQ(reader.Call(1, "EncryptChar", {"AB"}), "8283");
@@ -435,6 +442,19 @@ TEST_F(BridgeRobustness, ConnectionsBeyondTheLimitAreToldWhy) {
         served = SendHttp(Port(), verb::get, "/version", "", Local());
         return served.status == 200; // once the bridge has seen the socket close
     })) << served.body;
+}
+
+TEST_F(BridgeRobustness, UnknownOriginsCannotFloodTheUserWithQuestions) {
+    Allow("http://known.test");
+    Start();
+    for (int i = 0; i < 30; ++i) {
+        const HttpReply reply = SendHttp(Port(), verb::get, "/version", "",
+                                         {{"Origin", "http://site" + std::to_string(i) + ".test"}});
+        EXPECT_EQ(reply.ErrorCode(), "origin-refused") << reply.body;
+    }
+    EXPECT_EQ(Questions().size(), bridge::OriginPolicy::kQuestionsPerMinute);
+    EXPECT_EQ(SendHttp(Port(), verb::get, "/version", "", {{"Origin", "http://known.test"}}).status,
+              200);
 }
 
 TEST_F(BridgeRobustness, AKilledBridgeLeavesNoPartialFileAndNoNameThatFailsAJob) {
