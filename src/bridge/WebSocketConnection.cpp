@@ -66,6 +66,12 @@ void WebSocketConnection::Open() {
 }
 
 void WebSocketConnection::Shutdown() {
+    if (!m_session && !m_ended) {
+        // Still in its handshake: there is no session to close yet.
+        beast::error_code ignored;
+        beast::get_lowest_layer(m_socket).socket().close(ignored);
+        return;
+    }
     if (m_ended)
         return;
     m_close = {websocket::close_code::going_away, "the bridge is stopping"};
@@ -83,6 +89,8 @@ void WebSocketConnection::Read() {
 }
 
 void WebSocketConnection::OnRead() {
+    if (m_ended)
+        return; // the session ended while the message came in: it is not read
     if (m_buffer.size() > m_context.options.maxRequest) {
         m_buffer.clear();
         m_close = {websocket::close_code::too_big,
