@@ -327,12 +327,14 @@ TEST_F(BridgeRobustness, EveryBadMessageIsAnsweredAndTheSessionGoesOn) {
     int id = 100;
     for (const Bad &b : bad) {
         socket.SendText("{\"id\":" + std::to_string(++id) + "," + b.message.substr(1));
-        const json reply = socket.Next();
+        json reply = socket.Next();
         EXPECT_EQ(reply.value("id", 0), id) << b.message.substr(0, 80);
         EXPECT_EQ(reply["error"]["code"], "bad-request") << b.message.substr(0, 80) << reply;
-        if (!b.field.empty())
+        if (!b.field.empty()) {
             EXPECT_EQ(reply["error"]["field"], b.field) << reply;
-        ASSERT_EQ(socket.Call(1, "EncryptChar", {"AB"}), "8283") << "after " << b.message;
+        }
+        ASSERT_EQ(socket.Call(1, "EncryptChar", {"AB"}), "8283")
+            << "after " << b.message.substr(0, 80);
     }
     // The same over HTTP, in a session of its own, and a session that is
     // not a string.
@@ -537,7 +539,7 @@ TEST_F(BridgeRobustness, SigtermLetsCallsFinishAndTellsEveryPage) {
     EXPECT_EQ(SendHttp(Port(), verb::get, "/version", "", Local()).status, 0)
         << "a new connection was taken";
     server.Release();
-    const json reply = slow.Next();
+    json reply = slow.Next();
     EXPECT_EQ(reply.value("id", 0), 7) << reply;
     EXPECT_EQ(reply["value"], "held!") << reply;
     EXPECT_EQ(slow.Next()["closed"], 1001);
