@@ -192,8 +192,9 @@ std::string PrintLabel(BridgeSocket &socket, int number, std::string &error) {
     json closed = socket.Call(id, "SetPrinter", {"0"});
     socket.Request({{"op", "release"}, {"object", id}});
     for (size_t i = seen; i < socket.Events().size(); ++i) {
-        if (socket.Events()[i]["stage"] == "finished")
-            return socket.Events()[i]["where"];
+        const json &event = socket.Events()[i];
+        if (event.value("stage", "") == "finished")
+            return event.value("where", "");
     }
     error = "label " + std::to_string(number) + " ended with " + closed.dump();
     return "";

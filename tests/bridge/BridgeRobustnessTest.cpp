@@ -504,8 +504,8 @@ TEST_F(BridgeRobustness, AJobWhoseFileCannotBeMadeFailsWhereThePageAndTheUserSee
     EXPECT_EQ(PrintLabel(socket, 1, error), "");
     std::string reason;
     for (const json &event : socket.Events()) {
-        EXPECT_NE(event["stage"], "finished") << event;
-        if (event["stage"] == "failed")
+        EXPECT_NE(event.value("stage", ""), "finished") << event;
+        if (event.value("stage", "") == "failed")
             reason = event.value("reason", "");
     }
     EXPECT_NE(reason.find("(ERROR_PATH_NOT_FOUND)"), std::string::npos) << reason;
