@@ -15,14 +15,6 @@
 #include "testing/PageServer.h"
 #include "testing/PdfPage.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define UNDER_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define UNDER_ADDRESS_SANITIZER 1
-#endif
-#endif
-
 namespace bridge_test {
 namespace {
 

@@ -378,7 +378,9 @@ TEST_F(BridgeRobustness, APageThatNeverReadsIsBoundedAndClosedWhileAnotherIsServ
     for (int i = 0; i < 20; ++i)
         ASSERT_EQ(reader.Call(1, "EncryptChar", {"AB"}), "8283");
     const long during = Status()["residentBytes"];
+#if !defined(UNDER_ADDRESS_SANITIZER)
     EXPECT_LT(during - before, 64L << 20) << "resident " << before << ", then " << during;
+#endif
     // Past its patience the deaf page's session ends and its socket is
     // closed, saying why.
     ASSERT_TRUE(AwaitUpTo([&] { return Status()["sessions"] == 1; })) << "the deaf page's session";
@@ -386,7 +388,9 @@ TEST_F(BridgeRobustness, APageThatNeverReadsIsBoundedAndClosedWhileAnotherIsServ
     EXPECT_EQ(code, 1008) << reason;
     EXPECT_NE(reason.find("unread"), std::string::npos) << reason;
     EXPECT_EQ(reader.Call(1, "EncryptChar", {"AB"}), "8283");
+#if !defined(UNDER_ADDRESS_SANITIZER)
     EXPECT_LT(Status()["residentBytes"].get<long>() - before, 64L << 20);
+#endif
 }
 
 TEST_F(BridgeRobustness, IdleSocketsNeverKeepANewPageOut) {
