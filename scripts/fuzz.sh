@@ -5,7 +5,8 @@
 # pictures where those are missing; the PDF417 encoder, the resource
 # reader, the registry's key paths, the page reader, the type-library
 # loader, the registration-script interpreter and the bridge's request and
-# WebSocket message paths each from a few seeds of their own
+# WebSocket message paths and its sequences of messages each from a few
+# seeds of their own
 # (tests/fuzz/NAME-seeds). Each target's scratch files (its
 # hives, its temporary files) go to a folder of its own, removed after. The targets come from the sanitizer build (scripts/sanitize.sh,
 # build-asan/), built here when missing. Fails on the first crash. Pictures
@@ -26,7 +27,7 @@ declare -A seeds=(
   [pdf417]="tests/fuzz/pdf417-seeds"
 )
 targets="gif png bmp jpeg pdf417"
-for own_seeds in resources registry htmlpage typelib registrar bridge websocket; do
+for own_seeds in resources registry htmlpage typelib registrar bridge websocket requests; do
   seeds[$own_seeds]="tests/fuzz/$own_seeds-seeds"
   targets="$targets $own_seeds"
 done

@@ -2,11 +2,14 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/kernel/PathRules.h"
 
@@ -18,6 +21,32 @@ std::string BridgeDirectory() {
     chmod(dir.c_str(), 0700); // only the user may read the token
     struct stat info {};
     return stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? dir : std::string();
+}
+
+void RemoveFolder(const std::string &folder) {
+    if (DIR *dir = folder.empty() ? nullptr : opendir(folder.c_str())) {
+        while (dirent *entry = readdir(dir)) {
+            if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+                unlink((folder + "/" + entry->d_name).c_str());
+        }
+        closedir(dir);
+        rmdir(folder.c_str());
+    }
+}
+
+void RemovePreviewFolders() {
+    const std::string bridge = BridgeDirectory();
+    DIR *dir = bridge.empty() ? nullptr : opendir(bridge.c_str());
+    if (!dir)
+        return;
+    std::vector<std::string> left;
+    while (dirent *entry = readdir(dir)) {
+        if (strncmp(entry->d_name, "preview-", 8) == 0)
+            left.push_back(bridge + "/" + entry->d_name);
+    }
+    closedir(dir);
+    for (const std::string &folder : left)
+        RemoveFolder(folder);
 }
 
 std::string TokenPath() {

@@ -33,6 +33,12 @@ std::string AccountSocketPath(bool make);
 // runtime root (ROOT/UID/quillbay/bridge.sock).
 std::string AccountSocketPath(const std::string &runtimeRoot, unsigned account);
 
+// Removes a folder of files (a session's previews) and what is in it.
+void RemoveFolder(const std::string &folder);
+// Removes the preview folders sessions left in the bridge's directory: at
+// the start, with the instance lock held, no session owns any.
+void RemovePreviewFolders();
+
 // Writes the token file (mode 0600) anew; false when it cannot.
 bool WriteTokenFile(const std::string &token);
 void RemoveTokenFile();

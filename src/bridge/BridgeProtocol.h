@@ -45,6 +45,20 @@ inline constexpr const char *kNoBridge = "no-bridge";   // the dispatcher: no br
 nlohmann::json Error(std::string_view code, const std::string &message);
 nlohmann::json Error(std::string_view code, const std::string &message, HRESULT hr);
 bool IsError(const nlohmann::json &reply);
+// The reply to a request whose handling failed inside the bridge (a
+// library's exception): call-failed with E_UNEXPECTED. The request is
+// answered and its session goes on.
+nlohmann::json HandlerFailure(const char *what);
+// A handler's reply; what it throws becomes HandlerFailure's reply.
+template <typename Handler> nlohmann::json Guarded(Handler &&handler) {
+    try {
+        return handler();
+    } catch (const std::exception &e) {
+        return HandlerFailure(e.what());
+    } catch (...) {
+        return HandlerFailure("an unknown failure");
+    }
+}
 
 // The HTTP status of a reply: 200, except for errors of the protocol itself
 // (a member's failure is the member's result and comes with 200).
@@ -52,7 +66,11 @@ int HttpStatusOf(const nlohmann::json &reply);
 
 // JSON text; text that is not valid UTF-8 has its bad bytes replaced.
 std::string Dump(const nlohmann::json &message);
-// Parses a message; false (and `error` says why) unless it is a JSON object.
+// How deeply a message's arrays and objects may nest. Values are copied and
+// written out recursively, so a page's value is bounded before it is read.
+inline constexpr int kMaxNesting = 64;
+// Parses a message; false (and `error` says why) unless it is a JSON object
+// nested at most kMaxNesting deep.
 bool ParseMessage(std::string_view text, nlohmann::json &message, std::string &error);
 
 } // namespace bridge

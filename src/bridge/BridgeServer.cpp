@@ -3,21 +3,61 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "BridgeFiles.h"
 #include "BridgeLog.h"
+#include "BridgeProtocol.h"
+#include "ClosingReply.h"
 #include "HttpConnection.h"
 #include "platform/kernel/DescriptorPassing.h"
+#include "platform/print/JobFile.h"
+#include "platform/print/Printers.h"
 
 namespace bridge {
 
 namespace asio = boost::asio;
 using asio::ip::tcp;
 
+namespace {
+
+// How long the calls in flight at a stop have to finish, and then the
+// connections to write their last replies and close.
+constexpr auto kCallsFinish = std::chrono::seconds(5);
+constexpr auto kConnectionsClose = std::chrono::seconds(2);
+// Descriptors kept for what is not a connection: listeners, the log, the
+// registry, a job's file, the objects' own.
+constexpr size_t kOtherDescriptors = 128;
+
+// A desktop session's soft limit on descriptors (1,024) is below what the
+// connections may need: the bridge takes the hard limit. The connections
+// allowed at once, as many as fit.
+size_t ConnectionsThatFit(size_t wanted) {
+    struct rlimit limit {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return wanted;
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= wanted + kOtherDescriptors)
+        return wanted;
+    const size_t fit = limit.rlim_cur > 2 * kOtherDescriptors ? limit.rlim_cur - kOtherDescriptors
+                                                              : limit.rlim_cur / 2;
+    Log(LogLevel::Warning, "the descriptor limit (" + std::to_string(limit.rlim_cur) + ") allows " +
+                               std::to_string(fit) + " connections at once, not " +
+                               std::to_string(wanted));
+    return fit;
+}
+
+} // namespace
+
 BridgeServer::BridgeServer(const BridgeOptions &options, std::string token)
-    : m_options(options), m_connections(std::make_shared<std::atomic<size_t>>(0)),
-      m_signals(m_io, SIGINT, SIGTERM), m_timer(m_io), m_listeners(m_io),
+    : m_options(options),
+      m_connections(std::make_shared<ConnectionTable>(ConnectionsThatFit(options.maxConnections))),
+      m_signals(m_io, SIGINT, SIGTERM), m_timer(m_io), m_stopTimer(m_io), m_listeners(m_io),
       m_dispatcher(platform::FindAccount(kDispatcherAccount)), m_policy(m_io),
       m_sessions(m_io, options), m_router(options, m_sessions, m_policy, std::move(token)) {}
 
@@ -42,7 +82,18 @@ bool BridgeServer::Listen(std::string &error) {
     }
     m_router.SetPort(m_port);
     m_router.SetServing(local ? "dispatched" : "direct");
+    RemoveLeftovers();
     return true;
+}
+
+void BridgeServer::RemoveLeftovers() {
+    // What a bridge that died left behind (the instance lock says none runs
+    // now): its sessions' previews, and the partial files of its jobs.
+    RemovePreviewFolders();
+    const std::string prints = platform::print::PrintDirectory();
+    if (const int removed = platform::print::JobFile::RemoveLeftovers(prints))
+        Log(LogLevel::Info, "removed " + std::to_string(removed) + " partial job files in " +
+                                prints + " of processes that are gone");
 }
 
 bool BridgeServer::ListenLocal(const std::vector<int> &activated, std::string &error) {
@@ -84,15 +135,8 @@ bool BridgeServer::Run() {
     if (m_local)
         AcceptLocal();
     m_signals.async_wait([this](const boost::system::error_code &ec, int signal) {
-        if (ec)
-            return;
-        Log(LogLevel::Info, std::string("stopping (") + strsignal(signal) + ")");
-        m_listeners.Close();
-        if (m_local) {
-            boost::system::error_code ignored;
-            m_local->close(ignored);
-        }
-        m_io.stop();
+        if (!ec)
+            Stop(signal);
     });
     Tick();
     m_io.run();
@@ -170,21 +214,75 @@ void BridgeServer::TakeHandedOver(std::shared_ptr<LocalProtocol::socket> channel
     Serve(std::move(socket));
 }
 
+void BridgeServer::Stop(int signal) {
+    Log(LogLevel::Info, std::string("stopping (") + strsignal(signal) +
+                            "): the calls in flight finish, then the connections close");
+    m_listeners.Close();
+    if (m_local) {
+        boost::system::error_code ignored;
+        m_local->close(ignored);
+    }
+    m_router.Stop();
+    // A second signal does not wait.
+    m_signals.async_wait([this](const boost::system::error_code &ec, int) {
+        if (!ec)
+            m_io.stop();
+    });
+    m_stopBy = std::chrono::steady_clock::now() + kCallsFinish;
+    AwaitCalls();
+}
+
+void BridgeServer::AwaitCalls() {
+    const size_t calls = m_sessions.CallsInFlight();
+    if (calls > 0 && std::chrono::steady_clock::now() < m_stopBy) {
+        m_stopTimer.expires_after(std::chrono::milliseconds(10));
+        m_stopTimer.async_wait([this](const boost::system::error_code &ec) {
+            if (!ec)
+                AwaitCalls();
+        });
+        return;
+    }
+    if (calls > 0)
+        Log(LogLevel::Warning, std::to_string(calls) + " calls still running at the stop");
+    m_connections->ShutdownAll();
+    m_stopBy = std::chrono::steady_clock::now() + kConnectionsClose;
+    AwaitConnections();
+}
+
+void BridgeServer::AwaitConnections() {
+    if (m_connections->Count() == 0 || std::chrono::steady_clock::now() >= m_stopBy)
+        return m_io.stop();
+    m_stopTimer.expires_after(std::chrono::milliseconds(10));
+    m_stopTimer.async_wait([this](const boost::system::error_code &ec) {
+        if (!ec)
+            AwaitConnections();
+    });
+}
+
 void BridgeServer::Serve(tcp::socket socket) {
-    if (*m_connections >= m_options.maxConnections)
-        return; // the socket closes as it goes out of scope
     if (!m_peers.Admit(socket))
         return;
+    if (!m_connections->MakeRoom()) {
+        // Every place is held by a connection that is being served.
+        SendClosingReply(std::move(socket),
+                         Error(code::kLimit, "the bridge serves " +
+                                                 std::to_string(m_connections->Limit()) +
+                                                 " connections at once; try again shortly"),
+                         503);
+        return;
+    }
     // Requests and replies are small and answered at once: no Nagle.
     boost::system::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);
     ConnectionContext context{m_options, m_router, m_sessions};
-    std::make_shared<HttpConnection>(std::move(socket), context, ConnectionTicket(m_connections))
-        ->Start();
+    auto connection = std::make_shared<HttpConnection>(std::move(socket), context,
+                                                       ConnectionTicket(m_connections));
+    connection->Start();
 }
 
 void BridgeServer::Tick() {
     m_sessions.Sweep();
+    m_policy.Sweep();
     m_timer.expires_after(std::chrono::seconds(1));
     m_timer.async_wait([this](const boost::system::error_code &ec) {
         if (!ec)

@@ -5,12 +5,12 @@
 // this account's (PeerCheck).
 #pragma once
 
-#include <atomic>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/local/stream_protocol.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <set>
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "BridgeOptions.h"
+#include "ConnectionTable.h"
 #include "LoopbackListeners.h"
 #include "OriginPolicy.h"
 #include "PeerCheck.h"
@@ -45,25 +46,35 @@ public:
     // Before and after the process forks to detach (no thread runs yet).
     void PrepareFork();
     void ForkedChild();
-    // Serves until SIGINT or SIGTERM; then ends every session. False when a
-    // session's call was still busy at the end.
+    // Serves until SIGINT or SIGTERM; then stops in order (Stop) and ends
+    // every session. False when a session's call was still busy at the end.
     bool Run();
 
 private:
     using LocalProtocol = boost::asio::local::stream_protocol;
 
     bool ListenLocal(const std::vector<int> &activated, std::string &error);
+    void RemoveLeftovers();
     void AcceptLocal();
     void TakeHandedOver(std::shared_ptr<LocalProtocol::socket> channel);
     bool FromDispatcher(LocalProtocol::socket &channel);
     void Serve(boost::asio::ip::tcp::socket socket);
     void Tick();
+    // The orderly stop: no new connection, requests from now on answered
+    // shutting-down; the calls in flight finish (for up to kCallsFinish) and
+    // their replies are written, then every connection ends (WebSockets
+    // with 1001) and the I/O loop with them.
+    void Stop(int signal);
+    void AwaitCalls();
+    void AwaitConnections();
 
     const BridgeOptions &m_options;
-    std::shared_ptr<std::atomic<size_t>> m_connections;
+    std::shared_ptr<ConnectionTable> m_connections;
     boost::asio::io_context m_io;
     boost::asio::signal_set m_signals;
     boost::asio::steady_timer m_timer;
+    boost::asio::steady_timer m_stopTimer;
+    std::chrono::steady_clock::time_point m_stopBy;
     LoopbackListeners m_listeners;
     std::unique_ptr<LocalProtocol::acceptor> m_local;
     std::string m_socketPath;

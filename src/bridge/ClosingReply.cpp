@@ -1,6 +1,7 @@
 #include "ClosingReply.h"
 
 #include <array>
+#include <atomic>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 #include <memory>
@@ -15,11 +16,15 @@ namespace {
 namespace asio = boost::asio;
 using asio::ip::tcp;
 
+std::atomic<int> s_underway{0};
+
 class ClosingReply : public std::enable_shared_from_this<ClosingReply> {
 public:
     ClosingReply(tcp::socket socket, std::string bytes)
         : m_socket(std::move(socket)), m_timer(m_socket.get_executor()), m_bytes(std::move(bytes)) {
+        ++s_underway;
     }
+    ~ClosingReply() { --s_underway; }
 
     void Start() {
         m_timer.expires_after(std::chrono::seconds(5));
@@ -59,10 +64,12 @@ private:
     std::array<char, 4096> m_discard;
 };
 
-std::string Serialized(const nlohmann::json &reply) {
+std::string Serialized(const nlohmann::json &reply, int status) {
     ReplyTo to;
     to.keepAlive = false;
     Response response = JsonResponse(to, reply);
+    if (status)
+        response.result(static_cast<unsigned>(status));
     response.prepare_payload();
     std::ostringstream text;
     text << response;
@@ -71,8 +78,10 @@ std::string Serialized(const nlohmann::json &reply) {
 
 } // namespace
 
-void SendClosingReply(tcp::socket socket, const nlohmann::json &reply) {
-    std::make_shared<ClosingReply>(std::move(socket), Serialized(reply))->Start();
+void SendClosingReply(tcp::socket socket, const nlohmann::json &reply, int status) {
+    if (s_underway >= kClosingReplies)
+        return; // the socket closes as it goes out of scope
+    std::make_shared<ClosingReply>(std::move(socket), Serialized(reply, status))->Start();
 }
 
 } // namespace bridge

@@ -9,8 +9,13 @@
 
 namespace bridge {
 
-// Writes `reply` (a protocol error, its status from its code) and ends the
-// connection. The socket's executor runs it; the call returns at once.
-void SendClosingReply(boost::asio::ip::tcp::socket socket, const nlohmann::json &reply);
+// Writes `reply` (a protocol error, its status from its code unless
+// `status` is given) and ends the connection. The socket's executor runs
+// it; the call returns at once. At most kClosingReplies are on their way at
+// once: beyond that a connection is closed at once, so refusals never hold
+// more than a few descriptors.
+inline constexpr int kClosingReplies = 64;
+void SendClosingReply(boost::asio::ip::tcp::socket socket, const nlohmann::json &reply,
+                      int status = 0);
 
 } // namespace bridge

@@ -10,32 +10,52 @@ namespace bridge {
 namespace beast = boost::beast;
 using namespace std::chrono_literals;
 
-ConnectionTicket::ConnectionTicket(std::shared_ptr<std::atomic<size_t>> count)
-    : m_count(std::move(count)) {
-    ++*m_count;
-}
+namespace {
 
-ConnectionTicket::~ConnectionTicket() {
-    if (m_count)
-        --*m_count;
-}
+// A connection's first request comes within a few seconds: one that sends
+// nothing holds no place for long. Between requests it may wait a minute.
+constexpr auto kFirstRequest = 5s;
+constexpr auto kNextRequest = 60s;
+
+} // namespace
 
 HttpConnection::HttpConnection(boost::asio::ip::tcp::socket socket, ConnectionContext context,
                                ConnectionTicket ticket)
     : m_stream(std::move(socket)), m_context(context), m_ticket(std::move(ticket)) {}
 
+void HttpConnection::Start() {
+    m_ticket.Serves(weak_from_this());
+    ReadHeader();
+}
+
+void HttpConnection::Drop() {
+    beast::error_code ignored;
+    m_stream.socket().close(ignored);
+}
+
+void HttpConnection::Shutdown() {
+    m_shuttingDown = true;
+    if (m_readingHeader)
+        Drop(); // waiting for a request that would only be refused
+}
+
 void HttpConnection::ReadHeader() {
     m_parser.emplace();
     m_parser->header_limit(16 * 1024);
     m_parser->body_limit(m_context.options.maxRequest);
-    // A kept-alive connection closes after a minute without a request.
-    m_stream.expires_after(60s);
+    m_stream.expires_after(m_answered ? kNextRequest : kFirstRequest);
+    m_ticket.Enter(m_answered ? ConnectionTable::Phase::Waiting
+                              : ConnectionTable::Phase::FirstRequest);
+    m_readingHeader = true;
     http::async_read_header(
         m_stream, m_buffer, *m_parser,
         [self = shared_from_this()](beast::error_code ec, size_t) { self->OnHeader(ec); });
 }
 
 void HttpConnection::OnHeader(beast::error_code ec) {
+    m_readingHeader = false;
+    if (m_answered)
+        m_ticket.Enter(ConnectionTable::Phase::Busy);
     if (ec == http::error::body_limit)
         return RefuseTooLarge();
     if (ec)
@@ -54,6 +74,7 @@ void HttpConnection::OnRequest(beast::error_code ec) {
         return RefuseTooLarge();
     if (ec)
         return;
+    m_ticket.Enter(ConnectionTable::Phase::Busy);
     // A call may wait for its apartment or for the user's consent.
     m_stream.expires_never();
     Request request = m_parser->release();
@@ -84,6 +105,9 @@ void HttpConnection::Upgrade(Request request) {
 }
 
 void HttpConnection::Send(Response response) {
+    m_answered = true;
+    if (m_shuttingDown)
+        response.keep_alive(false);
     auto shared = std::make_shared<Response>(std::move(response));
     m_stream.expires_after(30s);
     http::async_write(m_stream, *shared,

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -13,22 +12,11 @@
 #include <optional>
 
 #include "BridgeOptions.h"
+#include "ConnectionTable.h"
 #include "Router.h"
 #include "SessionTable.h"
 
 namespace bridge {
-
-// Holds one place among the connections open at once.
-class ConnectionTicket {
-public:
-    explicit ConnectionTicket(std::shared_ptr<std::atomic<size_t>> count);
-    ~ConnectionTicket();
-    ConnectionTicket(ConnectionTicket &&) = default;
-    ConnectionTicket &operator=(ConnectionTicket &&) = delete;
-
-private:
-    std::shared_ptr<std::atomic<size_t>> m_count;
-};
 
 // What a connection needs of the bridge.
 struct ConnectionContext {
@@ -37,11 +25,13 @@ struct ConnectionContext {
     SessionTable &sessions;
 };
 
-class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
+class HttpConnection : public Connection, public std::enable_shared_from_this<HttpConnection> {
 public:
     HttpConnection(boost::asio::ip::tcp::socket socket, ConnectionContext context,
                    ConnectionTicket ticket);
-    void Start() { ReadHeader(); }
+    void Start();
+    void Drop() override;
+    void Shutdown() override;
 
 private:
     void ReadHeader();
@@ -57,6 +47,9 @@ private:
     std::optional<http::request_parser<http::string_body>> m_parser;
     ConnectionContext m_context;
     ConnectionTicket m_ticket;
+    bool m_answered = false; // a request of the connection has had its answer
+    bool m_readingHeader = false;
+    bool m_shuttingDown = false;       // the bridge stops: no request after this one
     std::array<char, 16384> m_discard; // an oversized body, read and dropped
 };
 

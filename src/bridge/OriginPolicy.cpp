@@ -1,5 +1,6 @@
 #include "OriginPolicy.h"
 
+#include <algorithm>
 #include <boost/asio/post.hpp>
 #include <thread>
 
@@ -14,6 +15,9 @@ constexpr auto kStoredFor = std::chrono::seconds(1);
 // A question nobody answered (closed, no display) is not asked again for a
 // while: a page that keeps trying does not flood the user.
 constexpr auto kUnansweredFor = std::chrono::seconds(5);
+
+constexpr auto kSummaryEvery = std::chrono::minutes(1);
+constexpr size_t kExamples = 3;
 
 // The answers, in the order the question offers them.
 enum Answer { kAllowOnce = 0, kAllowAlways = 1, kBlock = 2 };
@@ -44,36 +48,95 @@ OriginPolicy::~OriginPolicy() {
 
 OriginPolicy::Verdict OriginPolicy::Check(const std::string &raw) {
     std::string origin;
-    if (!NormalizeOrigin(raw, origin))
+    if (!NormalizeOrigin(raw, origin)) {
+        CountRefusal(raw.substr(0, 80));
         return Verdict::Refused;
+    }
     const auto now = std::chrono::steady_clock::now();
+    if (m_stored.size() >= kKeptOrigins && !m_stored.count(origin))
+        Prune(now);
     Stored &stored = m_stored[origin];
     if (now >= stored.until) {
         stored.verdict = AccountVerdict(origin);
         stored.until = now + kStoredFor;
     }
-    if (stored.verdict)
-        return *stored.verdict ? Verdict::Allowed : Verdict::Refused;
-    auto answered = m_answered.find(origin);
-    if (answered != m_answered.end())
-        return answered->second ? Verdict::Allowed : Verdict::Refused;
-    auto unanswered = m_unanswered.find(origin);
-    if (unanswered != m_unanswered.end()) {
-        if (now < unanswered->second)
-            return Verdict::Refused;
-        m_unanswered.erase(unanswered);
+    std::optional<bool> verdict = stored.verdict;
+    if (!verdict) {
+        auto answered = m_answered.find(origin);
+        if (answered != m_answered.end())
+            verdict = answered->second;
     }
-    return Verdict::Ask;
+    if (!verdict) {
+        auto unanswered = m_unanswered.find(origin);
+        if (unanswered != m_unanswered.end() && now < unanswered->second)
+            verdict = false;
+        else if (unanswered != m_unanswered.end())
+            m_unanswered.erase(unanswered);
+    }
+    if (!verdict)
+        return Verdict::Ask;
+    if (!*verdict)
+        CountRefusal(origin);
+    return *verdict ? Verdict::Allowed : Verdict::Refused;
+}
+
+void OriginPolicy::Prune(std::chrono::steady_clock::time_point now) {
+    std::erase_if(m_stored, [now](const auto &entry) { return now >= entry.second.until; });
+    std::erase_if(m_unanswered, [now](const auto &entry) { return now >= entry.second; });
+    // Within one second, more origins than that: the decisions are read
+    // again from the registry, and the unanswered may be asked again
+    // (questions are limited anyway).
+    if (m_stored.size() >= kKeptOrigins)
+        m_stored.clear();
+    if (m_unanswered.size() >= kKeptOrigins)
+        m_unanswered.clear();
+}
+
+bool OriginPolicy::MayAsk(std::chrono::steady_clock::time_point now) {
+    while (!m_asked.empty() && now - m_asked.front() >= std::chrono::minutes(1))
+        m_asked.pop_front();
+    return m_asked.size() < kQuestionsPerMinute && m_waiting.size() <= kQuestionsWaiting;
+}
+
+void OriginPolicy::CountRefusal(const std::string &origin) {
+    if (m_refusals++ == 0)
+        m_summaryDue = std::chrono::steady_clock::now() + kSummaryEvery;
+    if (m_refusedExamples.size() < kExamples &&
+        std::find(m_refusedExamples.begin(), m_refusedExamples.end(), origin) ==
+            m_refusedExamples.end())
+        m_refusedExamples.push_back(origin);
+}
+
+void OriginPolicy::Sweep() {
+    const auto now = std::chrono::steady_clock::now();
+    Prune(now);
+    if (m_refusals == 0 || now < m_summaryDue)
+        return;
+    std::string examples;
+    for (const std::string &origin : m_refusedExamples)
+        examples += (examples.empty() ? "" : ", ") + origin;
+    Log(LogLevel::Info, "refused " + std::to_string(m_refusals) +
+                            " requests of origins not allowed in the last minute (" + examples +
+                            (m_refusals > m_refusedExamples.size() ? ", ...)" : ")"));
+    m_refusals = 0;
+    m_refusedExamples.clear();
 }
 
 void OriginPolicy::Ask(const std::string &raw, std::function<void(bool)> done) {
     std::string origin;
     if (!NormalizeOrigin(raw, origin))
         return done(false);
-    auto &waiting = m_waiting[origin];
-    waiting.push_back(std::move(done));
-    if (waiting.size() > 1)
-        return; // the question is open already
+    auto open = m_waiting.find(origin);
+    if (open != m_waiting.end())
+        return open->second.push_back(std::move(done)); // the question is open already
+    const auto now = std::chrono::steady_clock::now();
+    if (!MayAsk(now)) {
+        // Too many questions lately: refused without one, for now.
+        CountRefusal(origin);
+        return done(false);
+    }
+    m_asked.push_back(now);
+    m_waiting[origin].push_back(std::move(done));
     Log(LogLevel::Info, "asking the user about " + origin);
     if (!m_dialogs)
         m_dialogs = std::make_unique<TaskThread>(); // started on first use, after any fork

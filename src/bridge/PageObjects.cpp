@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "BridgeProtocol.h"
+#include "RequestFields.h"
 #include "TypeDescription.h"
 
 namespace bridge {
@@ -20,8 +21,7 @@ json SpecialNumber(double number) {
                                          : "-Infinity"}};
 }
 
-bool ReadSpecialNumber(const json &value, double &number) {
-    const std::string text = value.value("value", "");
+bool ReadSpecialNumber(const std::string &text, double &number) {
     if (text == "NaN")
         number = NAN;
     else if (text == "Infinity")
@@ -58,7 +58,10 @@ void PageObjects::ReleaseAll() {
 }
 
 json PageObjects::Handle(const json &request) {
-    const std::string op = request.value("op", "");
+    RequestFields fields(request);
+    const std::string op = fields.String("op");
+    if (!fields.Ok())
+        return fields.Failure();
     if (op == "create")
         return Create(request);
     if (op == "call")
@@ -69,18 +72,23 @@ json PageObjects::Handle(const json &request) {
 }
 
 json PageObjects::Create(const json &request) {
+    RequestFields fields(request);
+    const std::optional<std::string> progId = fields.StringOrNull("progId");
+    const std::optional<std::string> classId = fields.StringOrNull("classId");
+    if (!fields.Ok())
+        return fields.Failure();
     if (m_objects.size() >= m_max)
         return Error(code::kLimit, "a page may hold " + std::to_string(m_max) + " objects");
     IDispatch *dispatch = nullptr;
     std::string error, what;
     HRESULT hr;
-    if (request.contains("progId") && request["progId"].is_string()) {
-        what = request["progId"].get<std::string>();
+    if (progId) {
+        what = *progId;
         if (HoldsNul(what))
             return Error(code::kBadRequest, "the progId holds a NUL character");
         hr = CreateScriptableObject(what, &dispatch, error);
-    } else if (request.contains("classId") && request["classId"].is_string()) {
-        what = request["classId"].get<std::string>();
+    } else if (classId) {
+        what = *classId;
         if (HoldsNul(what))
             return Error(code::kBadRequest, "the classId holds a NUL character");
         CLSID clsid;
@@ -97,10 +105,15 @@ json PageObjects::Create(const json &request) {
 }
 
 json PageObjects::Call(const json &request) {
-    IDispatch *dispatch = Find(request.contains("object") ? request["object"] : json());
+    RequestFields fields(request);
+    const int64_t object = fields.Integer("object");
+    const std::string member = fields.String("member");
+    const json *given = fields.Array("args");
+    if (!fields.Ok())
+        return fields.Failure();
+    IDispatch *dispatch = Find(object);
     if (!dispatch)
         return Error(code::kNoObject, "no such object in this session");
-    const std::string member = request.value("member", "");
     if (HoldsNul(member))
         return Error(code::kBadRequest, "the member's name holds a NUL character");
     DISPID id = 0;
@@ -108,42 +121,42 @@ json PageObjects::Call(const json &request) {
         return Error(code::kNoMember, "Object doesn't support property or method '" + member + "'",
                      DISP_E_UNKNOWNNAME);
     std::vector<ScriptValue> args;
-    std::string error;
-    if (request.contains("args")) {
-        if (!request["args"].is_array())
-            return Error(code::kBadRequest, "args must be an array");
-        for (const json &arg : request["args"]) {
-            if (!ToScriptValue(arg, args.emplace_back(), error))
-                return Error(code::kBadRequest, error);
-        }
+    for (size_t i = 0; given && i < given->size(); ++i) {
+        json failure;
+        if (!ToScriptValue((*given)[i], "args[" + std::to_string(i) + "]", args.emplace_back(),
+                           failure))
+            return failure;
     }
     ScriptValue result;
     HRESULT failure = S_OK;
     if (FAILED(CallMember(dispatch, id, args, result, failure)))
         return Error(code::kCallFailed, CallFailureText(member, failure), failure);
+    std::string error;
     json value = FromScriptValue(result, error);
     return value.is_null() && !error.empty() ? Error(code::kLimit, error) : json{{"value", value}};
 }
 
 json PageObjects::Release(const json &request) {
-    json id = request.contains("object") ? request["object"] : json();
-    IDispatch *dispatch = Find(id);
+    RequestFields fields(request);
+    const int64_t object = fields.Integer("object");
+    if (!fields.Ok())
+        return fields.Failure();
+    IDispatch *dispatch = Find(object);
     if (!dispatch)
         return Error(code::kNoObject, "no such object in this session");
-    m_objects.erase(id.get<long>());
+    m_objects.erase(static_cast<long>(object));
     dispatch->Release();
     --s_live;
     return {{"value", {{"$", "undefined"}}}};
 }
 
-IDispatch *PageObjects::Find(const json &id) const {
-    if (!id.is_number_integer())
-        return nullptr;
-    auto it = m_objects.find(id.get<long>());
+IDispatch *PageObjects::Find(int64_t id) const {
+    auto it = m_objects.find(static_cast<long>(id));
     return it == m_objects.end() ? nullptr : it->second;
 }
 
-bool PageObjects::ToScriptValue(const json &value, ScriptValue &out, std::string &error) const {
+bool PageObjects::ToScriptValue(const json &value, const std::string &where, ScriptValue &out,
+                                json &failure) const {
     out = ScriptValue{};
     if (value.is_null()) {
         out.kind = ScriptValue::Null;
@@ -156,21 +169,40 @@ bool PageObjects::ToScriptValue(const json &value, ScriptValue &out, std::string
     } else if (value.is_string()) {
         out.kind = ScriptValue::String;
         out.text = value.get<std::string>();
-    } else if (value.is_object() && value.value("$", "") == "undefined") {
-        out.kind = ScriptValue::Undefined;
-    } else if (value.is_object() && value.value("$", "") == "number") {
-        out.kind = ScriptValue::Number;
-        if (!ReadSpecialNumber(value, out.number))
-            return error = "a number's value must be NaN, Infinity or -Infinity", false;
-    } else if (value.is_object() && value.value("$", "") == "object") {
-        out.kind = ScriptValue::Object;
-        out.object = Find(value.contains("id") ? value["id"] : json());
-        if (!out.object)
-            return error = "an argument names no object of this session", false;
+    } else if (value.is_object()) {
+        return ToSpecialValue(value, where, out, failure);
     } else {
-        return error = "unsupported argument " + Dump(value).substr(0, 40), false;
+        failure = Error(code::kBadRequest, "\"" + where +
+                                               "\" is an array: arguments are strings, "
+                                               "numbers, booleans, null or {\"$\": ...}");
+        failure["error"]["field"] = where;
+        return false;
     }
     return true;
+}
+
+// {"$":"undefined"}, {"$":"number","value":"NaN"} or {"$":"object","id":N}.
+bool PageObjects::ToSpecialValue(const json &value, const std::string &where, ScriptValue &out,
+                                 json &failure) const {
+    RequestFields fields(value, where);
+    const std::string kind = fields.String("$");
+    if (kind == "undefined") {
+        out.kind = ScriptValue::Undefined;
+    } else if (kind == "number") {
+        out.kind = ScriptValue::Number;
+        if (!ReadSpecialNumber(fields.String("value"), out.number))
+            fields.Refuse("value", "\"NaN\", \"Infinity\" or \"-Infinity\"");
+    } else if (kind == "object") {
+        out.kind = ScriptValue::Object;
+        out.object = Find(fields.Integer("id"));
+        if (fields.Ok() && !out.object)
+            fields.Refuse("id", "an object of this session");
+    } else {
+        fields.Refuse("$", "\"undefined\", \"number\" or \"object\"");
+    }
+    if (!fields.Ok())
+        failure = fields.Failure();
+    return fields.Ok();
 }
 
 json PageObjects::FromScriptValue(ScriptValue &value, std::string &error) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -37,14 +38,19 @@ private:
     nlohmann::json Call(const nlohmann::json &request);
     nlohmann::json Release(const nlohmann::json &request);
 
-    // A request's value as the script's value (objects borrowed).
-    bool ToScriptValue(const nlohmann::json &value, ScriptValue &out, std::string &error) const;
+    // A request's value as the script's value (objects borrowed); false
+    // with the bad-request reply naming `where` (the argument) when it is
+    // not one.
+    bool ToScriptValue(const nlohmann::json &value, const std::string &where, ScriptValue &out,
+                       nlohmann::json &failure) const;
+    bool ToSpecialValue(const nlohmann::json &value, const std::string &where, ScriptValue &out,
+                        nlohmann::json &failure) const;
     // A result's value; takes over the object reference it may hold.
     nlohmann::json FromScriptValue(ScriptValue &value, std::string &error);
     // Registers an object (its reference taken over) and describes it; the
     // same object keeps its number.
     nlohmann::json Register(IDispatch *dispatch, std::string &error);
-    IDispatch *Find(const nlohmann::json &id) const;
+    IDispatch *Find(int64_t id) const;
 
     std::map<long, IDispatch *> m_objects;
     long m_next = 1;

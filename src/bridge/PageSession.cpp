@@ -2,11 +2,11 @@
 
 #include <boost/asio/post.hpp>
 #include <cctype>
-#include <dirent.h>
 #include <unistd.h>
 
 #include "BridgeFiles.h"
 #include "BridgeProtocol.h"
+#include "RequestFields.h"
 #include "platform/inet/CookieStore.h"
 #include "platform/print/JobEvents.h"
 #include "platform/print/JobPreview.h"
@@ -59,17 +59,6 @@ std::string AddressOf(const std::string &path) {
             name += {'%', kHex[c >> 4], kHex[c & 15]};
     }
     return name;
-}
-
-void RemoveFolder(const std::string &folder) {
-    if (DIR *dir = folder.empty() ? nullptr : opendir(folder.c_str())) {
-        while (dirent *entry = readdir(dir)) {
-            if (entry->d_name[0] != '.')
-                unlink((folder + "/" + entry->d_name).c_str());
-        }
-        closedir(dir);
-        rmdir(folder.c_str());
-    }
 }
 
 } // namespace
@@ -250,7 +239,10 @@ void PageSession::Start() {
 
 void PageSession::Submit(json request, Reply reply) {
     m_lastUsed = std::chrono::steady_clock::now();
-    const std::string op = request.value("op", "");
+    RequestFields fields(request);
+    const std::string op = fields.String("op");
+    if (!fields.Ok())
+        return reply(fields.Failure());
     // Answered at once, with the events held for an HTTP session: a page
     // that only pings still hears of its jobs and printers.
     if (op == "ping" || op == "echo") {
@@ -270,9 +262,10 @@ void PageSession::Submit(json request, Reply reply) {
                                              " calls in flight"));
     ++m_inFlight;
     auto task = [&io = m_io, weak = weak_from_this(), objects = m_objects, print = m_print,
-                 request = std::move(request), reply]() mutable {
-        json answer = PrintRequests::Handles(request.value("op", "")) ? print->Handle(request)
-                                                                      : objects->Handle(request);
+                 request = std::move(request), printing = PrintRequests::Handles(op),
+                 reply]() mutable {
+        json answer =
+            Guarded([&] { return printing ? print->Handle(request) : objects->Handle(request); });
         boost::asio::post(io,
                           [weak, answer = std::move(answer), reply = std::move(reply)]() mutable {
                               if (auto session = weak.lock())

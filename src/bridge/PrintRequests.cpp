@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "BridgeProtocol.h"
+#include "RequestFields.h"
 #include "platform/print/JobPreview.h"
 #include "platform/print/Printers.h"
 
@@ -58,7 +59,7 @@ PrintRequests::PrintRequests(std::string previewFolder)
     : m_previewFolder(std::move(previewFolder)) {}
 
 json PrintRequests::Handle(const json &request) {
-    if (request.value("op", "") == "printers") {
+    if (RequestFields(request).String("op") == "printers") {
         json printers = json::array();
         for (const print::PrinterDescription &printer : print::DescribePrinters())
             printers.push_back(PrinterOf(printer));

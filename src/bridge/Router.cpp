@@ -7,6 +7,7 @@
 #include "BridgeProtocol.h"
 #include "ClientFiles.h"
 #include "OriginList.h"
+#include "RequestFields.h"
 #include "TypeDescription.h"
 #include "platform/kernel/SocketOwner.h"
 
@@ -19,6 +20,12 @@ namespace {
 std::string PathOf(const Request &request) {
     std::string target(request.target());
     return target.substr(0, target.find('?'));
+}
+
+// A request that comes while the bridge stops; readable by the page.
+Response StoppingReply(const Request &request) {
+    return JsonResponse(ReplyToOf(request, HeaderOf(request, "Origin")),
+                        Error(code::kShuttingDown, "the bridge is stopping"));
 }
 
 Response HostRefusal(const Request &request) {
@@ -44,6 +51,18 @@ Router::Router(const BridgeOptions &options, SessionTable &sessions, OriginPolic
     : m_options(options), m_sessions(sessions), m_policy(policy), m_token(std::move(token)) {}
 
 void Router::Handle(Request &&request, Respond respond) {
+    // What a handler throws (a library's exception) answers the request.
+    const ReplyTo to = ReplyToOf(request, "");
+    try {
+        Dispatch(std::move(request), respond);
+    } catch (const std::exception &e) {
+        respond(JsonResponse(to, HandlerFailure(e.what())));
+    }
+}
+
+void Router::Dispatch(Request &&request, Respond respond) {
+    if (m_stopping)
+        return respond(StoppingReply(request));
     if (!HostIsLoopback(HeaderOf(request, "Host"), m_port))
         return respond(HostRefusal(request));
     const std::string path = PathOf(request);
@@ -69,6 +88,8 @@ void Router::Handle(Request &&request, Respond respond) {
 
 void Router::Admit(const Request &request, std::function<void(const Caller &)> accepted,
                    Respond refused) {
+    if (m_stopping)
+        return refused(StoppingReply(request));
     if (!HostIsLoopback(HeaderOf(request, "Host"), m_port))
         return refused(HostRefusal(request));
     ReplyTo to = ReplyToOf(request, "");
@@ -183,11 +204,14 @@ json Router::OpenSession(const Caller &caller) {
 void Router::Call(const Request &request, const Caller &caller, Respond respond) {
     const ReplyTo to = ReplyToOf(request, caller.allowOrigin);
     json message;
-    std::string error;
-    if (!ParseMessage(request.body(), message, error))
-        return respond(JsonResponse(to, Error(code::kBadRequest, error)));
-    const std::string token = message.value("session", "");
-    if (token.empty() && message.value("op", "") == "create") {
+    std::string op;
+    if (json refused = ReadMessage(request.body(), message, op); !refused.is_null())
+        return respond(JsonResponse(to, refused));
+    RequestFields fields(message);
+    const std::string token = fields.String("session");
+    if (!fields.Ok())
+        return respond(JsonResponse(to, fields.Failure()));
+    if (token.empty() && op == "create") {
         // A page's first object opens its session in the same round trip.
         json opened = OpenSession(caller);
         if (IsError(opened))
@@ -201,11 +225,52 @@ void Router::Call(const Request &request, const Caller &caller, Respond respond)
     if (session->Owner() != caller.owner)
         return respond(
             JsonResponse(to, Error(code::kWrongSession, "the session belongs to another page")));
-    if (message.value("op", "") == "close") {
+    if (op == "close") {
         m_sessions.Close(token);
         return respond(JsonResponse(to, {{"value", {{"$", "undefined"}}}}));
     }
     Submit(session, std::move(message), to, respond, false);
+}
+
+json Router::ReadMessage(std::string_view text, json &message, std::string &op) const {
+    std::string error;
+    if (!ParseMessage(text, message, error))
+        return Error(code::kBadRequest, error);
+    RequestFields fields(message);
+    op = fields.String("op");
+    if (!fields.Ok())
+        return fields.Failure();
+    if (m_stopping && op != "close")
+        return Error(code::kShuttingDown, "the bridge is stopping");
+    return nullptr;
+}
+
+bool Router::SocketMessage(std::string_view text, const std::shared_ptr<PageSession> &session,
+                           const PageSession::Reply &reply) {
+    json message, id;
+    std::string op;
+    json refused = Guarded([&] { return ReadMessage(text, message, op); });
+    if (message.is_object() && message.contains("id"))
+        id = message["id"];
+    if (!refused.is_null()) {
+        refused["id"] = id;
+        reply(std::move(refused));
+        return true;
+    }
+    if (op == "close")
+        return false;
+    json failed = Guarded([&] {
+        session->Submit(std::move(message), [reply, id](json answer) {
+            answer["id"] = id;
+            reply(std::move(answer));
+        });
+        return json();
+    });
+    if (!failed.is_null()) {
+        failed["id"] = id;
+        reply(std::move(failed));
+    }
+    return true;
 }
 
 void Router::Submit(const std::shared_ptr<PageSession> &session, json message, const ReplyTo &to,

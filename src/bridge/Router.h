@@ -22,6 +22,7 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 
 #include "BridgeOptions.h"
 #include "ClassCatalog.h"
@@ -47,7 +48,16 @@ public:
     // port) or "dispatched" (handed over by the dispatcher).
     void SetServing(std::string serving) { m_serving = std::move(serving); }
 
+    // Answers an HTTP request: `respond` runs once, now or later.
     void Handle(Request &&request, Respond respond);
+    // Carries out a message of a WebSocket session; `reply` gets the answer,
+    // with the message's "id". False when the message closes the session.
+    bool SocketMessage(std::string_view text, const std::shared_ptr<PageSession> &session,
+                       const PageSession::Reply &reply);
+    // The bridge is stopping: every request from now on is answered
+    // shutting-down.
+    void Stop() { m_stopping = true; }
+    bool Stopping() const { return m_stopping; }
     // The gate alone (a WebSocket upgrade): `accepted` or `refused` runs.
     void Admit(const Request &request, std::function<void(const Caller &)> accepted,
                Respond refused);
@@ -55,7 +65,12 @@ public:
     nlohmann::json VersionInfo();
 
 private:
+    void Dispatch(Request &&request, Respond respond);
     void Route(const Request &request, const Caller &caller, Respond respond);
+    // Parses a protocol message and reads its "op": null, else the reply
+    // that refuses it (bad-request, or shutting-down once stopping).
+    nlohmann::json ReadMessage(std::string_view text, nlohmann::json &message,
+                               std::string &op) const;
     void Call(const Request &request, const Caller &caller, Respond respond);
     void Submit(const std::shared_ptr<PageSession> &session, nlohmann::json message,
                 const ReplyTo &to, Respond respond, bool opened);
@@ -68,6 +83,7 @@ private:
     std::string m_token;
     unsigned short m_port = 0;
     std::string m_serving = "direct";
+    bool m_stopping = false;
     ClassCatalog m_classes;
 };
 

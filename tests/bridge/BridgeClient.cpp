@@ -133,10 +133,16 @@ void BridgeSocket::SendText(const std::string &text) {
 json BridgeSocket::Request(json request) {
     const int id = m_nextId++;
     request["id"] = id;
+    const auto sent = std::chrono::steady_clock::now();
     SendText(request.dump());
     for (;;) {
         json message = Next();
-        if (message.contains("closed") || message.value("id", 0) == id)
+        const bool reply = message.is_object() && message.contains("id") && message["id"] == id;
+        if (reply)
+            m_roundTrips.push_back(
+                std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - sent)
+                    .count());
+        if (message.contains("closed") || reply)
             return message;
         if (message.contains("event"))
             m_events.push_back(message);
@@ -160,6 +166,38 @@ void BridgeSocket::Close() {
     beast::error_code ec;
     m_socket.close(websocket::close_code::normal, ec);
     m_open = false;
+}
+
+std::string PrintLabel(BridgeSocket &socket, int number, std::string &error) {
+    const size_t seen = socket.Events().size();
+    json created = socket.Request({{"op", "create"}, {"progId", "Quillbay.QuillDoc"}});
+    if (!created.contains("value"))
+        return error = "create: " + created.dump(), "";
+    const int id = created["value"]["id"];
+    socket.Call(id, "SetPaperSize", {1000, 1500});
+    socket.Call(id, "SetPrinter", {"1"});
+    const json serial = socket.Call(id, "BeginCharOf", {std::to_string(number), 6, "0"});
+    if (!serial.is_string())
+        return error = "label " + std::to_string(number) + ": " + serial.dump(), "";
+    const std::string text = serial;
+    socket.Call(id, "SetFont", {"黑体", 1});
+    socket.Call(id, "PrintText", {5, 5, "发货单 Label " + text, 0, 0, 16});
+    socket.Call(id, "DrawLine", {5, 15, 95, 15, 0, 0, 3, 0});
+    socket.Call(id, "SetFont", {"宋体", 0});
+    socket.Call(id, "PrintText", {5, 20, "收货人：张三  电话：13800000000", 0, 0, 10});
+    socket.Call(id, "PrintBarCode", {3, "2026" + text, 5, 30, 0, 0, 60, 18});
+    socket.Call(id, "PrintBarCode", {2, "SO-" + text + "|张三|北京市海淀区", 5, 60, 0, 0, 70, 30});
+    socket.Call(id, "DrawLine", {5, 100, 95, 100, 0, 0, 1, 0x808080});
+    socket.Call(id, "GetBarCodeImg", {1, "6901234567892"});
+    json closed = socket.Call(id, "SetPrinter", {"0"});
+    socket.Request({{"op", "release"}, {"object", id}});
+    for (size_t i = seen; i < socket.Events().size(); ++i) {
+        const json &event = socket.Events()[i];
+        if (event.value("stage", "") == "finished")
+            return event.value("where", "");
+    }
+    error = "label " + std::to_string(number) + " ended with " + closed.dump();
+    return "";
 }
 
 } // namespace bridge_test

@@ -52,6 +52,8 @@ public:
     void SendText(const std::string &text);
     nlohmann::json Next();
     const std::vector<nlohmann::json> &Events() const { return m_events; }
+    // Each request's round trip so far, in microseconds.
+    const std::vector<double> &RoundTrips() const { return m_roundTrips; }
     // Bytes the bridge has sent that were not read yet.
     size_t Available();
     void Close();
@@ -63,9 +65,15 @@ private:
     int m_nextId = 1;
     nlohmann::json m_greeting;
     std::vector<nlohmann::json> m_events;
+    std::vector<double> m_roundTrips;
 };
 
 // The token header local programs send.
 Headers TokenHeader(const std::string &token);
+
+// The label of label.js, call by call over the protocol, in a new object
+// of the socket's session; the PDF's path from the job's "finished" event,
+// or empty with `error` set.
+std::string PrintLabel(BridgeSocket &socket, int number, std::string &error);
 
 } // namespace bridge_test

@@ -15,47 +15,10 @@
 #include "testing/PageServer.h"
 #include "testing/PdfPage.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define UNDER_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define UNDER_ADDRESS_SANITIZER 1
-#endif
-#endif
-
 namespace bridge_test {
 namespace {
 
 using nlohmann::json;
-
-// The label of label.js, call by call over the protocol; the PDF's path
-// from the job's "finished" event, or empty with `error` set.
-std::string PrintLabel(BridgeSocket &socket, int number, std::string &error) {
-    json created = socket.Request({{"op", "create"}, {"progId", "Quillbay.QuillDoc"}});
-    if (!created.contains("value"))
-        return error = "create: " + created.dump(), "";
-    const int id = created["value"]["id"];
-    socket.Call(id, "SetPaperSize", {1000, 1500});
-    socket.Call(id, "SetPrinter", {"1"});
-    const std::string serial = socket.Call(id, "BeginCharOf", {std::to_string(number), 6, "0"});
-    socket.Call(id, "SetFont", {"黑体", 1});
-    socket.Call(id, "PrintText", {5, 5, "发货单 Label " + serial, 0, 0, 16});
-    socket.Call(id, "DrawLine", {5, 15, 95, 15, 0, 0, 3, 0});
-    socket.Call(id, "SetFont", {"宋体", 0});
-    socket.Call(id, "PrintText", {5, 20, "收货人：张三  电话：13800000000", 0, 0, 10});
-    socket.Call(id, "PrintBarCode", {3, "2026" + serial, 5, 30, 0, 0, 60, 18});
-    socket.Call(id, "PrintBarCode",
-                {2, "SO-" + serial + "|张三|北京市海淀区", 5, 60, 0, 0, 70, 30});
-    socket.Call(id, "DrawLine", {5, 100, 95, 100, 0, 0, 1, 0x808080});
-    socket.Call(id, "GetBarCodeImg", {1, "6901234567892"});
-    json closed = socket.Call(id, "SetPrinter", {"0"});
-    for (const json &event : socket.Events()) {
-        if (event["stage"] == "finished")
-            return event["where"];
-    }
-    error = "label " + std::to_string(number) + " ended with " + closed.dump();
-    return "";
-}
 
 // The serial a label's PDF shows, or 0.
 int SerialOf(const std::string &pdf) {

@@ -3,45 +3,16 @@
 // a whole request goes through the gate and the router and, as a protocol
 // message, to a session's call, whose reply is awaited. The sessions an
 // input opened are closed after it, so every input meets the same bridge.
-#include <boost/asio/io_context.hpp>
 #include <boost/beast/http.hpp>
-#include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
-#include <string>
-#include <unistd.h>
 
-#include "BridgeOptions.h"
+#include "FuzzBridge.h"
 #include "FuzzState.h"
-#include "OriginPolicy.h"
-#include "Router.h"
-#include "SessionTable.h"
 
 namespace {
 
 namespace http = boost::beast::http;
-
-// The port the seeds' Host headers name, and the token their
-// Authorization headers carry.
-constexpr unsigned short kPort = 18412;
-const char kToken[] = "0123456789abcdef0123456789abcdef";
-
-struct Bridge {
-    Bridge() : sessions(io, options), policy(io), router(options, sessions, policy, kToken) {
-        router.SetPort(kPort);
-    }
-    boost::asio::io_context io;
-    bridge::BridgeOptions options;
-    bridge::SessionTable sessions;
-    bridge::OriginPolicy policy;
-    bridge::Router router;
-};
-
-Bridge &TheBridge() {
-    static Bridge *bridge = new Bridge; // lives to the process's end, as the bridge does
-    return *bridge;
-}
 
 // Reads the bytes as one request; false unless a whole one was read.
 bool ReadRequest(const uint8_t *data, size_t size, size_t limit, bridge::Request &request) {
@@ -75,7 +46,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    Bridge &b = TheBridge();
+    fuzz_bridge::Bridge &b = fuzz_bridge::TheBridge();
     bridge::Request request;
     if (!ReadRequest(data, size, b.options.maxRequest, request))
         return 0;
@@ -85,13 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     b.router.Handle(std::move(request), [answered](bridge::Response response) {
         *answered = !response.body().empty() || response.result_int() > 0;
     });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (!*answered && std::chrono::steady_clock::now() < deadline) {
-        b.io.restart();
-        b.io.run_for(std::chrono::milliseconds(1));
-    }
-    b.sessions.CloseAll(2);
-    b.io.restart();
-    b.io.poll();
+    fuzz_bridge::RunUntil(b, answered);
+    fuzz_bridge::Settle(b);
     return 0;
 }

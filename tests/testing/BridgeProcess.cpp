@@ -117,10 +117,19 @@ std::string BridgeProcess::Log() const {
 }
 
 int BridgeProcess::Stop() {
+    Terminate();
+    return Wait();
+}
+
+void BridgeProcess::Terminate() {
+    if (m_pid > 0)
+        kill(m_pid, SIGTERM);
+}
+
+int BridgeProcess::Wait() {
     if (m_pid <= 0)
         return -1;
-    kill(m_pid, SIGTERM);
-    int code = Wait(m_pid);
+    int code = testing_support::Wait(m_pid);
     m_pid = -1;
     m_port = 0;
     return code;
@@ -130,7 +139,7 @@ void BridgeProcess::Kill() {
     if (m_pid <= 0)
         return;
     kill(m_pid, SIGKILL);
-    Wait(m_pid);
+    testing_support::Wait(m_pid);
     m_pid = -1;
     m_port = 0;
 }

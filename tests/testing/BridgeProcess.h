@@ -35,6 +35,9 @@ public:
     // Ends it with SIGTERM and gives its exit code; Kill ends it with SIGKILL.
     int Stop();
     void Kill();
+    // Sends SIGTERM and returns at once; Wait then gives the exit code.
+    void Terminate();
+    int Wait();
 
 private:
     int m_pid = -1;

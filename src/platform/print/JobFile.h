@@ -2,6 +2,12 @@
 // temporary name there, flushed, and only then given its name, so a file
 // of a job's name is always the whole document. A job whose file could
 // not be written leaves nothing behind.
+//
+// The temporary name, ".job-PID-RANDOM.pdf.part", is new each time (a name
+// that is taken, left by a process that died, is never reused), and the
+// file is locked (flock) while its job lasts, so RemoveLeftovers knows the
+// partial files of processes that are gone from those of jobs under way,
+// whichever process, machine or container shares the folder.
 #pragma once
 
 #include <cstddef>
@@ -45,13 +51,21 @@ public:
     // Removes the file (a job that ends without a document).
     void Discard();
 
+    // Removes the partial files in `folder` that no job holds: those of
+    // processes that are gone, and those unchanged for a while whose lock
+    // nobody holds (their process's number now belongs to another). The
+    // number removed.
+    static int RemoveLeftovers(const std::string &folder);
+
 private:
     void Fail(int error);
     bool Flush();
+    void Unlock();
 
     std::string m_folder;
-    std::string m_path;
+    std::string m_path; // empty when no file was made
     int m_fd = -1;
+    int m_lock = -1; // holds the file's lock from its making to its end
     // A document comes in many small pieces: they reach the file in blocks.
     std::vector<unsigned char> m_buffer;
     DWORD m_error = 0;

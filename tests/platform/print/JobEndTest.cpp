@@ -10,8 +10,10 @@
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <utime.h>
 #include <unistd.h>
 
+#include "platform/print/JobFile.h"
 #include "platform/print/JobLog.h"
 #include "platform/user/UiHost.h"
 #include "platform/win32.h"
@@ -196,4 +198,35 @@ TEST_F(JobEnd, ProcessesEndingJobsAtOnceEachKeepTheirLines) {
     EXPECT_EQ(files.size(), static_cast<size_t>(kProcesses * kJobs));
     EXPECT_EQ(testing_support::ListFiles(m_prints, ".pdf").size(),
               static_cast<size_t>(kProcesses * kJobs));
+}
+
+TEST_F(JobEnd, PartialFilesOfProcessesThatAreGoneGoAndThoseOfJobsUnderWayStay) {
+    const std::string prints = testing_support::MakeTempDir("job-leftovers-");
+    ScopedEnvironment printDir("QUILLBAY_PRINT_DIR", prints);
+    const int gone = testing_support::Spawn({"/bin/true"}, nullptr);
+    testing_support::Wait(gone);
+    const std::string own = prints + "/.job-" + std::to_string(getpid());
+    // Left by a process that is gone; by one that had this process's number
+    // before it, an hour ago; and one just made (a job of this number
+    // starting, as far as anyone can tell).
+    testing_support::WriteFile(prints + "/.job-" + std::to_string(gone) + "-7.pdf.part", "dead");
+    testing_support::WriteFile(own + "-1.pdf.part", "recycled");
+    testing_support::WriteFile(own + "-2.pdf.part", "fresh");
+    const utimbuf hourAgo{time(nullptr) - 3600, time(nullptr) - 3600};
+    utime((own + "-1.pdf.part").c_str(), &hourAgo);
+    // A job under way holds its file, however old.
+    platform::print::JobFile underWay(prints);
+    ASSERT_EQ(underWay.Error(), 0u);
+    utime(underWay.Path().c_str(), &hourAgo);
+    EXPECT_EQ(platform::print::JobFile::RemoveLeftovers(prints), 2);
+    std::vector<std::string> left = {underWay.Path().substr(prints.size() + 1),
+                                     own.substr(prints.size() + 1) + "-2.pdf.part"};
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(testing_support::FolderEntries(prints), left);
+    // A job of this process takes a name of its own and leaves the others'.
+    DWORD error = 0;
+    EXPECT_EQ(PrintJob("after", error), 1) << error;
+    EXPECT_EQ(testing_support::ReadFile(own + "-2.pdf.part"), "fresh");
+    underWay.Discard();
+    testing_support::RemoveTree(prints);
 }
