@@ -112,6 +112,46 @@ bool Run(iconv_t cd, const char *in, size_t inLength, std::string &out, Substitu
     return true;
 }
 
+constexpr long kInvalid = -1;
+constexpr long kTooLong = -2;
+
+// Multi-byte text to UTF-16 through iconv, straight into out (room units;
+// only counted when out is null): the units, kInvalid for an invalid
+// sequence when strict, or kTooLong when out has too little room (it is
+// filled as far as it goes). Otherwise an invalid or cut sequence drops its
+// first byte and becomes the fallback: in a double-byte code page a lead
+// byte with a bad trail drops only the lead byte, so the trail is read
+// again as a character.
+long Widen(iconv_t cd, const char *in, size_t length, char16_t *out, size_t room, bool strict,
+           char16_t fallback) {
+    char16_t chunk[512];
+    size_t units = 0;
+    while (length > 0) {
+        char *input = const_cast<char *>(in);
+        char *output = reinterpret_cast<char *>(out ? out + units : chunk);
+        const size_t space = (out ? room - units : std::size(chunk)) * 2;
+        size_t outLeft = space;
+        const size_t rc = iconv(cd, &input, &length, &output, &outLeft);
+        units += (space - outLeft) / 2;
+        in = input;
+        if (rc != static_cast<size_t>(-1) || (errno == E2BIG && !out))
+            continue;
+        if (errno == E2BIG)
+            return kTooLong;
+        if ((errno != EILSEQ && errno != EINVAL) || strict)
+            return kInvalid;
+        if (out && units == room)
+            return kTooLong;
+        if (out)
+            out[units] = fallback;
+        ++units;
+        ++in;
+        --length;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    return static_cast<long>(units);
+}
+
 bool IsAscii(const char *text, size_t length) {
     size_t i = 0;
     // Eight bytes at a time: a long text is looked at word by word.
@@ -164,7 +204,6 @@ extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR l
     }
     size_t length = cbMultiByte < 0 ? strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
 
-    std::u16string wide;
     if (IsAscii(lpMultiByteStr, length)) {
         // Each byte is its own character: counted, or widened straight into
         // the caller's buffer, without a copy of a long text in between.
@@ -183,34 +222,20 @@ extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR l
             SetLastError(ERROR_INVALID_PARAMETER);
             return 0;
         }
-        std::string bytes;
         const bool strict = (dwFlags & MB_ERR_INVALID_CHARS) != 0;
         const char16_t fallback = page->doubleByte ? u'\u30FB' : u'?';
-        auto substitute = [&] {
-            if (strict)
-                return false;
-            bytes.append(reinterpret_cast<const char *>(&fallback), 2);
-            return true;
-        };
-        // In a double-byte code page a lead byte with a bad trail drops only
-        // the lead byte, so the trail is read again as a character.
-        auto unit = [](const char *, size_t) -> size_t { return 1; };
-        if (!Run(cd, lpMultiByteStr, length, bytes, substitute, unit)) {
+        const long units = Widen(cd, lpMultiByteStr, length, cchWideChar ? lpWideCharStr : nullptr,
+                                 static_cast<size_t>(cchWideChar), strict, fallback);
+        if (units == kInvalid) {
             SetLastError(ERROR_NO_UNICODE_TRANSLATION);
             return 0;
         }
-        wide.resize(bytes.size() / 2);
-        memcpy(wide.data(), bytes.data(), wide.size() * 2);
+        if (units == kTooLong) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return 0;
+        }
+        return static_cast<int>(units);
     }
-    if (cchWideChar == 0)
-        return static_cast<int>(wide.size());
-    if (wide.size() > static_cast<size_t>(cchWideChar)) {
-        memcpy(lpWideCharStr, wide.data(), static_cast<size_t>(cchWideChar) * 2);
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    memcpy(lpWideCharStr, wide.data(), wide.size() * 2);
-    return static_cast<int>(wide.size());
 }
 
 extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
