@@ -1,17 +1,20 @@
 // Long text replies against a loopback nginx, beside libcurl's easy API
 // doing the same work in the same run:
 //   TextReply_QuillDoc: QuillDoc::HttpSend of a small form whose reply is a
-//     text of 100 kB, 1 MB, 5 MB or 10 MB (the reply read in 1020-byte
-//     chunks, then turned into the BSTR the page gets);
+//     text of 100 kB, 1 MB, 5 MB, 10 MB or 50 MB (the reply read in
+//     1020-byte chunks, then turned into the BSTR the page gets);
 //   TextReply_HttpClient: the same POST through HttpClient alone;
 //   TextReply_CurlEasy: curl_easy_perform of the same POST into memory.
-// The end of the output compares the 5 MB figures with curl's, and shows the
-// time per megabyte at each size: a reader whose cost grows linearly keeps
-// it flat from 100 kB to 10 MB.
+// The end of the output compares the 5 MB and 50 MB figures with curl's,
+// shows the time per megabyte at each size (a reader whose cost grows
+// linearly keeps it flat from 100 kB to 50 MB), and the most memory each
+// path held for one 50 MB reply on a new object, client or handle, beyond
+// what the process held before it.
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <curl/curl.h>
 #include <map>
 #include <memory>
@@ -30,7 +33,7 @@ namespace {
 constexpr int kRepetitions = 9;
 constexpr const char *kForm = "sp=KEY&name=value&count=12";
 constexpr const char *kFormHeader = "Content-Type:application/x-www-form-urlencoded;charset=gb2312";
-const long kSizes[] = {100'000, 1'000'000, 5'000'000, 10'000'000};
+const long kSizes[] = {100'000, 1'000'000, 5'000'000, 10'000'000, 50'000'000};
 
 // Text without a NUL: lines of letters and digits.
 std::string ReplyText(size_t size) {
@@ -155,6 +158,82 @@ void TextReply_CurlEasy(benchmark::State &state) {
     state.SetBytesProcessed(state.iterations() * size);
 }
 
+// The process' resident memory now and at most since the last Reset, in
+// bytes (Linux: /proc/self/status; writing 5 to clear_refs resets the most).
+long StatusField(const char *name) {
+    FILE *status = fopen("/proc/self/status", "r");
+    char line[256];
+    long kb = -1;
+    while (status && fgets(line, sizeof line, status)) {
+        if (strncmp(line, name, strlen(name)) == 0)
+            kb = atol(line + strlen(name));
+    }
+    if (status)
+        fclose(status);
+    return kb * 1024;
+}
+
+void ResetPeak() {
+    if (FILE *refs = fopen("/proc/self/clear_refs", "w")) {
+        fputs("5", refs);
+        fclose(refs);
+    }
+}
+
+// The most memory one reply took beyond what the process held before it.
+template <typename Reply> long PeakOf(Reply reply) {
+    ResetPeak();
+    const long before = StatusField("VmRSS:");
+    reply();
+    return StatusField("VmHWM:") - before;
+}
+
+void PeakMemory(long size) {
+    const std::string url = Loopback().base + Servers::Path(size);
+    const long quilldoc = PeakOf([&] {
+        IQuillDoc *doc = nullptr;
+        QuillDoc::Create(nullptr, IID_IQuillDoc, reinterpret_cast<void **>(&doc));
+        const std::u16string address = platform::Utf8ToWide(url);
+        BSTR bsUrl = SysAllocString(address.c_str()), key = SysAllocString(u"KEY"),
+             params = SysAllocString(u"name=value&count=12"), reply = nullptr;
+        int connected = 0;
+        doc->HttpConnect(bsUrl, &connected);
+        doc->HttpSend(key, params, &reply);
+        SysFreeString(reply);
+        SysFreeString(bsUrl);
+        SysFreeString(key);
+        SysFreeString(params);
+        doc->Release();
+    });
+    const long client = PeakOf([&] {
+        HttpClient http;
+        http.OpenSession("OstrelCOM");
+        http.Connect(url.c_str(), 80);
+        http.OpenRequest("POST", INTERNET_FLAG_RELOAD);
+        http.AddHeaders(kFormHeader, HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+        http.SendText(kForm);
+    });
+    const long curl = PeakOf([&] {
+        CURL *easy = curl_easy_init();
+        std::string body;
+        curl_slist *headers = curl_slist_append(nullptr, kFormHeader);
+        curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, kForm);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, Collect);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
+        curl_easy_perform(easy);
+        curl_slist_free_all(headers);
+        curl_easy_cleanup(easy);
+    });
+    const double mb = size / 1e6;
+    printf("peak memory for one %ld-byte reply: TextReply_QuillDoc %.1f MB (%.2fx the reply; "
+           "its BSTR alone is 2x: UTF-16), TextReply_HttpClient %.1f MB (%.2fx), "
+           "TextReply_CurlEasy %.1f MB (%.2fx)\n",
+           size, quilldoc / 1e6, quilldoc / 1e6 / mb, client / 1e6, client / 1e6 / mb, curl / 1e6,
+           curl / 1e6 / mb);
+}
+
 double Least(const std::vector<double> &v) {
     return *std::min_element(v.begin(), v.end());
 }
@@ -239,10 +318,13 @@ int main(int argc, char **argv) {
     PeerReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     PrintLoad("after");
-    reporter.Compare("TextReply_QuillDoc", "TextReply_CurlEasy", 5'000'000);
-    reporter.Compare("TextReply_HttpClient", "TextReply_CurlEasy", 5'000'000);
+    for (long size : {5'000'000L, 50'000'000L}) {
+        reporter.Compare("TextReply_QuillDoc", "TextReply_CurlEasy", size);
+        reporter.Compare("TextReply_HttpClient", "TextReply_CurlEasy", size);
+    }
     for (const char *figure : {"TextReply_QuillDoc", "TextReply_HttpClient", "TextReply_CurlEasy"})
         reporter.Growth(figure);
+    PeakMemory(50'000'000);
     Loopback().nginx.reset();
     benchmark::Shutdown();
     // The kept objects, handles and clients end with the process.

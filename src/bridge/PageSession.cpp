@@ -106,24 +106,23 @@ void PageSession::Observe(boost::asio::io_context &io, const std::weak_ptr<PageS
     });
     if (e.stage != JobEvent::Finished || e.cupsJob <= 0)
         return;
-    // Without a subscription (its events come from the job's start) the
-    // job's state now: it may have moved on before the next poll.
-    FollowedJob job{e.jobId, e.title, e.printer, ""};
+    // The job is followed from here on: the watch's events before it were
+    // not this page's yet, and the watch reads them as soon as CUPS has
+    // them. So its state now is asked after the following starts, and told
+    // unless an event of it came meanwhile.
+    Post(io, weak,
+         [cupsJob = e.cupsJob, job = FollowedJob{e.jobId, e.title, e.printer, ""}](
+             PageSession &session) { session.Follow(cupsJob, job); });
     platform::print::PrinterEvent now;
-    const bool known = !platform::print::PrinterWatch::Subscribed() &&
-                       platform::print::PrinterWatch::JobNow(e.cupsJob, now);
-    Post(io, weak, [cupsJob = e.cupsJob, job, known, now](PageSession &session) {
-        session.Follow(cupsJob, job);
-        if (known)
-            session.OnCupsEvent(now);
-    });
+    if (platform::print::PrinterWatch::JobNow(e.cupsJob, now))
+        Post(io, weak, [now](PageSession &session) { session.OnCupsEvent(now, true); });
 }
 
 void PageSession::Follow(int cupsJob, FollowedJob job) {
     m_followed.emplace(cupsJob, std::move(job));
 }
 
-void PageSession::OnCupsEvent(const platform::print::PrinterEvent &e) {
+void PageSession::OnCupsEvent(const platform::print::PrinterEvent &e, bool snapshot) {
     json state = StateOf(e);
     const std::string seen = Dump(state);
     if (e.kind == platform::print::PrinterEvent::Printer) {
@@ -136,7 +135,10 @@ void PageSession::OnCupsEvent(const platform::print::PrinterEvent &e) {
         return Deliver(std::move(state));
     }
     auto followed = m_followed.find(e.job);
-    if (followed == m_followed.end() || followed->second.seen == seen)
+    if (followed == m_followed.end() || (snapshot && followed->second.heard))
+        return;
+    followed->second.heard = followed->second.heard || !snapshot;
+    if (followed->second.seen == seen)
         return;
     followed->second.seen = seen;
     state.update(json{{"event", "job"},

@@ -67,6 +67,7 @@ private:
     struct FollowedJob {
         int job;
         std::string title, printer, seen;
+        bool heard = false; // an event of it came since it is followed
     };
 
     void Deliver(nlohmann::json event);
@@ -83,7 +84,9 @@ private:
                              std::atomic<int> &listener);
     void Watch(nlohmann::json request, Reply reply);
     void Follow(int cupsJob, FollowedJob job);
-    void OnCupsEvent(const platform::print::PrinterEvent &e);
+    // A snapshot is a state asked for, told only when no event came since
+    // the job is followed (an event is as new as the snapshot or newer).
+    void OnCupsEvent(const platform::print::PrinterEvent &e, bool snapshot = false);
     void PreviewAddresses(nlohmann::json &event) const;
     void Finish(nlohmann::json &answer, const Reply &reply);
     // The events held for an HTTP session, as the answer's "events".

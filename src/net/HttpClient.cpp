@@ -1,5 +1,6 @@
 #include "HttpClient.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +14,8 @@ constexpr DWORD kTextChunk = 1020;
 constexpr DWORD kSecureFlags = 0x80C0B000;
 // The size of INTERNET_BUFFERSA the system passes.
 constexpr DWORD kBuffersSize = 40;
+// The longest text a body holds: its length and the result are 32-bit.
+constexpr uint64_t kMostText = INT_MAX;
 
 class HandleLock {
 public:
@@ -258,7 +261,13 @@ int HttpClient::Send(const void *body, DWORD length) {
             return kMissing;
     }
     m_bEndOfData = FALSE;
-    m_strBody.Clear();
+    StartBody();
+    const int result = SendAndRead(body, length);
+    SettleBody();
+    return result;
+}
+
+int HttpClient::SendAndRead(const void *body, DWORD length) {
     BOOL sent;
     DWORD error;
     {
@@ -349,33 +358,97 @@ int HttpClient::ReadOnce(INTERNET_BUFFERSA &buffers, DWORD flags, int errorSign)
     return errorSign * static_cast<int>(error);
 }
 
+// Clears the body for a text reply without writing zeros over the whole
+// buffer: its text ends at once, and what an earlier reply left past the
+// new one's end is zeroed when the new one is read (SettleBody).
+void HttpClient::StartBody() {
+    m_nBodyUsed = std::max(m_nBodyUsed, m_strBody.Length() + 1);
+    if (m_strBody.Data())
+        m_strBody.Data()[0] = 0;
+    m_strBody.Recount();
+}
+
+// Zeroes what an earlier reply left past the text's terminator: the buffer
+// then holds the text and zeros, as a cleared buffer read into would.
+void HttpClient::SettleBody() {
+    char *data = m_strBody.Data();
+    const DWORD end = m_strBody.Length() + 1;
+    const DWORD used = std::min(m_nBodyUsed, m_strBody.Capacity());
+    if (data && used > end)
+        memset(data + end, 0, used - end);
+    m_nBodyUsed = data ? end : 0;
+}
+
+// The reply's length as its headers announce it, or 0 when they do not
+// (or announce more than a text can hold).
+DWORD HttpClient::AnnouncedLength() {
+    DWORD announced = 0, size = sizeof(announced);
+    BOOL ok;
+    {
+        HandleLock guard(m_handleLock);
+        ok = HttpQueryInfoA(m_hRequest, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
+                            &announced, &size, nullptr);
+    }
+    return ok && announced < kMostText ? announced : 0;
+}
+
+// Room in the body for one more chunk and its terminator after the text.
+// A reply whose length is announced gets its whole buffer at once; one
+// without grows by doubling. False when memory is out or the text would
+// pass what a length can count.
+bool HttpClient::RoomForChunk(DWORD length, DWORD announced) {
+    const uint64_t needed = static_cast<uint64_t>(length) + kTextChunk + 1;
+    const DWORD capacity = m_strBody.Capacity();
+    if (capacity >= needed)
+        return true;
+    if (needed > kMostText)
+        return false;
+    uint64_t size = announced >= length ? static_cast<uint64_t>(announced) + kTextChunk + 1
+                                        : static_cast<uint64_t>(capacity) * 2;
+    size = std::min<uint64_t>(std::max(size, needed), kMostText);
+    // Before the first byte nothing is kept: a fresh buffer, nothing copied
+    // and nothing left of an earlier reply in it.
+    const bool fresh = length == 0;
+    m_strBody.Reserve(static_cast<DWORD>(size), fresh);
+    if (fresh)
+        m_nBodyUsed = 0;
+    return m_strBody.Capacity() >= needed;
+}
+
 int HttpClient::ReadText() {
     m_log.Printf("------------------- Read the response -------------------");
     ResetEvent(m_hComplete);
     ResetEvent(m_hAbort);
-    // Send cleared the body before it sent the request and nothing has
-    // written to it since: clearing it again would only write its zeros
-    // again, all of them for a long reply's buffer.
-    // The reply is text up to its first NUL; once a chunk has held one, the
-    // rest is still read (the request ends only with its last byte) but no
-    // longer appended, so no later part is glued to the text before it.
+    // The reply is read in chunks of at most 1020 bytes straight into the
+    // body's buffer, sized once when the reply's length is known: no copy
+    // through the read buffer, no growth. It is text up to its first NUL;
+    // once a chunk has held one, the rest is still read (the request ends
+    // only with its last byte) into the read buffer and dropped, so no
+    // later part is glued to the text before it. So it is when memory for
+    // the text runs out.
+    const DWORD announced = AnnouncedLength();
     bool cut = false;
     do {
-        memset(m_pReadBuf, 0, kReadBufferSize);
+        const DWORD length = m_strBody.Length();
+        cut = cut || !RoomForChunk(length, announced);
+        char *target = cut ? m_pReadBuf : m_strBody.Data() + length;
         INTERNET_BUFFERSA buffers;
         memset(&buffers, 0, sizeof(buffers));
         buffers.dwStructSize = kBuffersSize;
-        buffers.lpvBuffer = m_pReadBuf;
+        buffers.lpvBuffer = target;
         buffers.dwBufferLength = kTextChunk;
         const int read = ReadOnce(buffers, IRF_ASYNC, 1);
         if (read != 0)
             return read;
-        // A NUL inside the chunk ends what is appended.
-        m_pReadBuf[buffers.dwBufferLength] = 0;
-        if (!cut)
-            m_strBody.Append(m_pReadBuf);
-        cut = cut || memchr(m_pReadBuf, 0, buffers.dwBufferLength) != nullptr;
-        if (buffers.dwBufferLength == 0)
+        const DWORD got = buffers.dwBufferLength;
+        if (!cut) {
+            m_nBodyUsed = std::max(m_nBodyUsed, length + got + 1);
+            // A NUL inside the chunk ends the text.
+            const auto *nul = static_cast<const char *>(memchr(target, 0, got));
+            m_strBody.Extend(nul ? static_cast<DWORD>(nul - target) : got);
+            cut = nul != nullptr;
+        }
+        if (got == 0)
             m_bEndOfData = TRUE;
     } while (!m_bEndOfData);
     m_log.Printf("------------------- Read the response end-------------------");
@@ -483,5 +556,8 @@ int HttpClient::Download(const char *url, INTERNET_PORT defaultPort, DWORD flags
     if (result != 0)
         return result;
     ReadHeaders();
-    return ReadBinary();
+    result = ReadBinary();
+    // The binary reader wrote past the text's length.
+    m_nBodyUsed = m_strBody.Capacity();
+    return result;
 }

@@ -48,9 +48,14 @@ public:
 
 private:
     int WaitPending(DWORD error);
+    int SendAndRead(const void *body, DWORD length);
     int ReadHeaders();
     int ReadOnce(INTERNET_BUFFERSA &buffers, DWORD flags, int errorSign);
     int ReadText();
+    DWORD AnnouncedLength();
+    bool RoomForChunk(DWORD length, DWORD announced);
+    void StartBody();
+    void SettleBody();
     int ReadBinary();
     int QueryAvailable(DWORD &available);
     bool MakeRoom(DWORD received, DWORD available);
@@ -76,6 +81,9 @@ private:
     AnsiStr m_strPath;
     AnsiStr m_strHeaders;
     AnsiStr m_strBody;
+    // Every byte of the body's buffer from here on is zero: what a text
+    // read has to clear of an earlier reply, in place of the whole buffer.
+    DWORD m_nBodyUsed = 0;
     // Note: a guard for the handle fields. The status
     // callback closes and nulls the request and connection handles on the
     // platform's worker thread (CLOSING_CONNECTION) while the caller may be

@@ -213,6 +213,13 @@ void AnsiStr::Recount() {
     m_length = m_data ? TextLength(m_data) : 0;
 }
 
+void AnsiStr::Extend(DWORD n) {
+    if (!m_data || n >= m_capacity - m_length)
+        return;
+    m_length += n;
+    m_data[m_length] = 0;
+}
+
 DWORD AnsiStr::Reserve(DWORD n, bool discard) {
     if (!m_data) {
         if (!Reallocate(n))

@@ -43,6 +43,10 @@ public:
     BOOL ToBstr(BSTR *bstr) const;
     void Clear();
     void Recount();
+    // Counts n more bytes as text: a writer put them straight into the
+    // buffer after the text, none of them a NUL. The terminator is written
+    // after them; nothing changes when they would not fit the buffer.
+    void Extend(DWORD n);
     DWORD Reserve(DWORD n, bool discard);
     char &At(DWORD index);
     void Append(const char *text);

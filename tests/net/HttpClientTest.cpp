@@ -1,6 +1,7 @@
 // HttpClient against real servers on loopback: addresses, the
 // text and binary readers, connections kept and dropped, and every fault
 // ending in a defined result without a hang.
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -182,6 +183,38 @@ TEST_F(Client, ASilentServerEndsInATimeOut) {
 
 TEST_F(Client, TheTextReaderStopsEachChunkAtItsFirstNul) {
     EXPECT_EQ(Post(Faults("/reply?hex=61626300646566"), ""), "abc");
+}
+
+// One client, replies one after another: each body is that reply's text
+// alone, whether its length was announced or not, and a reply broken off
+// keeps what came before the break.
+TEST_F(Client, EachTextReplyIsItsOwnWholeTextAndNothingOfTheOneBefore) {
+    std::string lines;
+    for (size_t i = 0; i < 3'000'000; ++i)
+        lines += i % 64 == 63 ? '\n' : static_cast<char>('a' + i % 26);
+    testing_support::MakeFolder(s_nginx->Root() + "/replies", 0755);
+    testing_support::WriteFile(s_nginx->Root() + "/replies/long.txt", lines);
+    HttpClient client;
+    client.OpenSession("OstrelCOM");
+    auto post = [&client](const std::string &url) {
+        EXPECT_EQ(client.Connect(url.c_str(), 80), 0);
+        EXPECT_EQ(client.OpenRequest("POST", INTERNET_FLAG_RELOAD), 0);
+        return client.SendText("sp=k&");
+    };
+    EXPECT_EQ(post(Web("/replies/long.txt")), 0);
+    EXPECT_TRUE(Text(client) == lines) << client.Body().Length();
+    // Chunked: no length announced, and a longer text than the buffer had.
+    EXPECT_EQ(post(Faults("/lines?n=3500000")), 0);
+    EXPECT_EQ(client.Body().Length(), 3'500'000u);
+    EXPECT_TRUE(Text(client).substr(0, 1'000'000) == lines.substr(0, 1'000'000));
+    EXPECT_EQ(post(Faults("/reply?hex=616263")), 0);
+    EXPECT_EQ(Text(client), "abc");
+    const char *buffer = client.Body().Data();
+    const DWORD capacity = client.Body().Capacity();
+    EXPECT_EQ(std::count(buffer + 3, buffer + capacity, '\0'), capacity - 3)
+        << "the buffer past the text is cleared";
+    EXPECT_EQ(post(Faults("/midbody")), static_cast<int>(ERROR_INTERNET_CONNECTION_ABORTED));
+    EXPECT_EQ(Text(client), std::string(100, 'x'));
 }
 
 TEST_F(Client, SendsShareTheConnectionWhileTheServerKeepsIt) {

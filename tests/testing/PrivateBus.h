@@ -1,5 +1,7 @@
 // A D-Bus message bus of a test's own (dbus-daemon with the session bus's
 // rules) on a socket in a folder the test made; stopped on destruction.
+// A bus for every account also lets other accounts' programs connect (a
+// system bus: cupsd's notifier runs as the server's own user).
 #pragma once
 
 #include <string>
@@ -8,8 +10,9 @@ namespace testing_support {
 
 class PrivateBus {
 public:
+    enum Accounts { kOwnAccount, kEveryAccount };
     // The socket is made as folder/bus.
-    explicit PrivateBus(const std::string &folder);
+    explicit PrivateBus(const std::string &folder, Accounts accounts = kOwnAccount);
     ~PrivateBus();
     PrivateBus(const PrivateBus &) = delete;
     PrivateBus &operator=(const PrivateBus &) = delete;

@@ -73,7 +73,12 @@ PrivateCups::PrivateCups(Events events) {
         return;
     for (const char *dir : {"/etc", "/spool", "/tmp", "/cache", "/state", "/log"})
         MakeFolder(m_root + dir, 0755);
-    m_bus = std::make_unique<PrivateBus>(m_root);
+    // Programs the server runs as its own user write their files here (the
+    // D-Bus notifier its lock), as in cupsd's own temporary folder.
+    chmod((m_root + "/tmp").c_str(), 01777);
+    // cupsd's D-Bus notifier announces events on this bus; it runs as the
+    // server's user.
+    m_bus = std::make_unique<PrivateBus>(m_root, PrivateBus::kEveryAccount);
     setenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus->Address().c_str(), 1);
     if (!m_bus->Ready()) {
         m_why = "dbus-daemon did not start";
@@ -91,7 +96,8 @@ PrivateCups::PrivateCups(Events events) {
               "ServerRoot " + m_root + "/etc\nRequestRoot " + m_root + "/spool\nTempDir " + m_root +
                   "/tmp\nCacheDir " + m_root + "/cache\nStateDir " + m_root + "/state\nAccessLog " +
                   m_root + "/log/access_log\nErrorLog " + m_root + "/log/error_log\nPageLog " +
-                  m_root + "/log/page_log\nPrintcap " + m_root + "/printcap\nSystemGroup root\n");
+                  m_root + "/log/page_log\nPrintcap " + m_root +
+                  "/printcap\nSystemGroup root\nPassEnv DBUS_SYSTEM_BUS_ADDRESS\n");
     WriteFile(m_root + "/printcap", "# private\n");
     if (!StartServer()) {
         m_why = "cupsd did not start";
@@ -123,6 +129,12 @@ void PrivateCups::Stop() {
         Wait(m_cupsd);
         m_cupsd = -1;
     }
+}
+
+void PrivateCups::ForgetSubscriptions() {
+    // cupsd reads its backup when the file is missing.
+    unlink((m_root + "/etc/subscriptions.conf").c_str());
+    unlink((m_root + "/etc/subscriptions.conf.O").c_str());
 }
 
 bool PrivateCups::Start() {

@@ -57,6 +57,9 @@ public:
     // default queue answers.
     void Stop();
     bool Start();
+    // Between the two: the server forgets the event subscriptions it keeps
+    // across a restart, as one that comes back new.
+    void ForgetSubscriptions();
 
 private:
     bool StartServer();

@@ -10,6 +10,7 @@ Paths (the query gives parameters):
   /conn                 "<connection number> <request number on it>"
   /close                a reply with "Connection: close", then the close
   /chunked?n=N          N bytes of the pattern in chunks of 1000
+  /lines?n=N            N bytes of text (letters, line ends) in chunks of 1000
   /binary?n=N           N bytes of the pattern (it holds NULs)
   /trickle?n=N&piece=P&ms=D  N bytes of the pattern in pieces of P, D ms apart
   /reply?hex=H          the bytes H (hex) as the body
@@ -38,6 +39,10 @@ connections = 0
 
 def pattern(n):
     return bytes((i * 7 + i // 251) % 256 for i in range(n))
+
+
+def text(n):
+    return bytes(10 if i % 64 == 63 else 97 + i % 26 for i in range(n))
 
 
 def read_request(conn, buffered):
@@ -93,8 +98,9 @@ def serve(conn, number):
             elif path == "/close":
                 respond(conn, 200, b"closing", close=True)
                 return
-            elif path == "/chunked":
-                data = pattern(int(query.get("n", "5000")))
+            elif path in ("/chunked", "/lines"):
+                n = int(query.get("n", "5000"))
+                data = pattern(n) if path == "/chunked" else text(n)
                 conn.sendall(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")
                 for i in range(0, len(data), 1000):
                     piece = data[i:i + 1000]

@@ -114,6 +114,65 @@ bool Run(iconv_t cd, const char *in, size_t inLength, std::string &out, Substitu
     return true;
 }
 
+// The private-use character of a cell of code page 936's user-defined
+// areas (two bytes at `at`), or 0 when they are no such cell.
+char16_t UserAreaCharacter(const char *at) {
+    return platform::gbk936::ToPrivateUse(static_cast<uint8_t>(at[0]), static_cast<uint8_t>(at[1]));
+}
+
+// The cell of a private-use character (one UTF-16 unit at `at`) in code page
+// 936's user-defined areas.
+bool UserAreaBytes(const char *at, uint8_t &lead, uint8_t &trail) {
+    char16_t c = 0;
+    memcpy(&c, at, 2);
+    return platform::gbk936::FromPrivateUse(c, lead, trail);
+}
+
+constexpr long kInvalid = -1;
+constexpr long kTooLong = -2;
+
+// Multi-byte text to UTF-16 through iconv, straight into out (room units;
+// only counted when out is null): the units, kInvalid for an invalid
+// sequence when strict, or kTooLong when out has too little room (it is
+// filled as far as it goes). A cell of code page 936's user-defined areas
+// (userAreas) is one character of two bytes. Otherwise an invalid or cut
+// sequence drops its first byte and becomes the fallback: in a double-byte
+// code page a lead byte with a bad trail drops only the lead byte, so the
+// trail is read again as a character.
+long Widen(iconv_t cd, const char *in, size_t length, char16_t *out, size_t room, bool strict,
+           char16_t fallback, bool userAreas) {
+    char16_t chunk[512];
+    size_t units = 0;
+    while (length > 0) {
+        char *input = const_cast<char *>(in);
+        char *output = reinterpret_cast<char *>(out ? out + units : chunk);
+        const size_t space = (out ? room - units : std::size(chunk)) * 2;
+        size_t outLeft = space;
+        const size_t rc = iconv(cd, &input, &length, &output, &outLeft);
+        units += (space - outLeft) / 2;
+        in = input;
+        if (rc != static_cast<size_t>(-1) || (errno == E2BIG && !out))
+            continue;
+        if (errno == E2BIG)
+            return kTooLong;
+        if (errno != EILSEQ && errno != EINVAL)
+            return kInvalid;
+        const char16_t cell = userAreas && length >= 2 ? UserAreaCharacter(in) : 0;
+        if (!cell && strict)
+            return kInvalid;
+        if (out && units == room)
+            return kTooLong;
+        if (out)
+            out[units] = cell ? cell : fallback;
+        ++units;
+        const size_t skip = cell ? 2 : 1;
+        in += skip;
+        length -= skip;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    return static_cast<long>(units);
+}
+
 bool IsAscii(const char *text, size_t length) {
     size_t i = 0;
     // Eight bytes at a time: a long text is looked at word by word.
@@ -128,20 +187,6 @@ bool IsAscii(const char *text, size_t length) {
             return false;
     }
     return true;
-}
-
-// The private-use character of a cell of code page 936's user-defined
-// areas (two bytes at `at`), or 0 when they are no such cell.
-char16_t UserAreaCharacter(const char *at) {
-    return platform::gbk936::ToPrivateUse(static_cast<uint8_t>(at[0]), static_cast<uint8_t>(at[1]));
-}
-
-// The cell of a private-use character (one UTF-16 unit at `at`) in code page
-// 936's user-defined areas.
-bool UserAreaBytes(const char *at, uint8_t &lead, uint8_t &trail) {
-    char16_t c = 0;
-    memcpy(&c, at, 2);
-    return platform::gbk936::FromPrivateUse(c, lead, trail);
 }
 
 // Widens ASCII bytes to UTF-16 units, eight at a time where it can.
@@ -180,7 +225,6 @@ extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR l
     }
     size_t length = cbMultiByte < 0 ? strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
 
-    std::u16string wide;
     if (IsAscii(lpMultiByteStr, length)) {
         // Each byte is its own character: counted, or widened straight into
         // the caller's buffer, without a copy of a long text in between.
@@ -199,39 +243,21 @@ extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR l
             SetLastError(ERROR_INVALID_PARAMETER);
             return 0;
         }
-        std::string bytes;
         const bool strict = (dwFlags & MB_ERR_INVALID_CHARS) != 0;
         const char16_t fallback = page->doubleByte ? u'\u30FB' : u'?';
-        const bool userAreas = page->number == 936;
-        auto substitute = [&](const char *at, size_t length) {
-            const char16_t c = userAreas && length == 2 ? UserAreaCharacter(at) : 0;
-            if (!c && strict)
-                return false;
-            bytes.append(reinterpret_cast<const char *>(c ? &c : &fallback), 2);
-            return true;
-        };
-        // In a double-byte code page a lead byte with a bad trail drops only
-        // the lead byte, so the trail is read again as a character; a cell
-        // of a user-defined area is one character of two bytes.
-        auto unit = [userAreas](const char *at, size_t left) -> size_t {
-            return userAreas && left >= 2 && UserAreaCharacter(at) ? 2 : 1;
-        };
-        if (!Run(cd, lpMultiByteStr, length, bytes, substitute, unit)) {
+        const long units =
+            Widen(cd, lpMultiByteStr, length, cchWideChar ? lpWideCharStr : nullptr,
+                  static_cast<size_t>(cchWideChar), strict, fallback, page->number == 936);
+        if (units == kInvalid) {
             SetLastError(ERROR_NO_UNICODE_TRANSLATION);
             return 0;
         }
-        wide.resize(bytes.size() / 2);
-        memcpy(wide.data(), bytes.data(), wide.size() * 2);
+        if (units == kTooLong) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return 0;
+        }
+        return static_cast<int>(units);
     }
-    if (cchWideChar == 0)
-        return static_cast<int>(wide.size());
-    if (wide.size() > static_cast<size_t>(cchWideChar)) {
-        memcpy(lpWideCharStr, wide.data(), static_cast<size_t>(cchWideChar) * 2);
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    memcpy(lpWideCharStr, wide.data(), wide.size() * 2);
-    return static_cast<int>(wide.size());
 }
 
 extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,

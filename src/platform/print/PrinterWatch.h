@@ -1,8 +1,10 @@
 // The live states of CUPS' printers and jobs, for hosts that show them as
 // they change (the bridge's job and printer events). One thread watches for
-// the whole process: it holds an IPP subscription on the CUPS server (ippget,
-// read every 100 ms) and, where the server gives none, asks for the states
-// every half second and reports what changed.
+// the whole process: it holds one IPP subscription on the CUPS server for
+// every printer and job, read as soon as the server's D-Bus notifier
+// announces an event (every 100 ms where nothing announces), and, where the
+// server gives no subscription, asks for the states every half second and
+// reports what changed.
 #pragma once
 
 #include <functional>
