@@ -1,6 +1,7 @@
 // QuillDoc: creation and destruction, its interfaces, and the result slot.
 #include "QuillDoc.h"
 
+#include <cstring>
 #include <new>
 
 #include "ClassFactory.h"
@@ -79,14 +80,49 @@ void QuillDoc::ReadPageSetup() {
 }
 
 void QuillDoc::SetResult(AnsiStr &text, BSTR *out) {
+    m_bSlotPending = false;
+    if (out) {
+        // The caller's string is converted straight from the text, and the
+        // slot keeps the text itself, in a block it keeps from text to text:
+        // a long reply is converted once, for the caller, and again only if
+        // the page asks for the slot (ResultSlot).
+        *out = nullptr;
+        if (text.ToBstr(out)) {
+            if (&text != &m_strSlot)
+                m_strSlot.Assign(text);
+            m_bSlotPending = &text == &m_strSlot || m_strSlot.Length() == text.Length() ||
+                             m_strSlot.Length() == strnlen(text.c_str(), text.Length());
+        }
+        if (m_bSlotPending || !*out) {
+            SysFreeString(m_bstrResult);
+            m_bstrResult = nullptr;
+            return;
+        }
+        // Without room for the slot's text, the slot takes a copy of the
+        // caller's string as before.
+        if (!SysReAllocStringLen(&m_bstrResult, *out, SysStringLen(*out))) {
+            SysFreeString(m_bstrResult);
+            m_bstrResult = nullptr;
+        }
+        return;
+    }
     // Converted straight into the slot, which keeps its block from text to
-    // text where it can; the caller's copy is taken from the slot.
+    // text where it can.
     if (!text.ToBstr(&m_bstrResult)) {
         SysFreeString(m_bstrResult);
         m_bstrResult = nullptr;
     }
-    if (out)
-        *out = m_bstrResult ? SysAllocStringLen(m_bstrResult, SysStringLen(m_bstrResult)) : nullptr;
+}
+
+BSTR QuillDoc::ResultSlot() {
+    if (m_bSlotPending) {
+        m_bSlotPending = false;
+        if (!m_strSlot.ToBstr(&m_bstrResult)) {
+            SysFreeString(m_bstrResult);
+            m_bstrResult = nullptr;
+        }
+    }
+    return m_bstrResult;
 }
 
 // ---- IUnknown -----------------------------------------------------------------

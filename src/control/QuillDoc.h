@@ -78,7 +78,8 @@ public:
     DWORD SafetyOptions() const { return m_dwSafety; }
 
     // The page-setup key and the name of the guard all objects share.
-    static constexpr const char *kPageSetupKey = "Software\\Microsoft\\Internet Explorer\\PageSetup";
+    static constexpr const char *kPageSetupKey =
+        "Software\\Microsoft\\Internet Explorer\\PageSetup";
     static constexpr const char *kGuardName = "AE9D5D26-B784-4C47-8830-86B5D0CA1F7C";
     // Where the registered database connection strings are kept.
     static constexpr const char *kConnKey = "Software\\ostrel\\tarnbox";
@@ -132,6 +133,8 @@ private:
     // Stores text in the result slot and, when out is given, hands the caller
     // a separate BSTR with the same text.
     void SetResult(AnsiStr &text, BSTR *out);
+    // The result slot's text as a BSTR (null while it is empty).
+    BSTR ResultSlot();
     // Database helpers and commands (QuillDocDatabase.cpp).
     HRESULT SetResultText(const char *text);
     bool ReadConnString(int n, AnsiStr &out);
@@ -160,6 +163,10 @@ private:
     COLORREF m_nPenColor = 0;
     int m_nFontStyle = 0;
     BSTR m_bstrResult = nullptr;
+    // The slot's text while m_bstrResult is not yet made from it
+    // (m_bSlotPending): see SetResult.
+    AnsiStr m_strSlot;
+    bool m_bSlotPending = false;
     Ean13Bitmap m_barcode1;
     Code128Bitmap m_barcode3;
     Pdf417Image m_pdf417;

@@ -35,6 +35,7 @@ HRESULT QuillDoc::SetResultText(const char *text) {
 }
 
 void QuillDoc::ClearResult() {
+    m_bSlotPending = false;
     SysFreeString(m_bstrResult);
     m_bstrResult = nullptr;
 }
@@ -61,7 +62,8 @@ HRESULT QuillDoc::LoadResText(UINT id, AnsiStr &out) {
 HRESULT STDMETHODCALLTYPE QuillDoc::GetDBResult(BSTR *pVal) {
     if (!pVal)
         return E_POINTER;
-    *pVal = m_bstrResult ? SysAllocStringLen(m_bstrResult, SysStringLen(m_bstrResult)) : nullptr;
+    const BSTR slot = ResultSlot();
+    *pVal = slot ? SysAllocStringLen(slot, SysStringLen(slot)) : nullptr;
     return S_OK;
 }
 

@@ -35,9 +35,9 @@ HRESULT STDMETHODCALLTYPE QuillDoc::HttpConnect(BSTR szUrl, int *nRet) {
 
 HRESULT STDMETHODCALLTYPE QuillDoc::HttpSend(BSTR sp_key, BSTR params, BSTR *pVal) {
     AnsiStr none;
-    // The reply is converted from where the client read it: its body holds
-    // the text up to the reply's first NUL, so no copy of a long reply is
-    // made before the conversion.
+    // The reply is converted from where the client read it: its body, the
+    // text up to the reply's first NUL, is handed to the result slot without
+    // a copy and converted once, for the caller.
     AnsiStr *reply = &none;
     if (m_pHttp) {
         try {
@@ -53,8 +53,10 @@ HRESULT STDMETHODCALLTYPE QuillDoc::HttpSend(BSTR sp_key, BSTR params, BSTR *pVa
                 m_pHttp->AddHeaders(kFormHeader, HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
                 // A send that finds no request (-4) has not cleared the
                 // body: what it holds is an earlier reply, not this one's.
-                if (m_pHttp->SendText(body.c_str()) != HttpClient::kMissing)
-                    reply = &m_pHttp->Body();
+                if (m_pHttp->SendText(body.c_str()) != HttpClient::kMissing) {
+                    m_pHttp->TakeBody(m_strSlot);
+                    reply = &m_strSlot;
+                }
             }
         } catch (...) {
             reply = &none;

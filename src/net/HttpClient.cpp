@@ -368,6 +368,16 @@ void HttpClient::StartBody() {
     m_strBody.Recount();
 }
 
+void HttpClient::TakeBody(AnsiStr &into) {
+    into.Swap(m_strBody);
+    if (m_strBody.Data())
+        m_strBody.Data()[0] = 0;
+    m_strBody.Recount();
+    // Nothing is known of what the buffer taken in exchange holds past its
+    // start: the next reply's SettleBody zeroes all of it behind its text.
+    m_nBodyUsed = m_strBody.Capacity();
+}
+
 // Zeroes what an earlier reply left past the text's terminator: the buffer
 // then holds the text and zeros, as a cleared buffer read into would.
 void HttpClient::SettleBody() {

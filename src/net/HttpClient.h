@@ -44,6 +44,9 @@ public:
     // The last response: its body (text, or the bytes a download counted)
     // and its raw headers.
     AnsiStr &Body() { return m_strBody; }
+    // Hands the body's text over to `into` without a copy, taking its
+    // buffer in exchange; the client's body is then empty.
+    void TakeBody(AnsiStr &into);
     const AnsiStr &Headers() const { return m_strHeaders; }
 
 private:

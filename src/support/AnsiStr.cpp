@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "ModuleGlobals.h"
 #include "PathSeparators.h"
@@ -201,6 +202,15 @@ BOOL AnsiStr::ToBstr(BSTR *bstr) const {
     if (units != bytes)
         SysReAllocStringLen(bstr, nullptr, units); // shrinking keeps the block
     return TRUE;
+}
+
+void AnsiStr::Swap(AnsiStr &other) {
+    std::swap(m_capacity, other.m_capacity);
+    std::swap(m_length, other.m_length);
+    std::swap(m_wideCapacity, other.m_wideCapacity);
+    std::swap(m_data, other.m_data);
+    std::swap(m_wide, other.m_wide);
+    std::swap(m_scratch, other.m_scratch);
 }
 
 void AnsiStr::Clear() {

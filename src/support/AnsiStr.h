@@ -42,6 +42,8 @@ public:
     // null *bstr gets a new string); FALSE leaves *bstr as it was.
     BOOL ToBstr(BSTR *bstr) const;
     void Clear();
+    // Exchanges the two strings' buffers and texts; nothing is copied.
+    void Swap(AnsiStr &other);
     void Recount();
     // Counts n more bytes as text: a writer put them straight into the
     // buffer after the text, none of them a NUL. The terminator is written

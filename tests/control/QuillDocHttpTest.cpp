@@ -134,6 +134,15 @@ TEST_F(HttpMethods, TheFormGoesAsItStandsWithItsHeader) {
     EXPECT_EQ(echo.substr(echo.find("\r\n\r\n") + 4), "sp=KEY&");
     echo = Send("a&b=c", "");
     EXPECT_EQ(echo.substr(echo.find("\r\n\r\n") + 4), "sp=a&b=c&");
+    // The slot holds each reply in turn, however often it is read, and a
+    // shorter reply keeps nothing of a longer one before it.
+    EXPECT_EQ(Slot(), echo);
+    EXPECT_EQ(Slot(), echo);
+    const std::string longer = Send(std::string(3000, 'k'), "");
+    echo = Send("KEY", "z");
+    EXPECT_EQ(Slot(), echo);
+    EXPECT_EQ(echo.substr(echo.find("\r\n\r\n") + 4), "sp=KEY&z");
+    EXPECT_GT(longer.size(), 3000u);
 }
 
 TEST_F(HttpMethods, TextTravelsInTheAnsiCodePage) {

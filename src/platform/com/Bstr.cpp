@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <sys/mman.h>
 
 #include "oleauto.h"
@@ -24,10 +25,64 @@ void AdviseHugePages(char *block, size_t size) {
         madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
 }
 
+// A long string's block, once freed, is kept for the thread's next long
+// string of about its size, as the platform's string cache keeps blocks: a
+// page that posts again and again then has each reply written into memory
+// it already holds, instead of the system zeroing a fresh block's every
+// page first. One block a thread at the most; none under the sanitizers,
+// whose reports on freed memory it would hide.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kCacheBlocks = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kCacheBlocks = false;
+#else
+constexpr bool kCacheBlocks = true;
+#endif
+#else
+constexpr bool kCacheBlocks = true;
+#endif
+constexpr size_t kCachedFrom = 1u << 20;
+
+struct CachedBlock {
+    char *block = nullptr;
+    size_t size = 0;
+    ~CachedBlock() { free(block); }
+};
+
+thread_local CachedBlock t_cached;
+
+// The cached block when it holds size bytes without wasting more than half.
+char *TakeCached(size_t size) {
+    if (!t_cached.block || t_cached.size < size || t_cached.size / 2 > size)
+        return nullptr;
+    char *block = t_cached.block;
+    t_cached.block = nullptr;
+    return block;
+}
+
+void FreeBlock(char *block) {
+    const size_t size = kCacheBlocks && block ? malloc_usable_size(block) : 0;
+    if (size < kCachedFrom) {
+        free(block);
+        return;
+    }
+    free(t_cached.block);
+    t_cached.block = block;
+    t_cached.size = size;
+}
+
 // The prefix sits just before the text; the block starts at it.
 BSTR Allocate(UINT bytes) {
     const size_t size = sizeof(DWORD) + bytes + sizeof(OLECHAR);
-    auto *block = static_cast<char *>(malloc(size));
+    char *block = size >= kCachedFrom ? TakeCached(size) : nullptr;
+    if (block) {
+        DWORD length = bytes;
+        memcpy(block, &length, sizeof length);
+        memset(block + sizeof(DWORD) + bytes, 0, sizeof(OLECHAR));
+        return reinterpret_cast<BSTR>(block + sizeof(DWORD));
+    }
+    block = static_cast<char *>(malloc(size));
     if (!block)
         return nullptr;
     AdviseHugePages(block, size);
@@ -92,6 +147,18 @@ extern "C" INT WINAPI SysReAllocStringLen(BSTR *pbstr, const OLECHAR *psz, UINT 
         *pbstr = fresh;
         return TRUE;
     }
+    if (!old) {
+        // A new string: from the cache where it can be. Without a source
+        // its text is left as it is, as the platform leaves it, for the
+        // caller writes it (a conversion straight into the string).
+        BSTR fresh = Allocate(bytes);
+        if (!fresh)
+            return FALSE;
+        if (psz)
+            memcpy(fresh, psz, bytes);
+        *pbstr = fresh;
+        return TRUE;
+    }
     // realloc keeps the block, or moves a large one by remapping its pages,
     // so a string replaced by one of about its size costs no fresh memory.
     const size_t size = sizeof(DWORD) + bytes + sizeof(OLECHAR);
@@ -105,8 +172,6 @@ extern "C" INT WINAPI SysReAllocStringLen(BSTR *pbstr, const OLECHAR *psz, UINT 
     BSTR text = reinterpret_cast<BSTR>(block + sizeof(DWORD));
     if (psz)
         memcpy(text, psz, bytes);
-    else if (bytes > oldBytes)
-        memset(reinterpret_cast<char *>(text) + oldBytes, 0, bytes - oldBytes);
     memset(block + sizeof(DWORD) + bytes, 0, sizeof(OLECHAR));
     *pbstr = text;
     return TRUE;
@@ -114,7 +179,7 @@ extern "C" INT WINAPI SysReAllocStringLen(BSTR *pbstr, const OLECHAR *psz, UINT 
 
 extern "C" void WINAPI SysFreeString(BSTR bstrString) {
     if (bstrString)
-        free(reinterpret_cast<char *>(bstrString) - sizeof(DWORD));
+        FreeBlock(reinterpret_cast<char *>(bstrString) - sizeof(DWORD));
 }
 
 extern "C" UINT WINAPI SysStringByteLen(BSTR bstr) {

@@ -173,31 +173,41 @@ long Widen(iconv_t cd, const char *in, size_t length, char16_t *out, size_t room
     return static_cast<long>(units);
 }
 
-bool IsAscii(const char *text, size_t length) {
+constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+
+// The length of the text's leading run of ASCII bytes, sixteen at a time.
+size_t AsciiRun(const char *text, size_t length) {
     size_t i = 0;
-    // Eight bytes at a time: a long text is looked at word by word.
-    for (; i + 8 <= length; i += 8) {
-        uint64_t word;
-        memcpy(&word, text + i, sizeof word);
-        if (word & 0x8080808080808080ULL)
-            return false;
+    for (; i + 16 <= length; i += 16) {
+        uint64_t a, b;
+        memcpy(&a, text + i, sizeof a);
+        memcpy(&b, text + i + 8, sizeof b);
+        if ((a | b) & kHighBits)
+            break;
     }
-    for (; i < length; ++i) {
-        if (static_cast<unsigned char>(text[i]) >= 0x80)
-            return false;
-    }
-    return true;
+    while (i < length && static_cast<unsigned char>(text[i]) < 0x80)
+        ++i;
+    return i;
 }
 
-// Widens ASCII bytes to UTF-16 units, eight at a time where it can.
-void WidenAscii(const char *__restrict in, size_t n, char16_t *__restrict out) {
+// Widens the text's leading run of ASCII bytes (at most n) into out, sixteen
+// at a time, in the one pass that also finds where the run ends: the units
+// written. Every code page spells ASCII as it is, one byte a character, so
+// the run ends on a character's boundary.
+size_t WidenAsciiRun(const char *__restrict in, size_t n, char16_t *__restrict out) {
     size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        for (size_t k = 0; k < 8; ++k)
+    for (; i + 16 <= n; i += 16) {
+        uint64_t a, b;
+        memcpy(&a, in + i, sizeof a);
+        memcpy(&b, in + i + 8, sizeof b);
+        if ((a | b) & kHighBits)
+            break;
+        for (size_t k = 0; k < 16; ++k)
             out[i + k] = static_cast<unsigned char>(in[i + k]);
     }
-    for (; i < n; ++i)
+    for (; i < n && static_cast<unsigned char>(in[i]) < 0x80; ++i)
         out[i] = static_cast<unsigned char>(in[i]);
+    return i;
 }
 
 } // namespace
@@ -225,39 +235,37 @@ extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR l
     }
     size_t length = cbMultiByte < 0 ? strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
 
-    if (IsAscii(lpMultiByteStr, length)) {
-        // Each byte is its own character: counted, or widened straight into
-        // the caller's buffer, without a copy of a long text in between.
-        if (cchWideChar == 0)
-            return static_cast<int>(length);
-        const size_t fits = std::min(length, static_cast<size_t>(cchWideChar));
-        WidenAscii(lpMultiByteStr, fits, lpWideCharStr);
-        if (fits < length) {
-            SetLastError(ERROR_INSUFFICIENT_BUFFER);
-            return 0;
-        }
+    // The leading ASCII run, a whole text of ASCII most often, is counted or
+    // widened straight into the caller's buffer; iconv takes the rest.
+    const size_t room = static_cast<size_t>(cchWideChar);
+    const size_t run = cchWideChar
+                           ? WidenAsciiRun(lpMultiByteStr, std::min(length, room), lpWideCharStr)
+                           : AsciiRun(lpMultiByteStr, length);
+    if (run == length)
         return static_cast<int>(length);
-    } else {
-        iconv_t cd = Descriptor(page, true);
-        if (cd == reinterpret_cast<iconv_t>(-1)) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return 0;
-        }
-        const bool strict = (dwFlags & MB_ERR_INVALID_CHARS) != 0;
-        const char16_t fallback = page->doubleByte ? u'\u30FB' : u'?';
-        const long units =
-            Widen(cd, lpMultiByteStr, length, cchWideChar ? lpWideCharStr : nullptr,
-                  static_cast<size_t>(cchWideChar), strict, fallback, page->number == 936);
-        if (units == kInvalid) {
-            SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-            return 0;
-        }
-        if (units == kTooLong) {
-            SetLastError(ERROR_INSUFFICIENT_BUFFER);
-            return 0;
-        }
-        return static_cast<int>(units);
+    if (cchWideChar && run == room) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
     }
+    iconv_t cd = Descriptor(page, true);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const bool strict = (dwFlags & MB_ERR_INVALID_CHARS) != 0;
+    const char16_t fallback = page->doubleByte ? u'\u30FB' : u'?';
+    const long units =
+        Widen(cd, lpMultiByteStr + run, length - run, cchWideChar ? lpWideCharStr + run : nullptr,
+              cchWideChar ? room - run : 0, strict, fallback, page->number == 936);
+    if (units == kInvalid) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
+    if (units == kTooLong) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    return static_cast<int>(run + static_cast<size_t>(units));
 }
 
 extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
