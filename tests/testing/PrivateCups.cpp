@@ -36,7 +36,8 @@ bool WaitForMedia(const std::string &queue, const std::string &socket) {
     for (int attempt = 0; attempt < 600 && !found; ++attempt) {
         platform::print::PrinterInfo printer;
         if (platform::print::FindPrinter(queue, printer)) {
-            platform::print::CupsDetails(printer, 2100, 2970);
+            // A label's size: label printers have no paper of A4's.
+            platform::print::CupsDetails(printer, 1000, 1500);
             found = !printer.media.empty();
         }
         if (!found)
@@ -73,6 +74,9 @@ PrivateCups::PrivateCups(Events events) {
         return;
     for (const char *dir : {"/etc", "/spool", "/tmp", "/cache", "/state", "/log"})
         MakeFolder(m_root + dir, 0755);
+    // Filters that rasterise (a label printer's pages) write their
+    // temporary files as the filters' user.
+    chmod((m_root + "/tmp").c_str(), 01777);
     m_bus = std::make_unique<PrivateBus>(m_root);
     setenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus->Address().c_str(), 1);
     if (!m_bus->Ready()) {
@@ -172,6 +176,15 @@ bool PrivateCups::UsePpd(const std::string &queue, const std::string &ppd) {
     WriteFile(path, ppd);
     return Run({"/usr/sbin/lpadmin", "-h", m_socket, "-p", queue, "-P", path}).exitCode == 0 &&
            WaitForMedia(queue, m_socket);
+}
+
+bool PrivateCups::AddDriverQueue(const std::string &queue, const std::string &model,
+                                 const std::string &device) {
+    if (Run({"/usr/sbin/lpadmin", "-h", m_socket, "-p", queue, "-E", "-v", device, "-m", model})
+            .exitCode != 0)
+        return (m_why = "lpadmin could not add the queue " + queue, false);
+    return model == "raw" || WaitForMedia(queue, m_socket) ||
+           (m_why = "the queue " + queue + " has no media", false);
 }
 
 bool PrivateCups::AddQueue(const std::string &queue, const std::string &uri) {
