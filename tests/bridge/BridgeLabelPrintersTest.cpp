@@ -297,12 +297,13 @@ TEST_F(BridgeLabelPrinters, CopiesGiveExactlyThatManyLabels) {
     const json settings = socket.Request({{"op", "set"}, {"copies", 3}});
     EXPECT_EQ(settings["value"]["copies"], 3) << settings;
 
-    // A page on LPrint's printer, and raw commands on the raw queue and on
-    // LPrint's: three labels at the printer each time, once the job ended.
+    // A page on LPrint's printer and on CUPS' driver, and raw commands on
+    // the raw queue and on LPrint's: three labels at the printer each
+    // time, once the job ended.
     const std::string zpl = "^XA^FO40,40^A0N,40,40^FDSO-000042^FS^XZ\n";
-    for (const std::string queue : {"zpl203", "rawlabel", "zpl203 raw"}) {
+    for (const std::string queue : {"zpl203", "zpldriver", "rawlabel", "zpl203 raw"}) {
         SCOPED_TRACE(queue);
-        const bool raw = queue != "zpl203";
+        const bool raw = queue == "rawlabel" || queue == "zpl203 raw";
         const std::string name = queue.substr(0, queue.find(' '));
         testing_support::LabelListener &listener = s_labels->Listener(name);
         const int before = LabelCount(listener.Received());
