@@ -73,7 +73,9 @@ HRESULT STDMETHODCALLTYPE QuillDoc::PrintBarCode(int nDimension, BSTR bsCode, in
         destWidth = static_cast<int>(s * w);
         destHeight = static_cast<int>(s * h);
     }
-    if (m_hDC && GetDeviceCaps(m_hDC, TECHNOLOGY) == DT_RASPRINTER)
+    // A size that draws nothing (zero or negative) stays so.
+    if (destWidth > 0 && destHeight > 0 && m_hDC &&
+        GetDeviceCaps(m_hDC, TECHNOLOGY) == DT_RASPRINTER)
         FitToDots(nDimension, w, h, module, destWidth, destHeight);
     m_pPicture->SetDestRect(left, top, destWidth, destHeight);
     m_pPicture->Draw(m_hDC, TRUE, DDF_HALFTONE);
