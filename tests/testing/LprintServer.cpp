@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "testing/HttpServers.h"
@@ -82,12 +83,19 @@ void LprintServer::Pause(bool paused) {
 }
 
 LprintServer::~LprintServer() {
-    // The server itself first: runuser, ended, would leave it running.
+    // The server itself first: runuser, ended, would leave it running; it
+    // ends on its own once the server has.
+    bool ended = m_pid <= 0;
     if (const int server = ServerPid(); server > 0 && server != m_pid) {
         kill(server, SIGCONT);
         kill(server, SIGTERM);
+        for (int waited = 0; waited < 500 && !ended; ++waited) {
+            ended = waitpid(m_pid, nullptr, WNOHANG) == m_pid;
+            if (!ended)
+                usleep(20000);
+        }
     }
-    if (m_pid > 0)
+    if (!ended)
         EndProcess(m_pid, std::chrono::milliseconds(10000));
     RemoveServerRoot(m_root);
 }
