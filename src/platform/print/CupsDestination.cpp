@@ -1,7 +1,9 @@
 #include "CupsDestination.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace platform::print {
 
@@ -24,7 +26,22 @@ CupsDestination::~CupsDestination() {
 namespace {
 constexpr int kConnectMilliseconds = 5000;
 constexpr const char *kNoDriver = "Local Raw Printer"; // CUPS' model of a queue without one
+// How long a job waits for the driver of a queue just added, and how often
+// it asks.
+constexpr auto kDriverWait = std::chrono::seconds(30);
+constexpr auto kDriverPoll = std::chrono::milliseconds(100);
 } // namespace
+
+std::unique_ptr<CupsDestination> CupsDestination::WithDriver(const std::string &name,
+                                                             bool &pending) {
+    auto destination = std::make_unique<CupsDestination>(name);
+    const auto end = std::chrono::steady_clock::now() + kDriverWait;
+    while ((pending = destination->DriverPending()) && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(kDriverPoll);
+        destination = std::make_unique<CupsDestination>(name);
+    }
+    return destination;
+}
 
 bool CupsDestination::DriverPending() const {
     const std::string device = Option("device-uri");
@@ -69,6 +86,26 @@ bool PrinterFormats(const std::string &uri, std::vector<std::string> &formats) {
     ippDelete(response);
     httpClose(http);
     return supported != nullptr;
+}
+
+bool JobStateOf(ipp_t *response, std::string &state, std::string &reason) {
+    ipp_attribute_t *attr = ippFindAttribute(response, "job-state", IPP_TAG_ENUM);
+    if (!attr)
+        return false;
+    state = ippEnumString("job-state", ippGetInteger(attr, 0));
+    reason.clear();
+    if (ipp_attribute_t *message =
+            ippFindAttribute(response, "job-printer-state-message", IPP_TAG_TEXT))
+        reason = ippGetString(message, 0, nullptr) ? ippGetString(message, 0, nullptr) : "";
+    if (ipp_attribute_t *reasons =
+            ippFindAttribute(response, "job-state-reasons", IPP_TAG_KEYWORD)) {
+        for (int i = 0; i < ippGetCount(reasons); ++i) {
+            const char *keyword = ippGetString(reasons, i, nullptr);
+            if (keyword && strcmp(keyword, "none") != 0)
+                reason += std::string(reason.empty() ? "" : "; ") + keyword;
+        }
+    }
+    return true;
 }
 
 std::string CupsDestination::Option(const char *name) const {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cups/cups.h>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,12 @@ namespace platform::print {
 class CupsDestination {
 public:
     explicit CupsDestination(const std::string &name);
+    // The destination once it has its driver: a queue just added (lpadmin
+    // -m everywhere) has none until CUPS has asked its printer for one, and
+    // a job sent before goes to the printer unconverted, with a size name
+    // the printer may not know. Such a queue is waited for (at most 30 s);
+    // pending tells whether it still has none.
+    static std::unique_ptr<CupsDestination> WithDriver(const std::string &name, bool &pending);
     ~CupsDestination();
     CupsDestination(const CupsDestination &) = delete;
     CupsDestination &operator=(const CupsDestination &) = delete;
@@ -44,5 +51,10 @@ http_t *ConnectPrinter(const std::string &uri, std::string &resource);
 // The document formats the printer at an IPP address lists; false when it
 // does not answer.
 bool PrinterFormats(const std::string &uri, std::vector<std::string> &formats);
+
+// A job's state in an answer about it (job-state's keyword), with the
+// printer's message and the job's reasons ("none" left out); false when the
+// answer has none.
+bool JobStateOf(ipp_t *response, std::string &state, std::string &reason);
 
 } // namespace platform::print

@@ -5,7 +5,6 @@
 // destination itself offers for the page (asked by size, with the PWG names
 // libcups knows) and print-scaling=none, so the page comes out at 100 % on
 // the paper it was made for, or on the smallest paper that holds it.
-#include <chrono>
 #include <cups/cups.h>
 #include <cstdio>
 #include <cstring>
@@ -14,7 +13,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "../kernel/winerror.h"
@@ -23,11 +21,6 @@
 
 namespace platform::print {
 namespace {
-
-// How long a job waits for the driver of a queue just added, and how often
-// it asks.
-constexpr auto kDriverWait = std::chrono::seconds(30);
-constexpr auto kDriverPoll = std::chrono::milliseconds(100);
 
 // Hundredths of a millimetre from tenths, the shorter side first.
 void PortraitSize(int paperWidth, int paperLength, int &width, int &length) {
@@ -281,23 +274,23 @@ PrinterDescription DescriptionOf(cups_dest_t &dest) {
     return printer;
 }
 
-// A media-col collection's media-size collection (x-dimension, y-dimension).
-ipp_t *DimensionsOf(ipp_t *col) {
+// A media-col collection's size: its x-dimension and y-dimension, integers
+// for a size, ranges for a custom size's limits; false without them.
+bool DimensionsOf(ipp_t *col, ipp_tag_t tag, ipp_attribute_t *&x, ipp_attribute_t *&y) {
     ipp_attribute_t *size =
         col ? ippFindAttribute(col, "media-size", IPP_TAG_BEGIN_COLLECTION) : nullptr;
-    return size ? ippGetCollection(size, 0) : nullptr;
+    ipp_t *dimensions = size ? ippGetCollection(size, 0) : nullptr;
+    x = dimensions ? ippFindAttribute(dimensions, "x-dimension", tag) : nullptr;
+    y = dimensions ? ippFindAttribute(dimensions, "y-dimension", tag) : nullptr;
+    return x && y;
 }
 
 // A media-col collection's size and margins, and its name as libcups names
 // it (its media-key, else the PWG name of its size); false for a range (a
 // custom size's limits).
 bool SizeOf(ipp_t *col, PaperInfo &paper) {
-    ipp_t *dimensions = DimensionsOf(col);
-    ipp_attribute_t *x =
-        dimensions ? ippFindAttribute(dimensions, "x-dimension", IPP_TAG_INTEGER) : nullptr;
-    ipp_attribute_t *y =
-        dimensions ? ippFindAttribute(dimensions, "y-dimension", IPP_TAG_INTEGER) : nullptr;
-    if (!x || !y)
+    ipp_attribute_t *x = nullptr, *y = nullptr;
+    if (!DimensionsOf(col, IPP_TAG_INTEGER, x, y))
         return false;
     paper.width = ippGetInteger(x, 0);
     paper.length = ippGetInteger(y, 0);
@@ -356,12 +349,8 @@ PaperInfo *DefaultPaper(ipp_t *printer, std::vector<PaperInfo> &papers) {
 // A media-col-database entry of ranges: the custom (or roll) sizes'
 // limits; false for an entry of one size.
 bool CustomRangeOf(ipp_t *col, PrinterDescription &description) {
-    ipp_t *dimensions = DimensionsOf(col);
-    ipp_attribute_t *x =
-        dimensions ? ippFindAttribute(dimensions, "x-dimension", IPP_TAG_RANGE) : nullptr;
-    ipp_attribute_t *y =
-        dimensions ? ippFindAttribute(dimensions, "y-dimension", IPP_TAG_RANGE) : nullptr;
-    if (!x || !y)
+    ipp_attribute_t *x = nullptr, *y = nullptr;
+    if (!DimensionsOf(col, IPP_TAG_RANGE, x, y))
         return false;
     description.customMin.width = ippGetRange(x, 0, &description.customMax.width);
     description.customMin.length = ippGetRange(y, 0, &description.customMax.length);
@@ -544,27 +533,8 @@ bool CupsPrinters(std::vector<PrinterInfo> &printers, std::string &defaultName) 
     return count > 0;
 }
 
-namespace {
-
-// The destination with its driver: a queue just added (lpadmin -m
-// everywhere) has none until CUPS has asked its printer for one, and a job
-// sent before goes to the printer unconverted, with a size name the
-// printer may not know. Such a queue is waited for; pending tells whether
-// it still has none.
-std::unique_ptr<CupsDestination> WithDriver(const std::string &name, bool &pending) {
-    auto destination = std::make_unique<CupsDestination>(name);
-    const auto end = std::chrono::steady_clock::now() + kDriverWait;
-    while ((pending = destination->DriverPending()) && std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(kDriverPoll);
-        destination = std::make_unique<CupsDestination>(name);
-    }
-    return destination;
-}
-
-} // namespace
-
 void CupsDetails(PrinterInfo &printer, int paperWidth, int paperLength) {
-    auto destination = WithDriver(printer.name, printer.driverPending);
+    auto destination = CupsDestination::WithDriver(printer.name, printer.driverPending);
     cups_dest_t *dest = destination->Dest();
     cups_dinfo_t *info = destination->Info();
     if (!info)
@@ -585,7 +555,7 @@ void CupsDetails(PrinterInfo &printer, int paperWidth, int paperLength) {
 }
 
 void CupsResolution(PrinterInfo &printer) {
-    auto destination = WithDriver(printer.name, printer.driverPending);
+    auto destination = CupsDestination::WithDriver(printer.name, printer.driverPending);
     if (destination->Info())
         ReadResolution(destination->Dest(), destination->Info(), printer);
 }
@@ -643,27 +613,9 @@ bool CupsJobState(int job, std::string &state, std::string &reason) {
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
                   wanted);
     ipp_t *response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
-    ipp_attribute_t *attr =
-        response ? ippFindAttribute(response, "job-state", IPP_TAG_ENUM) : nullptr;
-    if (!attr) {
-        ippDelete(response);
-        return false;
-    }
-    state = ippEnumString("job-state", ippGetInteger(attr, 0));
-    reason.clear();
-    if (ipp_attribute_t *message =
-            ippFindAttribute(response, "job-printer-state-message", IPP_TAG_TEXT))
-        reason = ippGetString(message, 0, nullptr) ? ippGetString(message, 0, nullptr) : "";
-    if (ipp_attribute_t *reasons =
-            ippFindAttribute(response, "job-state-reasons", IPP_TAG_KEYWORD)) {
-        for (int i = 0; i < ippGetCount(reasons); ++i) {
-            const char *keyword = ippGetString(reasons, i, nullptr);
-            if (keyword && strcmp(keyword, "none") != 0)
-                reason += std::string(reason.empty() ? "" : "; ") + keyword;
-        }
-    }
+    const bool known = response && JobStateOf(response, state, reason);
     ippDelete(response);
-    return true;
+    return known;
 }
 
 } // namespace platform::print

@@ -180,27 +180,10 @@ bool PrinterJobState(const std::string &device, int job, std::string &state, std
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
                  cupsUser());
     ipp_t *response = cupsDoRequest(http, request, resource.c_str());
-    ipp_attribute_t *attr =
-        response ? ippFindAttribute(response, "job-state", IPP_TAG_ENUM) : nullptr;
-    if (attr) {
-        state = ippEnumString("job-state", ippGetInteger(attr, 0));
-        ipp_attribute_t *message =
-            ippFindAttribute(response, "job-printer-state-message", IPP_TAG_TEXT);
-        reason =
-            message && ippGetString(message, 0, nullptr) ? ippGetString(message, 0, nullptr) : "";
-        if (ipp_attribute_t *reasons =
-                ippFindAttribute(response, "job-state-reasons", IPP_TAG_KEYWORD)) {
-            for (int i = 0; i < ippGetCount(reasons); ++i) {
-                const char *keyword = ippGetString(reasons, i, nullptr);
-                if (keyword && strcmp(keyword, "none") != 0 &&
-                    strcmp(keyword, "job-completed-successfully") != 0)
-                    reason += std::string(reason.empty() ? "" : "; ") + keyword;
-            }
-        }
-    }
+    const bool known = response && JobStateOf(response, state, reason);
     ippDelete(response);
     httpClose(http);
-    return attr != nullptr;
+    return known;
 }
 
 } // namespace platform::print
