@@ -8,7 +8,7 @@ packages=(
   libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev
   libffi-dev libmujs-dev libcairo2-dev libfontconfig-dev libcups2-dev
   fonts-arphic-uming fonts-wqy-zenhei poppler-utils ghostscript zbar-tools
-  cups cups-ipp-utils cups-client dbus libdbus-1-dev
+  cups cups-ipp-utils cups-client cups-filters lprint dbus libdbus-1-dev
   clang libclang-rt-14-dev libgif-dev libzxing-dev
   libcurl4-openssl-dev libpsl-dev publicsuffix libssl-dev openssl nginx tinyproxy python3
   scdoc dpkg-dev file lintian mmdebstrap debian-archive-keyring gpg

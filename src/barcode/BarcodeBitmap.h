@@ -20,6 +20,8 @@ public:
     int Width() const { return m_nWidth; }
     int Height() const { return m_nHeight; }
     int CaptionHeight() const { return m_nCaptionHeight; }
+    // Pixels per module across.
+    int ModuleWidth() const { return m_nModuleWidth; }
 
 protected:
     // Replaces the bitmap with a new one of the screen's format; makes the

@@ -35,6 +35,10 @@ inline constexpr const char *kNoMember = "no-member";         // the object has 
 inline constexpr const char *kCreateFailed = "create-failed"; // the object could not be created
 inline constexpr const char *kCallFailed = "call-failed"; // the member returned a failure HRESULT
 inline constexpr const char *kNoPrinter = "no-printer";   // set, watch: no printer of that name
+inline constexpr const char *kDocumentPrinter =
+    "document-printer"; // raw: the printer would print the bytes as a document
+inline constexpr const char *kPreviewing = "previewing";  // raw: the connection previews its jobs
+inline constexpr const char *kNotPrinted = "not-printed"; // raw: the printer did not take the job
 inline constexpr const char *kShuttingDown = "shutting-down";
 inline constexpr const char *kWrongUser = "wrong-user"; // the connection is another account's
 inline constexpr const char *kNoBridge = "no-bridge";   // the dispatcher: no bridge for the account

@@ -34,6 +34,10 @@ json EventOf(const platform::print::JobEvent &e) {
         event["kept"] = e.kept;
     if (e.cupsJob > 0)
         event["cupsJob"] = e.cupsJob;
+    if (e.printerJob > 0) // a job sent to the printer itself, and its states there
+        event["printerJob"] = e.printerJob;
+    if (!e.state.empty())
+        event["state"] = e.state;
     if (!e.previewPdf.empty()) // file names until the session makes them addresses
         event["preview"] = {{"pdf", e.previewPdf}, {"png", e.previewPng}};
     return event;

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "BridgeProtocol.h"
+#include "RawRequests.h"
 #include "RequestFields.h"
 #include "platform/print/JobPreview.h"
 #include "platform/print/Printers.h"
@@ -13,6 +14,10 @@ using nlohmann::json;
 namespace print = platform::print;
 
 namespace {
+
+// The most copies a job may ask for (CUPS' own default limit is 9999,
+// printers' copies-supported often 999).
+constexpr long long kMostCopies = 999;
 
 // Millimetres from hundredths of a millimetre, to the hundredth.
 double Millimetres(int hundredths) {
@@ -50,6 +55,14 @@ json PrinterOf(const print::PrinterDescription &printer) {
                       {"duplex", printer.duplex}};
     if (!printer.message.empty())
         described["message"] = printer.message;
+    described["copies"] = {{"min", printer.copiesMin}, {"max", printer.copiesMax}};
+    if (printer.customMax.width > 0)
+        described["custom"] = {{"min",
+                                {{"width", Millimetres(printer.customMin.width)},
+                                 {"height", Millimetres(printer.customMin.length)}}},
+                               {"max",
+                                {{"width", Millimetres(printer.customMax.width)},
+                                 {"height", Millimetres(printer.customMax.length)}}}};
     return described;
 }
 
@@ -59,7 +72,10 @@ PrintRequests::PrintRequests(std::string previewFolder)
     : m_previewFolder(std::move(previewFolder)) {}
 
 json PrintRequests::Handle(const json &request) {
-    if (RequestFields(request).String("op") == "printers") {
+    const std::string op = RequestFields(request).String("op");
+    if (op == "raw")
+        return RawRequests::Handle(request, print::PrinterOfThisThread(), m_preview, m_copies);
+    if (op == "printers") {
         json printers = json::array();
         for (const print::PrinterDescription &printer : print::DescribePrinters())
             printers.push_back(PrinterOf(printer));
@@ -73,6 +89,7 @@ json PrintRequests::Handle(const json &request) {
 json PrintRequests::Set(const json &request) {
     std::string printer = print::PrinterOfThisThread();
     bool preview = m_preview;
+    int copies = m_copies;
     if (request.contains("printer")) {
         const json &name = request["printer"];
         print::PrinterInfo found;
@@ -92,7 +109,17 @@ json PrintRequests::Set(const json &request) {
         if (preview && m_previewFolder.empty())
             return Error(code::kCallFailed, "the bridge has no folder of its own for previews");
     }
+    if (request.contains("copies")) {
+        const json &asked = request["copies"];
+        if (!asked.is_number_integer() || asked.get<long long>() < 1 ||
+            asked.get<long long>() > kMostCopies)
+            return Error(code::kBadRequest,
+                         "copies must be a whole number from 1 to " + std::to_string(kMostCopies));
+        copies = static_cast<int>(asked.get<long long>());
+    }
     print::UsePrinterOnThisThread(printer);
+    print::UseCopiesOnThisThread(copies);
+    m_copies = copies;
     m_preview = preview;
     print::PreviewJobsOnThisThread(preview ? m_previewFolder : "");
     return {{"value", Settings()}};
@@ -100,7 +127,9 @@ json PrintRequests::Set(const json &request) {
 
 json PrintRequests::Settings() const {
     const std::string &printer = print::PrinterOfThisThread();
-    return {{"printer", printer.empty() ? json() : json(printer)}, {"preview", m_preview}};
+    return {{"printer", printer.empty() ? json() : json(printer)},
+            {"preview", m_preview},
+            {"copies", m_copies}};
 }
 
 } // namespace bridge

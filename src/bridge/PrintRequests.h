@@ -1,8 +1,9 @@
 // A session's printing requests, on its apartment thread: the printers the
-// account can print to ("printers"), and the session's own settings
-// ("set"): the printer its jobs go to in place of the default, and whether
-// its jobs are previewed (rendered into the session's preview folder)
-// rather than printed.
+// account can print to ("printers"), the session's own settings ("set"):
+// the printer its jobs go to in place of the default, the copies of each
+// job, and whether its jobs are previewed (rendered into the session's
+// preview folder) rather than printed; and raw printer commands ("raw",
+// RawRequests).
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -15,7 +16,9 @@ public:
     // previewFolder: where the session's previews go, made on first use.
     explicit PrintRequests(std::string previewFolder);
 
-    static bool Handles(const std::string &op) { return op == "printers" || op == "set"; }
+    static bool Handles(const std::string &op) {
+        return op == "printers" || op == "set" || op == "raw";
+    }
     nlohmann::json Handle(const nlohmann::json &request);
 
 private:
@@ -24,6 +27,7 @@ private:
 
     std::string m_previewFolder;
     bool m_preview = false;
+    int m_copies = 1;
 };
 
 } // namespace bridge

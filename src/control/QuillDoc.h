@@ -120,8 +120,13 @@ private:
     BOOL LoadDownloadedPicture(const AnsiStr &address);
     // Renders the symbol for nDimension into the picture; false when there
     // is none (unknown symbology, refused text, failed load). Gives the
-    // symbol's natural size.
-    bool LoadBarcode(int nDimension, const AnsiStr &code, int &width, int &height);
+    // symbol's natural size and its pixels per module across.
+    bool LoadBarcode(int nDimension, const AnsiStr &code, int &width, int &height,
+                     int &moduleWidth);
+    // On a printer of known resolution: the symbol's size made whole dots
+    // per module (and per row for PDF417), from the size the page asked.
+    void FitToDots(int nDimension, int width, int height, int moduleWidth, int &destWidth,
+                   int &destHeight) const;
     // Builds m_font for the open job at m_nFontSize points of the printer's
     // resolution and selects it, remembering what the first selection
     // displaced.

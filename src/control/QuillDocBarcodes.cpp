@@ -2,12 +2,15 @@
 // it to a JPEG file and returns the file's address.
 #include "QuillDoc.h"
 #include "barcode/JpegWriter.h"
+#include "barcode/ModuleDots.h"
 
 namespace {
 constexpr int kJpegQuality = 80;
 }
 
-bool QuillDoc::LoadBarcode(int nDimension, const AnsiStr &code, int &width, int &height) {
+bool QuillDoc::LoadBarcode(int nDimension, const AnsiStr &code, int &width, int &height,
+                           int &moduleWidth) {
+    moduleWidth = 1;
     if (nDimension == 2) {
         const DWORD *pixels = m_pdf417.EncodeText(code.c_str());
         if (!pixels || !m_pPicture->LoadFromPixels(pixels, m_pdf417.Width(), m_pdf417.Height()))
@@ -26,7 +29,22 @@ bool QuillDoc::LoadBarcode(int nDimension, const AnsiStr &code, int &width, int 
         return false;
     width = renderer->Width();
     height = renderer->Height();
+    moduleWidth = renderer->ModuleWidth();
     return true;
+}
+
+// Note: the page's size for the symbol is kept where the output has no
+// dots of its own (the PDF printer's vector files). On a printer of known
+// resolution each module becomes whole dots instead, from the width asked:
+// the symbol's left edge and its top stay where the page put them (whole
+// dots already), its height is the page's, and a PDF417 symbol's rows are
+// whole dots high too.
+void QuillDoc::FitToDots(int nDimension, int width, int height, int moduleWidth, int &destWidth,
+                         int &destHeight) const {
+    const int modules = width / (moduleWidth > 0 ? moduleWidth : 1);
+    destWidth = DotsPerModule(destWidth, modules) * modules;
+    if (nDimension == 2)
+        destHeight = DotsPerRow(destHeight, height) * height;
 }
 
 HRESULT STDMETHODCALLTYPE QuillDoc::PrintBarCode(int nDimension, BSTR bsCode, int x, int y,
@@ -35,8 +53,8 @@ HRESULT STDMETHODCALLTYPE QuillDoc::PrintBarCode(int nDimension, BSTR bsCode, in
         return S_FALSE;
     AnsiStr code;
     code.FromWide(bsCode);
-    int w = 0, h = 0;
-    if (!LoadBarcode(nDimension, code, w, h))
+    int w = 0, h = 0, module = 1;
+    if (!LoadBarcode(nDimension, code, w, h, module))
         return S_FALSE;
     const double s = m_dScale;
     const int left = static_cast<int>(s * (x + nOffX));
@@ -55,6 +73,10 @@ HRESULT STDMETHODCALLTYPE QuillDoc::PrintBarCode(int nDimension, BSTR bsCode, in
         destWidth = static_cast<int>(s * w);
         destHeight = static_cast<int>(s * h);
     }
+    // A size that draws nothing (zero or negative) stays so.
+    if (destWidth > 0 && destHeight > 0 && m_hDC &&
+        GetDeviceCaps(m_hDC, TECHNOLOGY) == DT_RASPRINTER)
+        FitToDots(nDimension, w, h, module, destWidth, destHeight);
     m_pPicture->SetDestRect(left, top, destWidth, destHeight);
     m_pPicture->Draw(m_hDC, TRUE, DDF_HALFTONE);
     return S_OK;
@@ -68,10 +90,10 @@ HRESULT STDMETHODCALLTYPE QuillDoc::GetBarCodeImg(int nDimension, BSTR bsCode, B
     }
     AnsiStr code;
     code.FromWide(bsCode);
-    int w = 0, h = 0;
+    int w = 0, h = 0, module = 1;
     AnsiStr folder(AnsiStr::kTempFolder);
     // Without a temporary directory no path is built from an empty one.
-    if (!LoadBarcode(nDimension, code, w, h) || folder.IsEmpty()) {
+    if (!LoadBarcode(nDimension, code, w, h, module) || folder.IsEmpty()) {
         if (bsUrl)
             *bsUrl = nullptr;
         return S_FALSE;

@@ -132,6 +132,10 @@ window.done = (async function () {
     await bridge.preview(false);
     await print("printed");
     results.push("printed " + ("where" in finished[1]) + " " + ("preview" in finished[1]));
+    results.push("copies " + (await bridge.useCopies(2)).copies);
+    // A receipt printer's bytes for the PDF printer: refused, nothing sent.
+    try { await bridge.printRaw(null, new Uint8Array([0x1b, 0x40, 0xff])); }
+    catch (e) { results.push(e.code); }
     bridge.close();
     return results;
 })();
@@ -209,8 +213,8 @@ TEST_F(BridgeBrowser, APageListsPrintersPreviewsAndPrints) {
     json done = Run(s_pages->Url("/preview.html"), "done");
     ASSERT_TRUE(done.is_array()) << done << Console();
     EXPECT_EQ(done, json({"Quillbay PDF true", "no-printer",
-                          "settings {\"preview\":true,\"printer\":null}", "pdf %PDF-", "png true",
-                          "printed true false"}))
+                          "settings {\"copies\":1,\"preview\":true,\"printer\":null}", "pdf %PDF-",
+                          "png true", "printed true false", "copies 2", "document-printer"}))
         << Console();
     // Only the printed job reached the PDF printer's folder.
     EXPECT_EQ(PdfFiles(m_dir + "/prints").size(), 1u);

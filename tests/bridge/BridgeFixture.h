@@ -3,11 +3,14 @@
 // bridge's status.
 #pragma once
 
+#include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BridgeClient.h"
@@ -93,6 +96,24 @@ protected:
             }
         }
         return lines;
+    }
+
+    // Waits (asking the bridge every 10 ms, so that events come in) for an
+    // event after the first `from` that matches; its index, or -1.
+    static int WaitForEvent(BridgeSocket &socket, size_t from,
+                            const std::function<bool(const nlohmann::json &)> &matches,
+                            int seconds = 30) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (std::chrono::steady_clock::now() < end) {
+            const auto &events = socket.Events();
+            for (size_t i = from; i < events.size(); ++i) {
+                if (matches(events[i]))
+                    return static_cast<int>(i);
+            }
+            socket.Request({{"op", "ping"}});
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return -1;
     }
 
     std::string m_dir;

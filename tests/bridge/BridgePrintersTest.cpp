@@ -69,23 +69,6 @@ protected:
         socket.Request({{"op", "release"}, {"object", object}});
     }
 
-    // Waits (asking the bridge every 10 ms, so that events come in) for an
-    // event after the first `from` that matches; its index, or -1.
-    static int WaitForEvent(BridgeSocket &socket, size_t from,
-                            const std::function<bool(const json &)> &matches, int seconds = 20) {
-        const auto end = Clock::now() + std::chrono::seconds(seconds);
-        while (Clock::now() < end) {
-            const auto &events = socket.Events();
-            for (size_t i = from; i < events.size(); ++i) {
-                if (matches(events[i]))
-                    return static_cast<int>(i);
-            }
-            socket.Request({{"op", "ping"}});
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return -1;
-    }
-
     static int CupsJobOf(const BridgeSocket &socket) {
         for (const json &event : socket.Events()) {
             if (event.value("stage", "") == "finished")
@@ -241,11 +224,12 @@ TEST_F(BridgePrinters, ASessionPrintsToItsPrinterWithoutADialog) {
     json refused = socket.Request({{"op", "set"}, {"printer", "no such printer"}});
     EXPECT_EQ(refused["error"]["code"], "no-printer") << refused;
     json settings = socket.Request({{"op", "set"}, {"printer", "label"}});
-    EXPECT_EQ(settings["value"], json({{"printer", "label"}, {"preview", false}})) << settings;
+    EXPECT_EQ(settings["value"], json({{"printer", "label"}, {"preview", false}, {"copies", 1}}))
+        << settings;
     refused = socket.Request({{"op", "set"}, {"printer", "nope"}, {"preview", true}});
     EXPECT_EQ(refused["error"]["code"], "no-printer");
     EXPECT_EQ(socket.Request({{"op", "set"}})["value"],
-              json({{"printer", "label"}, {"preview", false}}));
+              json({{"printer", "label"}, {"preview", false}, {"copies", 1}}));
     // Another session goes on printing to the default.
     BridgeSocket other(Port(), Local());
 

@@ -36,7 +36,8 @@ bool WaitForMedia(const std::string &queue, const std::string &socket) {
     for (int attempt = 0; attempt < 600 && !found; ++attempt) {
         platform::print::PrinterInfo printer;
         if (platform::print::FindPrinter(queue, printer)) {
-            platform::print::CupsDetails(printer, 2100, 2970);
+            // A label's size: label printers have no paper of A4's.
+            platform::print::CupsDetails(printer, 1000, 1500);
             found = !printer.media.empty();
         }
         if (!found)
@@ -74,7 +75,8 @@ PrivateCups::PrivateCups(Events events) {
     for (const char *dir : {"/etc", "/spool", "/tmp", "/cache", "/state", "/log"})
         MakeFolder(m_root + dir, 0755);
     // Programs the server runs as its own user write their files here (the
-    // D-Bus notifier its lock), as in cupsd's own temporary folder.
+    // D-Bus notifier its lock, filters that rasterise a label printer's pages
+    // their temporary files), as in cupsd's own temporary folder.
     chmod((m_root + "/tmp").c_str(), 01777);
     // cupsd's D-Bus notifier announces events on this bus; it runs as the
     // server's user.
@@ -184,6 +186,15 @@ bool PrivateCups::UsePpd(const std::string &queue, const std::string &ppd) {
     WriteFile(path, ppd);
     return Run({"/usr/sbin/lpadmin", "-h", m_socket, "-p", queue, "-P", path}).exitCode == 0 &&
            WaitForMedia(queue, m_socket);
+}
+
+bool PrivateCups::AddDriverQueue(const std::string &queue, const std::string &model,
+                                 const std::string &device) {
+    if (Run({"/usr/sbin/lpadmin", "-h", m_socket, "-p", queue, "-E", "-v", device, "-m", model})
+            .exitCode != 0)
+        return (m_why = "lpadmin could not add the queue " + queue, false);
+    return model == "raw" || WaitForMedia(queue, m_socket) ||
+           (m_why = "the queue " + queue + " has no media", false);
 }
 
 bool PrivateCups::AddQueue(const std::string &queue, const std::string &uri) {

@@ -44,6 +44,13 @@ public:
     // ready once it has the media the other server gives it.
     bool AddServerQueue(const std::string &queue, const PrivateCups &server,
                         const std::string &serverQueue);
+    // A queue for a driverless printer at an IPP address (made as lpadmin
+    // -m everywhere makes it), ready once it has the printer's media.
+    bool AddQueue(const std::string &queue, const std::string &uri);
+    // A queue with one of CUPS' drivers ("drv:///sample.drv/zebra.ppd"), or
+    // none ("raw"), for a device.
+    bool AddDriverQueue(const std::string &queue, const std::string &model,
+                        const std::string &device);
     // The server's port on 127.0.0.1.
     int Port() const { return m_port; }
     // The documents a queue's printer received, oldest first; waiting until
@@ -63,8 +70,6 @@ public:
 
 private:
     bool StartServer();
-
-    bool AddQueue(const std::string &queue, const std::string &uri);
 
     std::string m_root, m_socket, m_queue = "testq", m_why;
     int m_port = 0;

@@ -17,6 +17,7 @@
 #include "platform/print/JobHandOver.h"
 #include "ToolOptions.h"
 #include "platform/print/JobLog.h"
+#include "platform/print/RawJob.h"
 
 namespace {
 
@@ -50,10 +51,14 @@ std::string Outcome(const JobRecord &job, const std::vector<JobRecord> &jobs) {
     if (job.failed)
         return "failed";
     std::string state, reason;
-    if (!job.cupsJob)
+    if (job.printerJob) {
+        if (!platform::print::PrinterJobState(job.printerUri, job.printerJob, state, reason))
+            return "unknown to the printer";
+    } else if (!job.cupsJob) {
         return "done";
-    if (!platform::print::CupsJobState(job.cupsJob, state, reason))
+    } else if (!platform::print::CupsJobState(job.cupsJob, state, reason)) {
         return "unknown to the CUPS server";
+    }
     return reason.empty() || state == "completed" ? state : state + ": " + reason;
 }
 

@@ -75,6 +75,10 @@ declare namespace Quillbay {
         kept?: string;
         /** The CUPS job a job sent to a CUPS printer became. */
         cupsJob?: number;
+        /** The printer's own job, for raw commands sent to the printer itself
+         *  (a driverless label printer): its states come as stage "state"
+         *  events with `state` and the printer's `reason`. */
+        printerJob?: number;
         /** stage "state": the CUPS job's state, its reasons and the printer's message. */
         state?: JobState;
         stateReasons?: string[];
@@ -127,6 +131,22 @@ declare namespace Quillbay {
         resolutions: { x: number; y: number }[];
         color: boolean;
         duplex: boolean;
+        /** The copies a job may ask for. */
+        copies: { min: number; max: number };
+        /** The custom (or roll) sizes it takes, when it takes any. */
+        custom?: { min: { width: number; height: number }; max: { width: number; height: number } };
+    }
+
+    /** A raw job as printRaw() answers it. */
+    interface RawJob {
+        job: number;
+        printer: string;
+        /** The format the bytes went in: "application/vnd.cups-raw" through
+         *  CUPS, or the printer's own language ("application/vnd.zebra-zpl"). */
+        format: string;
+        where: string;
+        cupsJob?: number;
+        printerJob?: number;
     }
 
     /** A connection's own settings, as set() answers them. */
@@ -134,6 +154,8 @@ declare namespace Quillbay {
         /** The printer the connection's jobs go to; null: the default. */
         printer: string | null;
         preview: boolean;
+        /** The copies of each job. */
+        copies: number;
     }
 
     interface CheckOptions {
@@ -160,6 +182,14 @@ declare namespace Quillbay {
          *  states now first; an empty list stops. Rejects ("no-printer") for
          *  a name CUPS does not know. */
         watchPrinters(names: string[]): Promise<string[]>;
+        /** Asks this many copies (1 to 999) of each later job. */
+        useCopies(copies: number): Promise<Settings>;
+        /** Sends a printer's own commands (ZPL, EPL, TSPL, ESC/POS) unchanged
+         *  as one job: text as UTF-8, bytes as they are; null for the
+         *  connection's printer. Rejects with "no-printer", "bad-request" (no
+         *  bytes), "too-large", "document-printer" (the printer would print
+         *  them as a document), "previewing" or "not-printed", sending nothing. */
+        printRaw(printer: string | null, data: string | Uint8Array | ArrayBuffer): Promise<RawJob>;
         close(): void;
         addEventListener(type: "job", listener: (event: CustomEvent<JobEvent>) => void): void;
         addEventListener(type: "printer", listener: (event: CustomEvent<PrinterEvent>) => void): void;

@@ -33,6 +33,9 @@
  * the addresses of the job's PDF and PNG), and reports the states of
  * printers it watches (watchPrinters(names)) as "printer" events; jobs a
  * CUPS printer took report its states as "job" events of stage "state".
+ * useCopies(n) asks n copies of each later job; printRaw(printer, data)
+ * sends a label or receipt printer's own commands (a string, or bytes as a
+ * Uint8Array or ArrayBuffer) unchanged as one job.
  *
  * A browser that refuses a site the bridge refuses this script too; a page
  * that wants to tell its users why loads a copy of it from its own site,
@@ -170,6 +173,18 @@ function withPreviewAddresses(event) {
                 event.preview[kind] = bridge + event.preview[kind];
         });
     return event;
+}
+
+// Bytes (a Uint8Array or other view, an ArrayBuffer, an array of numbers)
+// as base64, for a raw job's binary commands.
+function toBase64(data) {
+    var bytes = ArrayBuffer.isView(data)
+                    ? new Uint8Array(data.buffer, data.byteOffset, data.byteLength)
+                    : new Uint8Array(data);
+    var text = "";
+    for (var i = 0; i < bytes.length; i += 0x8000)
+        text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+    return window.btoa(text);
 }
 
 function dispatchEvents(list, target) {
@@ -491,6 +506,19 @@ function Connection(socket) {
         watchPrinters : function(names) {
             return request({op : "watch", printers : names || []}).then(function(
                 reply) { return reply.value; });
+        },
+        useCopies : function(copies) {
+            return request({op : "set", copies : copies}).then(function(reply) {
+                return reply.value;
+            });
+        },
+        printRaw : function(printer, data) {
+            var message = {op : "raw", printer : printer === undefined ? null : printer};
+            if (typeof data === "string")
+                message.data = data;
+            else
+                message.base64 = toBase64(data);
+            return request(message).then(function(reply) { return reply.value; });
         },
         close : function() { socket.close(); },
         addEventListener : target.addEventListener.bind(target),

@@ -383,6 +383,12 @@ extern "C" int WINAPI GetDeviceCaps(HDC hdc, int index) {
         return dc->kind == DeviceContext::Printer ? 24 : 32;
     case PLANES:
         return 1;
+    case TECHNOLOGY:
+        // The PDF printer's files (and a printer of unknown resolution)
+        // are vector output: a plotter's, as the platform names it.
+        return dc->kind != DeviceContext::Printer ? DT_RASDISPLAY
+               : dc->dots                         ? DT_RASPRINTER
+                                                  : DT_PLOTTER;
     default:
         return 0;
     }

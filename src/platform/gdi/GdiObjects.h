@@ -133,6 +133,9 @@ struct DeviceContext : Object {
     int physicalHeight = 0;
     int offsetX = 0; // where the drawable area starts on the page
     int offsetY = 0;
+    // A printer context whose device units are the printer's own dots (a
+    // raster printer of known resolution); false for vector output.
+    bool dots = false;
 
     Bitmap *bitmap = nullptr;
     Pen *pen = nullptr;

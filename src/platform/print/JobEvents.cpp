@@ -1,5 +1,7 @@
 #include "JobEvents.h"
 
+#include <atomic>
+
 namespace platform::print {
 namespace {
 
@@ -16,6 +18,11 @@ void ReportJob(const JobEvent &event) {
         t_observer(event);
 }
 
+int NewJobId() {
+    static std::atomic<int> serial{0};
+    return ++serial;
+}
+
 const char *JobStageName(JobEvent::Stage stage) {
     switch (stage) {
     case JobEvent::Started:
@@ -28,6 +35,8 @@ const char *JobStageName(JobEvent::Stage stage) {
         return "failed";
     case JobEvent::Aborted:
         return "aborted";
+    case JobEvent::State:
+        return "state";
     }
     return "unknown";
 }

@@ -8,7 +8,9 @@
 namespace platform::print {
 
 struct JobEvent {
-    enum Stage { Started, PageDone, Finished, Failed, Aborted };
+    // State: a job sent to the printer itself (not through CUPS), in a
+    // state the printer gave (state, reason).
+    enum Stage { Started, PageDone, Finished, Failed, Aborted, State };
     Stage stage;
     int jobId;
     std::string title;      // UTF-8
@@ -21,6 +23,8 @@ struct JobEvent {
     int cupsJob = 0;        // Finished: the CUPS job it became
     std::string previewPdf; // Finished on a thread that previews: the PDF
     std::string previewPng; // and the picture of its first page
+    int printerJob = 0;     // Finished, State: the job at the printer itself
+    std::string state;      // State: the printer's name for it ("completed")
 };
 
 using JobObserver = std::function<void(const JobEvent &)>;
@@ -30,7 +34,12 @@ using JobObserver = std::function<void(const JobEvent &)>;
 void ObserveJobsOnThisThread(JobObserver observer);
 void ReportJob(const JobEvent &event);
 
-// A stage's name: "started", "page", "finished", "failed", "aborted".
+// A number for a new job of this process (jobs of several threads may
+// start at once).
+int NewJobId();
+
+// A stage's name: "started", "page", "finished", "failed", "aborted",
+// "state".
 const char *JobStageName(JobEvent::Stage stage);
 
 } // namespace platform::print

@@ -74,9 +74,10 @@ void TellUser(const JobOutcome &outcome, const std::string &printer, const std::
 
 } // namespace
 
-JobHandOver::JobHandOver(PrinterInfo printer, std::string title, int paperWidth, int paperLength)
+JobHandOver::JobHandOver(PrinterInfo printer, std::string title, int paperWidth, int paperLength,
+                         int copies)
     : m_printer(std::move(printer)), m_title(std::move(title)), m_paperWidth(paperWidth),
-      m_paperLength(paperLength) {}
+      m_paperLength(paperLength), m_copies(copies) {}
 
 JobOutcome JobHandOver::Failed(const JobFile &file) {
     JobOutcome outcome;
@@ -100,7 +101,7 @@ JobOutcome JobHandOver::Deliver(JobFile &file) {
         return Record(outcome, false, 0);
     }
     outcome.printed = CupsSubmit(m_printer, file.Path(), m_title, m_paperWidth, m_paperLength,
-                                 outcome.where, outcome.error, &outcome.cupsJob);
+                                 outcome.where, outcome.error, &outcome.cupsJob, m_copies);
     if (outcome.printed) {
         file.Discard();
         return Record(outcome, false, 0);

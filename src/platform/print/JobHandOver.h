@@ -28,8 +28,10 @@ struct JobOutcome {
 
 class JobHandOver {
 public:
-    // The paper is in tenths of a millimetre, as the page was made.
-    JobHandOver(PrinterInfo printer, std::string title, int paperWidth, int paperLength);
+    // The paper is in tenths of a millimetre, as the page was made; copies
+    // are asked of a CUPS printer.
+    JobHandOver(PrinterInfo printer, std::string title, int paperWidth, int paperLength,
+                int copies = 1);
 
     // The job's document could not be written (the file's error): nothing
     // printed, nothing kept.
@@ -51,6 +53,7 @@ private:
     std::string m_title;
     int m_paperWidth;
     int m_paperLength;
+    int m_copies;
 };
 
 } // namespace platform::print

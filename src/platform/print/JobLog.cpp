@@ -78,6 +78,10 @@ bool ParseLine(const std::string &text, JobRecord &job) {
     const size_t number = job.where.find(", job ");
     if (job.where.rfind("CUPS queue ", 0) == 0 && number != std::string::npos)
         job.cupsJob = atoi(job.where.c_str() + number + 6);
+    if (job.where.rfind("printer ", 0) == 0 && number != std::string::npos) {
+        job.printerUri = job.where.substr(8, number - 8);
+        job.printerJob = atoi(job.where.c_str() + number + 6);
+    }
     return true;
 }
 

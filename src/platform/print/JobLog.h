@@ -21,6 +21,9 @@ struct JobRecord {
     std::string where; // the file written, the queue and job, or what went wrong
     std::string title;
     int cupsJob = 0; // the CUPS job number, 0 for the PDF printer
+    // A job sent to the printer itself: its address and its job there.
+    std::string printerUri;
+    int printerJob = 0;
     bool failed = false;
     DWORD error = 0;    // why it failed, as the platform's error code
     std::string kept;   // the document of a job that did not print, kept

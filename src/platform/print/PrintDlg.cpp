@@ -125,6 +125,10 @@ BOOL ReturnDefault(LPPRINTDLGA pd) {
     if (pd->hDevMode || pd->hDevNames)
         return Fail(CDERR_INITIALIZATION);
     platform::print::PrinterInfo printer = platform::print::DefaultPrinter();
+    // A CUPS printer's pages are made at its own resolution (a label
+    // printer's 203 dpi), the scale a page's millimetres are turned with.
+    if (!printer.pdf)
+        platform::print::CupsResolution(printer);
     pd->hDevMode = MakeDevModeBlock(DefaultDevMode(printer));
     pd->hDevNames = MakeDevNamesBlock(platform::Utf8ToAnsi(printer.name), true);
     if (!pd->hDevMode || !pd->hDevNames)
@@ -269,6 +273,8 @@ BOOL SetupDialog(LPPRINTDLGA pd) {
         !platform::print::FindPrinter(printers[static_cast<size_t>(chosen)].name, info))
         return Fail(PDERR_PRINTERNOTFOUND); // gone meanwhile
     const platform::print::PrinterDescription &printer = printers[static_cast<size_t>(chosen)];
+    if (!info.pdf)
+        platform::print::CupsResolution(info);
 
     DEVMODEA dm = DefaultDevMode(info);
     dm.dmOrientation = wanted.dmOrientation;

@@ -76,7 +76,8 @@ void Report(const PrinterState &state, print::JobEvent::Stage stage,
 }
 
 print::JobHandOver HandOverOf(const PrinterState &state) {
-    return print::JobHandOver(state.printer, state.title, state.paperWidth, state.paperLength);
+    return print::JobHandOver(state.printer, state.title, state.paperWidth, state.paperLength,
+                              state.copies);
 }
 
 // A job that ended without printing: the caller learns why from the last
@@ -106,6 +107,9 @@ extern "C" HDC WINAPI CreateDCA(LPCSTR, LPCSTR pwszDevice, LPCSTR, const DEVMODE
     auto *dc = new DeviceContext(DeviceContext::Printer);
     dc->dpiX = pdm && pdm->dmPrintQuality > 0 ? pdm->dmPrintQuality : printer.dpi;
     dc->dpiY = pdm && pdm->dmYResolution > 0 ? pdm->dmYResolution : dc->dpiX;
+    // Device units are the printer's own dots only where the page is made
+    // at the resolution the printer gave.
+    dc->dots = printer.dots && dc->dpiX == printer.dpi && dc->dpiY == printer.dpi;
     dc->physicalWidth = Dots(state->paperWidth, dc->dpiX);
     dc->physicalHeight = Dots(state->paperLength, dc->dpiY);
     const bool landscape = pdm && pdm->dmOrientation == DMORIENT_LANDSCAPE;
@@ -131,12 +135,11 @@ extern "C" int WINAPI StartDocA(HDC hdc, const DOCINFOA *lpdi) {
     }
     if (state->documentOpen)
         return state->jobId; // already printing: the same document goes on
-    // Jobs of several threads may start at once (the bridge's sessions).
-    static std::atomic<int> serial{0};
-    const int job = ++serial;
+    const int job = print::NewJobId();
     state->title = AnsiToUtf8(lpdi->lpszDocName ? lpdi->lpszDocName : "");
     state->jobId = job;
     state->pagesDone = 0;
+    state->copies = print::CopiesOfThisThread();
     // The document is written straight into the print folder under a
     // temporary name; a folder that takes no file ends the job here, and
     // the log and the user learn why.

@@ -26,6 +26,7 @@ struct PrinterState {
     bool pageOpen = false;
     int jobId = 0;
     int pagesDone = 0; // pages ended in this job
+    int copies = 1;    // asked for when the job started
 
     ~PrinterState();
 };

@@ -21,6 +21,7 @@ PrinterInfo PdfPrinter() {
 }
 
 thread_local std::string t_printer;
+thread_local int t_copies = 1;
 
 } // namespace
 
@@ -30,6 +31,14 @@ void UsePrinterOnThisThread(const std::string &name) {
 
 const std::string &PrinterOfThisThread() {
     return t_printer;
+}
+
+void UseCopiesOnThisThread(int copies) {
+    t_copies = copies > 0 ? copies : 1;
+}
+
+int CopiesOfThisThread() {
+    return t_copies;
 }
 
 std::string PrintDirectory() {

@@ -19,6 +19,9 @@ struct PrinterInfo {
     bool pdf = false; // the built-in PDF printer
     bool isDefault = false;
     int dpi = 600;
+    // Whether dpi is the printer's own resolution (a CUPS destination that
+    // gave one): its pages are then drawn on its dots.
+    bool dots = false;
     // Unprintable margins, hundredths of a millimetre.
     int marginLeft = 0;
     int marginTop = 0;
@@ -29,6 +32,9 @@ struct PrinterInfo {
     std::string media;
     int mediaWidth = 0;
     int mediaLength = 0;
+    // A queue just added whose driver CUPS had not made yet when
+    // CupsDetails gave up waiting for it: its jobs are not sent.
+    bool driverPending = false;
 };
 
 // A paper a destination offers: its PWG name, its size and unprintable
@@ -60,6 +66,12 @@ struct PrinterDescription {
     std::vector<std::pair<int, int>> resolutions;
     bool color = false;
     bool duplex = false;
+    // The copies a job may ask for (copies-supported).
+    int copiesMin = 1;
+    int copiesMax = 1;
+    // The smallest and largest custom (or roll) size it takes, hundredths
+    // of a millimetre; zero when it takes none.
+    PaperInfo customMin, customMax;
 };
 
 std::vector<PrinterInfo> ListPrinters();
@@ -72,6 +84,10 @@ std::vector<PrinterDescription> DescribePrinters();
 // here: the caller has found the printer first.
 void UsePrinterOnThisThread(const std::string &name);
 const std::string &PrinterOfThisThread();
+// The copies of each job the calling thread starts from now on (1 unless
+// told), as a bridge session sets them.
+void UseCopiesOnThisThread(int copies);
+int CopiesOfThisThread();
 bool FindPrinter(const std::string &name, PrinterInfo &info);
 // The calling thread's printer when it has one, else QUILLBAY_PRINTER when
 // it names a printer, else the CUPS default when a CUPS
@@ -92,12 +108,17 @@ bool CupsPrinters(std::vector<PrinterInfo> &printers, std::string &defaultName);
 // destination's IPP attributes give them.
 void CupsDescriptions(std::vector<PrinterDescription> &printers);
 void CupsDetails(PrinterInfo &printer, int paperWidth, int paperLength);
+// The destination's own resolution (dpi and dots), where it gives one.
+void CupsResolution(PrinterInfo &printer);
 // Sends a job's PDF to its queue: true with where naming the queue and the
 // job (and job, when asked for, its number), or false with where saying why
 // and error the platform's code for it.
 bool CupsSubmit(const PrinterInfo &printer, const std::string &pdfPath, const std::string &title,
                 int paperWidth, int paperLength, std::string &where, DWORD &error,
-                int *job = nullptr);
+                int *job = nullptr, int copies = 1);
+// Why the server did not take a job for the queue (the last request's
+// error): in words, and as the platform's code.
+void CupsRefusal(const std::string &queue, std::string &why, DWORD &error);
 // A CUPS job's state from the server's job history ("pending", "processing",
 // "completed", "canceled", "aborted", ...) and the printer's or the
 // server's reason; false when the server does not know the job.

@@ -11,10 +11,12 @@
 #include <cstdlib>
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "../kernel/winerror.h"
+#include "CupsDestination.h"
 #include "Printers.h"
 
 namespace platform::print {
@@ -52,12 +54,13 @@ std::string NameOf(const cups_dest_t &dest) {
     return dest.instance ? std::string(dest.name) + "/" + dest.instance : dest.name;
 }
 
-// Whether the destination takes custom sizes (its "custom_min_" and
-// "custom_max_" media) and the size lies in their range.
-bool TakesCustomSize(cups_dest_t *dest, cups_dinfo_t *info, int width, int length) {
+// The destination's custom size limits (its "custom_min_" and
+// "custom_max_" media, as libcups names a roll's or a custom range's);
+// false when it takes none.
+bool CustomLimits(cups_dest_t *dest, cups_dinfo_t *info, pwg_media_t &least, pwg_media_t &most) {
     ipp_attribute_t *media = cupsFindDestSupported(CUPS_HTTP_DEFAULT, dest, info, CUPS_MEDIA);
     // pwgMediaForPWG answers custom names in one buffer per thread: copy.
-    pwg_media_t least{}, most{};
+    least = most = pwg_media_t{};
     for (int i = 0; media && i < ippGetCount(media); ++i) {
         const char *name = ippGetString(media, i, nullptr);
         pwg_media_t *size = name ? pwgMediaForPWG(name) : nullptr;
@@ -66,7 +69,13 @@ bool TakesCustomSize(cups_dest_t *dest, cups_dinfo_t *info, int width, int lengt
         else if (size && strncmp(name, "custom_max_", 11) == 0)
             most = *size;
     }
-    return most.width > 0 && width >= least.width && width <= most.width &&
+    return most.width > 0;
+}
+
+// Whether the destination takes custom sizes and the size lies in their range.
+bool TakesCustomSize(cups_dest_t *dest, cups_dinfo_t *info, int width, int length) {
+    pwg_media_t least{}, most{};
+    return CustomLimits(dest, info, least, most) && width >= least.width && width <= most.width &&
            length >= least.length && length <= most.length;
 }
 
@@ -121,31 +130,10 @@ void ReadResolution(cups_dest_t *dest, cups_dinfo_t *info, PrinterInfo &printer)
     int y = 0;
     ipp_res_t units;
     const int x = ippGetResolution(res, 0, &y, &units);
-    if (x > 0)
+    if (x > 0) {
         printer.dpi = units == IPP_RES_PER_CM ? static_cast<int>(x * 2.54 + 0.5) : x;
-}
-
-// Why the server did not take a job, in words and as the platform's code:
-// a server that does not answer (stopped, its socket gone), a queue it does
-// not know (deleted meanwhile), or a refusal of its own. libcups answers the
-// first two alike, so the server is asked again.
-void RefusalOf(const std::string &queue, std::string &why, DWORD &error) {
-    const std::string message = cupsLastErrorString() ? cupsLastErrorString() : "";
-    http_t *server = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                                  5000, nullptr);
-    cups_dest_t *dest = server ? cupsGetNamedDest(server, queue.c_str(), nullptr) : nullptr;
-    if (!server) {
-        error = RPC_S_SERVER_UNAVAILABLE;
-        why = "the print server does not answer (" + message + ")";
-    } else if (!dest) {
-        error = ERROR_INVALID_PRINTER_NAME;
-        why = "the print server has no printer " + queue;
-    } else {
-        error = ERROR_INVALID_PRINTER_STATE;
-        why = "CUPS refused the job: " + message;
+        printer.dots = true;
     }
-    cupsFreeDests(dest ? 1 : 0, dest);
-    httpClose(server);
 }
 
 const char *OptionOf(const cups_dest_t &dest, const char *name) {
@@ -250,6 +238,15 @@ bool Supports(cups_dest_t *dest, cups_dinfo_t *info, const char *attribute,
     return AnyValueOf(cupsFindDestSupported(CUPS_HTTP_DEFAULT, dest, info, attribute), values);
 }
 
+// copies-supported: a range (1-999).
+void ReadCopies(ipp_attribute_t *copies, PrinterDescription &printer) {
+    if (copies && ippGetValueTag(copies) == IPP_TAG_RANGE) {
+        int most = 1;
+        printer.copiesMin = ippGetRange(copies, 0, &most);
+        printer.copiesMax = most;
+    }
+}
+
 PrinterDescription DescriptionOf(cups_dest_t &dest) {
     PrinterDescription printer;
     printer.name = NameOf(dest);
@@ -264,23 +261,36 @@ PrinterDescription DescriptionOf(cups_dest_t &dest) {
         printer.color = Supports(&dest, info, "print-color-mode", {"color"});
         printer.duplex =
             Supports(&dest, info, "sides", {"two-sided-long-edge", "two-sided-short-edge"});
+        ReadCopies(cupsFindDestSupported(CUPS_HTTP_DEFAULT, &dest, info, CUPS_COPIES), printer);
+        pwg_media_t least{}, most{};
+        if (CustomLimits(&dest, info, least, most)) {
+            printer.customMin.width = least.width;
+            printer.customMin.length = least.length;
+            printer.customMax.width = most.width;
+            printer.customMax.length = most.length;
+        }
         cupsFreeDestInfo(info);
     }
     return printer;
+}
+
+// A media-col collection's size: its x-dimension and y-dimension, integers
+// for a size, ranges for a custom size's limits; false without them.
+bool DimensionsOf(ipp_t *col, ipp_tag_t tag, ipp_attribute_t *&x, ipp_attribute_t *&y) {
+    ipp_attribute_t *size =
+        col ? ippFindAttribute(col, "media-size", IPP_TAG_BEGIN_COLLECTION) : nullptr;
+    ipp_t *dimensions = size ? ippGetCollection(size, 0) : nullptr;
+    x = dimensions ? ippFindAttribute(dimensions, "x-dimension", tag) : nullptr;
+    y = dimensions ? ippFindAttribute(dimensions, "y-dimension", tag) : nullptr;
+    return x && y;
 }
 
 // A media-col collection's size and margins, and its name as libcups names
 // it (its media-key, else the PWG name of its size); false for a range (a
 // custom size's limits).
 bool SizeOf(ipp_t *col, PaperInfo &paper) {
-    ipp_attribute_t *size =
-        col ? ippFindAttribute(col, "media-size", IPP_TAG_BEGIN_COLLECTION) : nullptr;
-    ipp_t *dimensions = size ? ippGetCollection(size, 0) : nullptr;
-    ipp_attribute_t *x =
-        dimensions ? ippFindAttribute(dimensions, "x-dimension", IPP_TAG_INTEGER) : nullptr;
-    ipp_attribute_t *y =
-        dimensions ? ippFindAttribute(dimensions, "y-dimension", IPP_TAG_INTEGER) : nullptr;
-    if (!x || !y)
+    ipp_attribute_t *x = nullptr, *y = nullptr;
+    if (!DimensionsOf(col, IPP_TAG_INTEGER, x, y))
         return false;
     paper.width = ippGetInteger(x, 0);
     paper.length = ippGetInteger(y, 0);
@@ -336,6 +346,33 @@ PaperInfo *DefaultPaper(ipp_t *printer, std::vector<PaperInfo> &papers) {
     return nullptr;
 }
 
+// A media-col-database entry of ranges: the custom (or roll) sizes'
+// limits; false for an entry of one size.
+bool CustomRangeOf(ipp_t *col, PrinterDescription &description) {
+    ipp_attribute_t *x = nullptr, *y = nullptr;
+    if (!DimensionsOf(col, IPP_TAG_RANGE, x, y))
+        return false;
+    description.customMin.width = ippGetRange(x, 0, &description.customMax.width);
+    description.customMin.length = ippGetRange(y, 0, &description.customMax.length);
+    return true;
+}
+
+// The custom sizes' limits among media names (CUPS gives a queue's as
+// "custom_min_..." and "custom_max_...").
+void CustomRangeOf(ipp_attribute_t *media, PrinterDescription &description) {
+    for (int i = 0; media && i < ippGetCount(media); ++i) {
+        const char *name = ippGetString(media, i, nullptr);
+        const bool least = name && strncmp(name, "custom_min_", 11) == 0,
+                   most = name && strncmp(name, "custom_max_", 11) == 0;
+        pwg_media_t *size = least || most ? pwgMediaForPWG(name) : nullptr;
+        if (!size)
+            continue;
+        PaperInfo &limit = least ? description.customMin : description.customMax;
+        limit.width = size->width;
+        limit.length = size->length;
+    }
+}
+
 void ReadMediaCollections(ipp_t *printer, PrinterDescription &description) {
     ipp_attribute_t *database =
         ippFindAttribute(printer, "media-col-database", IPP_TAG_BEGIN_COLLECTION);
@@ -343,6 +380,8 @@ void ReadMediaCollections(ipp_t *printer, PrinterDescription &description) {
         PaperInfo paper;
         if (SizeOf(ippGetCollection(database, i), paper))
             description.papers.push_back(paper);
+        else
+            CustomRangeOf(ippGetCollection(database, i), description);
     }
     if (PaperInfo *chosen = DefaultPaper(printer, description.papers))
         chosen->isDefault = true;
@@ -387,6 +426,9 @@ PrinterDescription DescriptionOf(ipp_t *printer) {
     description.color = HasKeyword(printer, "print-color-mode-supported", {"color"});
     description.duplex =
         HasKeyword(printer, "sides-supported", {"two-sided-long-edge", "two-sided-short-edge"});
+    ReadCopies(ippFindAttribute(printer, "copies-supported", IPP_TAG_RANGE), description);
+    if (!description.customMax.width)
+        CustomRangeOf(ippFindAttribute(printer, "media-supported", IPP_TAG_ZERO), description);
     return description;
 }
 
@@ -405,7 +447,9 @@ void AskAllPrinters(std::map<std::string, PrinterDescription> &printers) {
                                           "media-default",
                                           "printer-resolution-supported",
                                           "print-color-mode-supported",
-                                          "sides-supported"};
+                                          "sides-supported",
+                                          "copies-supported",
+                                          "media-supported"};
     ipp_t *request = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
                  cupsUser());
@@ -431,6 +475,29 @@ void AskAllPrinters(std::map<std::string, PrinterDescription> &printers) {
 }
 
 } // namespace
+
+// Why the server did not take a job, in words and as the platform's code:
+// a server that does not answer (stopped, its socket gone), a queue it does
+// not know (deleted meanwhile), or a refusal of its own. libcups answers the
+// first two alike, so the server is asked again.
+void CupsRefusal(const std::string &queue, std::string &why, DWORD &error) {
+    const std::string message = cupsLastErrorString() ? cupsLastErrorString() : "";
+    http_t *server = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                                  5000, nullptr);
+    cups_dest_t *dest = server ? cupsGetNamedDest(server, queue.c_str(), nullptr) : nullptr;
+    if (!server) {
+        error = RPC_S_SERVER_UNAVAILABLE;
+        why = "the print server does not answer (" + message + ")";
+    } else if (!dest) {
+        error = ERROR_INVALID_PRINTER_NAME;
+        why = "the print server has no printer " + queue;
+    } else {
+        error = ERROR_INVALID_PRINTER_STATE;
+        why = "CUPS refused the job: " + message;
+    }
+    cupsFreeDests(dest ? 1 : 0, dest);
+    httpClose(server);
+}
 
 void CupsDescriptions(std::vector<PrinterDescription> &printers) {
     // One request for every queue's state and capabilities; a queue whose
@@ -467,35 +534,42 @@ bool CupsPrinters(std::vector<PrinterInfo> &printers, std::string &defaultName) 
 }
 
 void CupsDetails(PrinterInfo &printer, int paperWidth, int paperLength) {
-    cups_dest_t *dests = nullptr;
-    int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
-    const size_t slash = printer.name.find('/');
-    const std::string name = printer.name.substr(0, slash);
-    const std::string instance = slash == std::string::npos ? "" : printer.name.substr(slash + 1);
-    cups_dest_t *dest =
-        cupsGetDest(name.c_str(), instance.empty() ? nullptr : instance.c_str(), count, dests);
-    cups_dinfo_t *info = dest ? cupsCopyDestInfo(CUPS_HTTP_DEFAULT, dest) : nullptr;
-    if (info) {
-        ReadResolution(dest, info, printer);
-        int width, length;
-        PortraitSize(paperWidth, paperLength, width, length);
-        cups_size_t size{};
-        if (ChooseMedia(dest, info, width, length, size)) {
-            printer.media = size.media;
-            printer.mediaWidth = size.width;
-            printer.mediaLength = size.length;
-            printer.marginLeft = size.left;
-            printer.marginRight = size.right;
-            printer.marginTop = size.top;
-            printer.marginBottom = size.bottom;
-        }
-        cupsFreeDestInfo(info);
+    auto destination = CupsDestination::WithDriver(printer.name, printer.driverPending);
+    cups_dest_t *dest = destination->Dest();
+    cups_dinfo_t *info = destination->Info();
+    if (!info)
+        return;
+    ReadResolution(dest, info, printer);
+    int width, length;
+    PortraitSize(paperWidth, paperLength, width, length);
+    cups_size_t size{};
+    if (ChooseMedia(dest, info, width, length, size)) {
+        printer.media = size.media;
+        printer.mediaWidth = size.width;
+        printer.mediaLength = size.length;
+        printer.marginLeft = size.left;
+        printer.marginRight = size.right;
+        printer.marginTop = size.top;
+        printer.marginBottom = size.bottom;
     }
-    cupsFreeDests(count, dests);
+}
+
+void CupsResolution(PrinterInfo &printer) {
+    auto destination = CupsDestination::WithDriver(printer.name, printer.driverPending);
+    if (destination->Info())
+        ReadResolution(destination->Dest(), destination->Info(), printer);
 }
 
 bool CupsSubmit(const PrinterInfo &printer, const std::string &pdfPath, const std::string &title,
-                int paperWidth, int paperLength, std::string &where, DWORD &error, int *jobNumber) {
+                int paperWidth, int paperLength, std::string &where, DWORD &error, int *jobNumber,
+                int copies) {
+    if (printer.driverPending) {
+        error = ERROR_INVALID_PRINTER_STATE;
+        where = "CUPS has no driver yet for " + printer.name +
+                " (a queue just added gets it from its printer; one whose printer does not "
+                "answer gets none): retry: the printer was just added";
+        return false;
+    }
     int width, length;
     PortraitSize(paperWidth, paperLength, width, length);
     const std::string media = printer.media.empty() ? PwgName(width, length) : printer.media;
@@ -504,17 +578,21 @@ bool CupsSubmit(const PrinterInfo &printer, const std::string &pdfPath, const st
     count = cupsAddOption(CUPS_MEDIA, media.c_str(), count, &options);
     count = cupsAddOption("print-scaling", "none", count, &options);
     count = cupsAddOption("document-format", CUPS_FORMAT_PDF, count, &options);
+    if (copies > 1)
+        count = cupsAddOption("copies", std::to_string(copies).c_str(), count, &options);
     const std::string queue = printer.name.substr(0, printer.name.find('/'));
     const int job = cupsPrintFile2(CUPS_HTTP_DEFAULT, queue.c_str(), pdfPath.c_str(), title.c_str(),
                                    count, options);
     cupsFreeOptions(count, options);
     if (job <= 0) {
-        RefusalOf(queue, where, error);
+        CupsRefusal(queue, where, error);
         return false;
     }
     if (jobNumber)
         *jobNumber = job;
     where = "CUPS queue " + printer.name + ", job " + std::to_string(job);
+    if (copies > 1)
+        where += ", " + std::to_string(copies) + " copies";
     if (!printer.media.empty() &&
         !SamePaper(printer.mediaWidth, printer.mediaLength, width, length)) {
         char note[160];
@@ -535,27 +613,9 @@ bool CupsJobState(int job, std::string &state, std::string &reason) {
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
                   wanted);
     ipp_t *response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
-    ipp_attribute_t *attr =
-        response ? ippFindAttribute(response, "job-state", IPP_TAG_ENUM) : nullptr;
-    if (!attr) {
-        ippDelete(response);
-        return false;
-    }
-    state = ippEnumString("job-state", ippGetInteger(attr, 0));
-    reason.clear();
-    if (ipp_attribute_t *message =
-            ippFindAttribute(response, "job-printer-state-message", IPP_TAG_TEXT))
-        reason = ippGetString(message, 0, nullptr) ? ippGetString(message, 0, nullptr) : "";
-    if (ipp_attribute_t *reasons =
-            ippFindAttribute(response, "job-state-reasons", IPP_TAG_KEYWORD)) {
-        for (int i = 0; i < ippGetCount(reasons); ++i) {
-            const char *keyword = ippGetString(reasons, i, nullptr);
-            if (keyword && strcmp(keyword, "none") != 0)
-                reason += std::string(reason.empty() ? "" : "; ") + keyword;
-        }
-    }
+    const bool known = response && JobStateOf(response, state, reason);
     ippDelete(response);
-    return true;
+    return known;
 }
 
 } // namespace platform::print

@@ -65,6 +65,21 @@ async function previewThenPrint(): Promise<string> {
     return String(settings.printer) + printers.length;
 }
 
+// A label printer's own commands: three copies of a ZPL label, then a
+// receipt printer's ESC/POS bytes.
+async function rawCommands(): Promise<number> {
+    const bridge = await Quillbay.connect();
+    const label = (await bridge.printers()).find((p) => p.copies.max >= 3 && p.custom);
+    const settings: Quillbay.Settings = await bridge.useCopies(3);
+    const job: Quillbay.RawJob = await bridge.printRaw(label ? label.name : null,
+                                                        "^XA^FO50,50^FD你好^FS^XZ");
+    await bridge.printRaw("receipts", new Uint8Array([0x1b, 0x40, 0x0a]));
+    // @ts-expect-error the bytes are text or bytes
+    await bridge.printRaw("receipts", 42);
+    return job.job + settings.copies + (label?.custom?.max.width ?? 0) + (job.printerJob ?? 0);
+}
+
 previewThenPrint().then(console.log);
+rawCommands().then(console.log);
 printLabel().then(console.log, (error: Quillbay.QuillbayError) => console.log(error.code, error.number));
 legacyPage();
