@@ -83,7 +83,15 @@ protected:
                 {symbol.dimension, symbol.text, 5, symbol.top, 0, 0, symbol.width, symbol.height});
         EXPECT_EQ(socket.Call(object, "SetPrinter", {"0"}), 1);
         socket.Request({{"op", "release"}, {"object", object}});
-        return socket.Events().empty() ? json() : socket.Events().back();
+        // The job's end as the page heard it; CUPS' states of the job may
+        // already have come after it.
+        const std::vector<json> events = socket.Events();
+        for (auto it = events.rbegin(); it != events.rend(); ++it) {
+            const std::string stage = it->value("stage", "");
+            if (stage == "finished" || stage == "failed")
+                return *it;
+        }
+        return json();
     }
 
     static inline testing_support::PrivateCups *s_cups = nullptr;
