@@ -28,5 +28,5 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$supp/ubsa
 # The thousand sessions in a row are fewer here, where each is slower.
 export BRIDGE_LOAD_SESSIONS=300
 # shellcheck disable=SC2086
-scripts/ctest-checked.sh "$build" --output-on-failure -j2 --timeout 900 ${CTEST_FLAGS:-}
+scripts/ctest-checked.sh "$build" --output-on-failure --timeout 900 ${CTEST_FLAGS:-}
 echo "AddressSanitizer and UndefinedBehaviorSanitizer: every test clean"
