@@ -65,7 +65,7 @@ protected:
     // Waits (asking the bridge every 10 ms, so that events come in) for an
     // event after the first `from` that matches; its index, or -1.
     static int WaitForEvent(BridgeSocket &socket, size_t from,
-                            const std::function<bool(const json &)> &matches, int seconds = 20) {
+                            const std::function<bool(const json &)> &matches, int seconds = 60) {
         const auto end = Clock::now() + std::chrono::seconds(seconds);
         while (Clock::now() < end) {
             const auto &events = socket.Events();
@@ -243,7 +243,8 @@ TEST_F(BridgePrinters, ASessionPrintsToItsPrinterWithoutADialog) {
     BridgeSocket other(Port(), Local());
 
     PrintLabel(socket, "to the label printer");
-    ASSERT_EQ(s_cups->WaitForDocuments("label", labels + 1, 30).size(), labels + 1);
+    ASSERT_EQ(s_cups->WaitForDocuments("label", labels + 1, 120).size(), labels + 1)
+        << "documents at label after waiting 120 s for 1 more";
     EXPECT_EQ(socket.Events().back()["printer"], "label") << socket.Events().back();
     // The print-setup dialog opens on the session's printer.
     const int object =
@@ -259,7 +260,8 @@ TEST_F(BridgePrinters, ASessionPrintsToItsPrinterWithoutADialog) {
     EXPECT_NE(ui.find("choice\tPrint Setup: printer\t" + std::to_string(index) + "\n"),
               std::string::npos)
         << ui;
-    ASSERT_EQ(s_cups->WaitForDocuments("label", labels + 2, 30).size(), labels + 2);
+    ASSERT_EQ(s_cups->WaitForDocuments("label", labels + 2, 120).size(), labels + 2)
+        << "documents at label after waiting 120 s for 2 more";
     EXPECT_EQ(s_cups->Documents("testq").size(), before); // nothing reached the default
 
     // null goes back to the default.
@@ -267,14 +269,16 @@ TEST_F(BridgePrinters, ASessionPrintsToItsPrinterWithoutADialog) {
     EXPECT_EQ(settings["value"]["printer"], nullptr);
     PrintLabel(socket, "to the default");
     PrintLabel(other, "the other session's");
-    EXPECT_EQ(s_cups->WaitForDocuments("testq", before + 2, 30).size(), before + 2);
+    EXPECT_EQ(s_cups->WaitForDocuments("testq", before + 2, 120).size(), before + 2)
+        << "documents at testq after waiting 120 s for 2 more";
     EXPECT_EQ(s_cups->Documents("label").size(), labels + 2);
 
     // A queue of a print server: the page reaches the server's printer.
     const size_t served = s_server->Documents("testq").size();
     socket.Request({{"op", "set"}, {"printer", "shared"}});
     PrintLabel(socket, "through the print server");
-    EXPECT_EQ(s_server->WaitForDocuments("testq", served + 1, 30).size(), served + 1);
+    EXPECT_EQ(s_server->WaitForDocuments("testq", served + 1, 120).size(), served + 1)
+        << "documents at testq after waiting 120 s for 1 more";
     EXPECT_EQ(socket.Events().back()["printer"], "shared") << socket.Events().back();
 }
 
@@ -291,7 +295,7 @@ TEST_F(BridgePrinters, JobsAndWatchedPrintersReportCupsStatesAsTheyChange) {
     PrintLabel(socket, "completes");
     const int done = CupsJobOf(socket);
     ASSERT_GT(done, 0) << json(socket.Events());
-    EXPECT_GE(WaitForEvent(socket, 0, JobIn("completed", done), 30), 0) << json(socket.Events());
+    EXPECT_GE(WaitForEvent(socket, 0, JobIn("completed", done)), 0) << json(socket.Events());
 
     // A job held in a stopped queue, then cancelled with cancel.
     testing_support::Run({"/usr/sbin/cupsdisable", "label"});
@@ -429,7 +433,7 @@ TEST_F(BridgePrinters, APreviewIsThePdfPrintingWouldSend) {
     EXPECT_EQ(s_cups->Documents("label").size(), labels);
     socket.Request({{"op", "set"}, {"preview", false}});
     PrintLabel(socket, "previewed");
-    const auto documents = s_cups->WaitForDocuments("label", labels + 1, 30);
+    const auto documents = s_cups->WaitForDocuments("label", labels + 1, 120);
     ASSERT_EQ(documents.size(), labels + 1);
     const std::string preview = m_dir + "/preview.pdf";
     testing_support::WriteFile(preview, pdf.body);
