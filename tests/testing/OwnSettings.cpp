@@ -14,8 +14,10 @@ namespace {
 
 // The account's settings that reach a test's result: whole families by
 // prefix (the locale's categories, CUPS' client settings, the XDG folders,
-// PostgreSQL's connection defaults), and single variables.
-constexpr const char *kDroppedPrefixes[] = {"LC_", "CUPS_", "XDG_", "PG"};
+// PostgreSQL's connection defaults, fontconfig's files, GTK's themes and
+// scales, the browsers', Python's and node's own), and single variables.
+constexpr const char *kDroppedPrefixes[] = {"LC_",  "CUPS_", "XDG_",   "PG",   "FONTCONFIG_",
+                                            "GTK_", "GDK_",  "PYTHON", "MOZ_", "NODE_"};
 constexpr const char *kDropped[] = {
     // The object's own settings.
     "QUILLBAY_HOME", "QUILLBAY_MACHINE_HOME", "QUILLBAY_PRINT_DIR", "QUILLBAY_PRINTER",
