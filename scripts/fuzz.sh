@@ -8,8 +8,10 @@
 # WebSocket message paths and its sequences of messages each from a few
 # seeds of their own
 # (tests/fuzz/NAME-seeds). Each target's scratch files (its
-# hives, its temporary files) go to a folder of its own, removed after. The targets come from the sanitizer build (scripts/sanitize.sh,
-# build-asan/), built here when missing. Fails on the first crash. Pictures
+# hives, its temporary files) go to a folder of its own, removed after. The
+# targets come from the sanitizer build (scripts/sanitize.sh, build-asan/),
+# built here when missing; as many run at once as the machine has cores.
+# Fails when a target crashed. Pictures
 # up to the system's 100 megapixels are legitimate: the memory limit leaves
 # room for them.
 set -euo pipefail
@@ -32,8 +34,9 @@ for own_seeds in resources registry htmlpage typelib registrar bridge websocket 
   targets="$targets $own_seeds"
 done
 seeds[htmlpage]="${seeds[htmlpage]} examples" # the sample pages too
-for format in $targets; do
-  folders=""
+# One target's run; its lines are printed when it ends.
+fuzz_one() {
+  local format=$1 folders="" folder work scratch
   for folder in ${seeds[$format]}; do
     if [ -d "$folder" ]; then
       folders="$folders $folder"
@@ -51,8 +54,26 @@ for format in $targets; do
   TMPDIR="$scratch" "$build/bin/fuzz_$format" -max_total_time="$seconds" -max_len=65536 \
     -rss_limit_mb=8192 -print_final_stats=0 -artifact_prefix="$work/" \
     "$work" $(echo $folders | tr ' ' '\n' | sort -u) > "$work.log" 2>&1 ||
-    { tail -40 "$work.log"; rm -rf "$scratch"; echo "fuzz_$format: crash (the input is kept in $work)"; exit 1; }
+    { tail -40 "$work.log"; rm -rf "$scratch"; echo "fuzz_$format: crash (the input is kept in $work)"; return 1; }
   echo "fuzz_$format: $(grep -oE 'DONE|Done [0-9]+ runs' "$work.log" | tail -1) in ${seconds}s" \
     "($(grep -oE 'exec/s: [0-9]+' "$work.log" | tail -1)), no crash"
   rm -rf "$work" "$work.log" "$scratch"
+}
+# Each target is one process on one core: as many run at once as the
+# machine has cores (FUZZ_JOBS), each for its whole time.
+jobs=${FUZZ_JOBS:-$(nproc)}
+failed=0
+running=0
+for format in $targets; do
+  if [ "$running" -ge "$jobs" ]; then
+    wait -n || failed=1
+    running=$((running - 1))
+  fi
+  fuzz_one "$format" &
+  running=$((running + 1))
 done
+while [ "$running" -gt 0 ]; do
+  wait -n || failed=1
+  running=$((running - 1))
+done
+[ "$failed" -eq 0 ] || { echo "fuzz.sh: a target crashed"; exit 1; }

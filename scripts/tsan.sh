@@ -13,7 +13,7 @@ if [ ! -f "$build/build.ninja" ]; then
     -DCMAKE_CXX_FLAGS="-fsanitize=thread" -DCMAKE_C_FLAGS="-fsanitize=thread" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=thread" >/dev/null
 fi
-ninja -C "$build" test_images test_inet test_net >/dev/null
+ninja -C "$build" test_images test_inet test_net test_bridge >/dev/null
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66"
 # Runs a test program quietly: its summary when it passes, its failures and
 # reports when it does not.
@@ -29,21 +29,28 @@ quiet() {
     return 1
   fi
 }
+# The four programs run at once (they mostly wait for their servers and
+# the bridge), each printing when it ends.
 quiet "$build/bin/test_images" --gtest_brief=1 \
-  --gtest_filter='GifSuite.Animations*:GifDecoder.AFirstDelay*:Picture.*'
-quiet "$build/bin/test_inet" --gtest_brief=1
-quiet "$build/bin/test_net" --gtest_brief=1
-echo "ThreadSanitizer: picture, animation, Internet API and HTTP client tests clean"
+  --gtest_filter='GifSuite.Animations*:GifDecoder.AFirstDelay*:Picture.*' &
+images=$!
+quiet "$build/bin/test_inet" --gtest_brief=1 &
+inet=$!
+quiet "$build/bin/test_net" --gtest_brief=1 &
+net=$!
 
 # The bridge's sessions, each on a thread of its own, under load (fewer in a
 # row than the usual thousand); the bridge runs ThreadSanitized as the
 # tests start it, and its reports land in files.
-ninja -C "$build" test_bridge >/dev/null
 reports=$(mktemp -d)
 TSAN_OPTIONS="halt_on_error=1 exitcode=66 log_path=$reports/report suppressions=$PWD/scripts/tsan.supp" \
   BRIDGE_LOAD_SESSIONS=100 \
   quiet "$build/bin/test_bridge" --gtest_brief=1 \
   --gtest_filter='BridgeGate.*:BridgeSession.*:BridgeLoad.*' || failed=1
+for program in $images $inet $net; do
+  wait "$program" || failed=1
+done
+[ -n "${failed:-}" ] || echo "ThreadSanitizer: picture, animation, Internet API and HTTP client tests clean"
 if ls "$reports"/report* >/dev/null 2>&1; then
   cat "$reports"/report*
   rm -rf "$reports"

@@ -102,7 +102,7 @@ protected:
     // event after the first `from` that matches; its index, or -1.
     static int WaitForEvent(BridgeSocket &socket, size_t from,
                             const std::function<bool(const nlohmann::json &)> &matches,
-                            int seconds = 30) {
+                            int seconds = 60) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         while (std::chrono::steady_clock::now() < end) {
             const auto &events = socket.Events();

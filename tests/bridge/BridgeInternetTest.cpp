@@ -3,18 +3,18 @@
 // (as a site on the internet is), under a host name of the test's own, over
 // HTTP and HTTPS. The browsers refuse such a page any request to the bridge
 // on loopback until the site is let through: by the administrator
-// (quillbay-bridge --allow ORIGIN --machine, which writes the browsers' real
-// managed policies, under the test's own origins, taken out again after),
+// (quillbay-bridge --allow ORIGIN --machine, which writes the browsers'
+// managed policies in their fixed places: in a /etc of the test's own that
+// the tool and the browsers see and nothing else does),
 // or in Chromium by the user's permission for that profile.
-#include <algorithm>
 #include <unistd.h>
 
 #include "BridgeFixture.h"
-#include "BrowserPolicyFiles.h"
 #include "LabelChecks.h"
 #include "testing/HeadlessBrowser.h"
 #include "testing/HeadlessFirefox.h"
 #include "testing/PageServer.h"
+#include "testing/PrivateEtc.h"
 
 namespace bridge_test {
 namespace {
@@ -57,7 +57,6 @@ class BridgeInternet : public BridgeFixture {
 protected:
     void SetUp() override {
         BridgeFixture::SetUp();
-        NoteMissingFolders();
         m_host = "shop-" + std::to_string(getpid()) + ".quillbay.test";
         const std::string cert = m_dir + "/cert.pem", key = m_dir + "/key.pem";
         ASSERT_EQ(
@@ -87,49 +86,34 @@ protected:
         }
     }
     void TearDown() override {
-        for (const std::string &origin : m_machineOrigins)
-            EXPECT_EQ(Machine("--forget", origin), 0) << origin;
-        for (const std::string &folder : m_newFolders)
-            rmdir(folder.c_str()); // when nothing else came into it meanwhile
+        m_etc.reset(); // the test's /etc goes, the browsers' policies with it
         BridgeFixture::TearDown();
     }
 
-    // The tool leaves the policy folders it made, which may be an
-    // administrator's; the test removes those it caused, deepest first.
-    void NoteMissingFolders() {
-        for (const bridge::BrowserPolicyFile &file : bridge::kBrowserPolicyFiles) {
-            std::string folder = file.path;
-            while ((folder = folder.substr(0, folder.rfind('/'))) != "/etc" &&
-                   folder != "/etc/opt") {
-                if (access(folder.c_str(), F_OK) != 0 &&
-                    std::find(m_newFolders.begin(), m_newFolders.end(), folder) ==
-                        m_newFolders.end())
-                    m_newFolders.push_back(folder);
-            }
-        }
-        std::sort(m_newFolders.begin(), m_newFolders.end(),
-                  [](const std::string &a, const std::string &b) { return a.size() > b.size(); });
+    // The test's own /etc, for the tool's and the browsers' policies: this
+    // thread and the programs it starts from now on see it.
+    void UseOwnEtc() {
+        m_etc = std::make_unique<testing_support::PrivateEtc>();
+        std::string why;
+        ASSERT_TRUE(m_etc->Ready(why)) << why;
     }
 
     std::string Origin(const PageServer &server) const { return server.Url("", m_host); }
     std::string Url(const PageServer &server, const std::string &path) const {
         return server.Url(path, m_host);
     }
-    // Runs the tool on the machine's list, and the browsers' real policies.
+    // Runs the tool on the machine's list and the browsers' policies in
+    // their fixed places (the test's own /etc).
     int Machine(const std::string &action, const std::string &origin) {
-        if (action == "--allow")
-            m_machineOrigins.push_back(origin);
         return testing_support::Run({BRIDGE_PATH, action, origin, "--machine"}).exitCode;
     }
     void AllowForTheMachine() {
-        unsetenv("QUILLBAY_POLICY_ROOT"); // the real folders, which the browsers read
         for (const PageServer *server : {m_http.get(), m_https.get()})
             ASSERT_EQ(Machine("--allow", Origin(*server)), 0);
     }
     void ForgetForTheMachine() {
         for (const PageServer *server : {m_http.get(), m_https.get()})
             ASSERT_EQ(Machine("--forget", Origin(*server)), 0);
-        m_machineOrigins.clear();
     }
     // Both page servers' ports count as public addresses.
     std::string PublicPorts(const char *suffix) const {
@@ -165,15 +149,15 @@ protected:
 
     std::string m_host;
     std::unique_ptr<PageServer> m_http, m_https;
-    std::vector<std::string> m_machineOrigins;
-    std::vector<std::string> m_newFolders;
+    std::unique_ptr<testing_support::PrivateEtc> m_etc;
 };
 
 } // namespace
 
 TEST_F(BridgeInternet, ChromiumPrintsAPublicSiteOnlyWhileTheMachineAllowsIt) {
     if (!HaveRoot())
-        GTEST_SKIP() << "needs root to write the browsers' managed policies";
+        GTEST_SKIP() << "needs root for a /etc of the test's own";
+    ASSERT_NO_FATAL_FAILURE(UseOwnEtc());
     int label = 40;
     auto visit = [&](const std::string &legacy, const std::string &fresh) {
         HeadlessBrowser browser(ChromiumFlags()); // reads the policies as it starts
@@ -187,10 +171,11 @@ TEST_F(BridgeInternet, ChromiumPrintsAPublicSiteOnlyWhileTheMachineAllowsIt) {
             snprintf(serial, sizeof serial, "%06d", label);
             const std::string expected =
                 legacy.empty() ? std::string("serial ") + serial + " true" : legacy;
+            // The browser's console says why a page was kept from the bridge.
             EXPECT_EQ(InChromium(browser, LegacyPage(*server, label), kLegacyOutcome), expected)
-                << Url(*server, "");
+                << Url(*server, "") << " " << json(browser.Console());
             EXPECT_EQ(InChromium(browser, Url(*server, "/new.html"), "done"), fresh)
-                << Url(*server, "");
+                << Url(*server, "") << " " << json(browser.Console());
         }
         return browser.Console();
     };
@@ -218,7 +203,8 @@ TEST_F(BridgeInternet, ChromiumPrintsAPublicSiteOnlyWhileTheMachineAllowsIt) {
 
 TEST_F(BridgeInternet, FirefoxPrintsAPublicSiteOnlyWhileTheMachineAllowsIt) {
     if (!HaveRoot())
-        GTEST_SKIP() << "needs root to write the browsers' managed policies";
+        GTEST_SKIP() << "needs root for a /etc of the test's own";
+    ASSERT_NO_FATAL_FAILURE(UseOwnEtc());
     ASSERT_FALSE(HeadlessFirefox::Executable().empty()) << "firefox-esr is not installed";
     // While the browser asks the user, the page hears so.
     {

@@ -5,7 +5,10 @@ set -euo pipefail
 bin="$1"
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
-export XDG_CONFIG_HOME="$root/config" QUILLBAY_HOME="$root/home" QUILLBAY_NO_SYSTEMD=1
+# The user's and the machine's registries, the desktop's folders: the
+# test's own (root registers into the machine's registry otherwise).
+export HOME="$root" XDG_CONFIG_HOME="$root/config" QUILLBAY_HOME="$root/home" \
+  QUILLBAY_MACHINE_HOME="$root/machine" QUILLBAY_NO_SYSTEMD=1
 "$(dirname "$0")/../../scripts/install-bridge.sh" --no-start --bin "$bin" >/dev/null
 unit="$XDG_CONFIG_HOME/systemd/user/quillbay-bridge.service"
 entry="$XDG_CONFIG_HOME/autostart/quillbay-bridge.desktop"

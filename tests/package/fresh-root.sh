@@ -133,6 +133,11 @@ check_purged() {
 # Runs inside mmdebstrap's customize step: $1 is the root, $2 the package.
 inside() {
   root=$1 deb=$2
+  # The root is a machine of its own: its commands get none of the test
+  # run's folders and servers, which are not there.
+  unset TMPDIR XDG_CONFIG_HOME XDG_DATA_HOME XDG_STATE_HOME XDG_CACHE_HOME XDG_RUNTIME_DIR \
+    CUPS_SERVER CUPS_SERVERROOT QUILLBAY_HOME QUILLBAY_MACHINE_HOME QUILLBAY_PRINT_DIR QUILLBAY_UI
+  export HOME=/root
   cp "$deb" "$root/tmp/"
   step "installing $(basename "$deb") and its dependencies"
   # As a user would: with the package's recommendations (fonts, CUPS).

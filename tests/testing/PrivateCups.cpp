@@ -64,6 +64,25 @@ bool TakeTheOnlySubscription(const std::string &socket) {
     return taken;
 }
 
+// cupsd's programs (filters, backends, its helpers): the machine's, through
+// a folder of the server's own, so that a test can add a device of its own.
+bool MakeServerBin(const std::string &lib) {
+    const std::string machine = "/usr/lib/cups";
+    if (!MakeFolder(lib, 0755) || !MakeFolder(lib + "/backend", 0755))
+        return false;
+    for (const std::string &entry : FolderEntries(machine)) {
+        if (entry != "backend" &&
+            symlink((machine + "/" + entry).c_str(), (lib + "/" + entry).c_str()) != 0)
+            return false;
+    }
+    for (const std::string &entry : FolderEntries(machine + "/backend")) {
+        if (symlink((machine + "/backend/" + entry).c_str(), (lib + "/backend/" + entry).c_str()) !=
+            0)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 PrivateCups::PrivateCups(Events events) {
@@ -81,9 +100,13 @@ PrivateCups::PrivateCups(Events events) {
     // cupsd's D-Bus notifier announces events on this bus; it runs as the
     // server's user.
     m_bus = std::make_unique<PrivateBus>(m_root, PrivateBus::kEveryAccount);
-    setenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus->Address().c_str(), 1);
+    m_busVariable.emplace("DBUS_SYSTEM_BUS_ADDRESS", m_bus->Address());
     if (!m_bus->Ready()) {
         m_why = "dbus-daemon did not start";
+        return;
+    }
+    if (!MakeServerBin(m_root + "/lib")) {
+        m_why = "cannot make the server's folder of programs";
         return;
     }
     m_socket = m_root + "/cups.sock";
@@ -96,9 +119,9 @@ PrivateCups::PrivateCups(Events events) {
                   "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
     WriteFile(m_root + "/etc/cups-files.conf",
               "ServerRoot " + m_root + "/etc\nRequestRoot " + m_root + "/spool\nTempDir " + m_root +
-                  "/tmp\nCacheDir " + m_root + "/cache\nStateDir " + m_root + "/state\nAccessLog " +
-                  m_root + "/log/access_log\nErrorLog " + m_root + "/log/error_log\nPageLog " +
-                  m_root + "/log/page_log\nPrintcap " + m_root +
+                  "/tmp\nServerBin " + m_root + "/lib\nCacheDir " + m_root + "/cache\nStateDir " +
+                  m_root + "/state\nAccessLog " + m_root + "/log/access_log\nErrorLog " + m_root +
+                  "/log/error_log\nPageLog " + m_root + "/log/page_log\nPrintcap " + m_root +
                   "/printcap\nSystemGroup root\nPassEnv DBUS_SYSTEM_BUS_ADDRESS\n");
     WriteFile(m_root + "/printcap", "# private\n");
     if (!StartServer()) {
@@ -111,7 +134,7 @@ PrivateCups::PrivateCups(Events events) {
         m_why = "cupsd took no subscription";
         return;
     }
-    setenv("CUPS_SERVER", m_socket.c_str(), 1);
+    m_serverVariable.emplace("CUPS_SERVER", m_socket);
     cupsSetServer(nullptr); // this thread asks the new server from now on
     if (AddPrinter(m_queue, ""))
         Run({"/usr/sbin/lpadmin", "-h", m_socket, "-d", m_queue});
@@ -181,6 +204,27 @@ bool PrivateCups::AddPrinter(const std::string &queue, const std::string &attrib
     return AddQueue(queue, "ipp://localhost:" + port + "/ipp/print");
 }
 
+bool PrivateCups::AddFailingQueue(const std::string &queue, const std::string &error) {
+    const std::string backend = m_root + "/lib/backend/quillbay-fail";
+    std::string message = error;
+    message.erase(std::remove(message.begin(), message.end(), '\''), message.end());
+    // Run without arguments, a backend lists its devices: none. With a job,
+    // it reads the job to its end (a filter before it never meets a closed
+    // pipe), then fails as a device that cannot print does.
+    WriteFile(backend, "#!/bin/sh\n[ $# -ge 5 ] || exit 0\ncat ${6:+\"$6\"} >/dev/null\n"
+                       "echo 'ERROR: " +
+                           message + "' >&2\nexit 1\n");
+    chmod(backend.c_str(), 0755);
+    // The default queue's driver, so that the queue has its sizes.
+    const std::string ppd = m_root + "/etc/" + queue + "-device.ppd";
+    WriteFile(ppd, ReadFile(m_root + "/etc/ppd/" + m_queue + ".ppd"));
+    const auto added = Run({"/usr/sbin/lpadmin", "-h", m_socket, "-p", queue, "-E", "-v",
+                            "quillbay-fail:/", "-P", ppd, "-o", "printer-error-policy=abort-job"});
+    if (added.exitCode != 0)
+        return m_why = "lpadmin could not add the queue " + queue, false;
+    return WaitForMedia(queue, m_socket) || (m_why = "the queue " + queue + " has no media", false);
+}
+
 bool PrivateCups::UsePpd(const std::string &queue, const std::string &ppd) {
     const std::string path = m_root + "/etc/" + queue + "-driver.ppd";
     WriteFile(path, ppd);
@@ -224,8 +268,10 @@ PrivateCups::~PrivateCups() {
         }
     }
     m_bus.reset();
-    unsetenv("CUPS_SERVER");
-    unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    // The server the run asked before this one, none of the account's.
+    m_serverVariable.reset();
+    m_busVariable.reset();
+    cupsSetServer(nullptr);
     RemoveServerRoot(m_root);
 }
 

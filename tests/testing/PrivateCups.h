@@ -5,10 +5,12 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "testing/PrivateBus.h"
+#include "testing/TestSupport.h"
 
 namespace testing_support {
 
@@ -37,6 +39,11 @@ public:
     // that exits non-zero makes the printer abort its jobs).
     bool AddPrinter(const std::string &queue, const std::string &attributes,
                     const std::string &command);
+    // A queue whose device fails every job the same way: it takes the job,
+    // says `error` ("ERROR: error" on its standard error) and fails, and
+    // CUPS aborts the job (the queue's error policy is abort-job). Its
+    // sizes are the default queue's.
+    bool AddFailingQueue(const std::string &queue, const std::string &error);
     // Gives a queue a driver's PPD of its own in place of the one CUPS made
     // from the printer's answers (its sizes then are the PPD's, in points).
     bool UsePpd(const std::string &queue, const std::string &ppd);
@@ -76,6 +83,8 @@ private:
     std::unique_ptr<PrivateBus> m_bus;
     int m_cupsd = -1;
     std::vector<int> m_printers;
+    // CUPS_SERVER and DBUS_SYSTEM_BUS_ADDRESS while the server runs.
+    std::optional<ScopedEnvironment> m_serverVariable, m_busVariable;
 };
 
 } // namespace testing_support

@@ -79,9 +79,18 @@ std::vector<std::string> TestAccount::Environment(const std::vector<std::string>
     std::vector<std::string> inherited;
     for (char **e = environ; *e; ++e)
         inherited.push_back(*e);
-    const std::vector<std::string> own = {"HOME=" + m_home, "USER=" + m_name, "LOGNAME=" + m_name,
+    // The test's XDG folders are the test's: the account gets its own, and
+    // a runtime folder only where the test gives it one.
+    const std::vector<std::string> own = {"HOME=" + m_home,
+                                          "USER=" + m_name,
+                                          "LOGNAME=" + m_name,
                                           "TMPDIR=" + m_home,
-                                          "QUILLBAY_HOME=" + m_home + "/quillbay"};
+                                          "QUILLBAY_HOME=" + m_home + "/quillbay",
+                                          "XDG_CONFIG_HOME=" + m_home + "/.config",
+                                          "XDG_DATA_HOME=" + m_home + "/.local/share",
+                                          "XDG_STATE_HOME=" + m_home + "/.local/state",
+                                          "XDG_CACHE_HOME=" + m_home + "/.cache",
+                                          "XDG_RUNTIME_DIR"};
     return Overlay(Overlay(inherited, own), env);
 }
 

@@ -31,9 +31,10 @@ public:
     const std::string &Home() const { return m_home; }
 
     // Runs a program as the account, `env` ("NAME=VALUE") added to the
-    // test's environment after HOME, USER, TMPDIR and QUILLBAY_HOME
-    // ($HOME/quillbay) of the account's own (an entry "NAME" without a value
-    // removes that variable); its standard output comes back.
+    // test's environment after HOME, USER, TMPDIR, QUILLBAY_HOME
+    // ($HOME/quillbay) and the XDG folders of the account's own, without
+    // XDG_RUNTIME_DIR (an entry "NAME" without a value removes that
+    // variable); its standard output comes back.
     ProcessResult Run(const std::vector<std::string> &argv,
                       const std::vector<std::string> &env = {}) const;
     // Starts a program so; its standard output on *outputFd (when given),

@@ -241,6 +241,16 @@ std::vector<std::string> FolderEntries(const std::string &dir) {
     return names;
 }
 
+std::string NewEntry(const std::string &dir, std::vector<std::string> &seen) {
+    for (const std::string &name : FolderEntries(dir)) {
+        if (std::find(seen.begin(), seen.end(), name) == seen.end()) {
+            seen.push_back(name);
+            return dir + "/" + name;
+        }
+    }
+    return {};
+}
+
 std::string Corpus(const std::string &relative) {
     return std::string(CORPORA_DIR) + "/" + relative;
 }

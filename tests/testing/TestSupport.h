@@ -65,6 +65,9 @@ void EndProcess(int pid, std::chrono::milliseconds grace);
 std::vector<std::string> ListFiles(const std::string &dir, const std::string &suffix);
 // Every entry of a folder but . and .., sorted, as the file system names them.
 std::vector<std::string> FolderEntries(const std::string &dir);
+// The path of an entry of a folder that `seen` does not hold yet (a job's
+// file, however quickly the jobs came), now added to it; "" when none came.
+std::string NewEntry(const std::string &dir, std::vector<std::string> &seen);
 
 // A file of the public image suites (../shared/corpora), and whether a
 // suite's folder is there; a plain clone of the repository has none.
