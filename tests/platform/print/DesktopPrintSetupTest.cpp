@@ -23,7 +23,7 @@ namespace {
 void Press(std::initializer_list<const char *> keys) {
     for (const char *key : keys) {
         testing_support::Run({"/usr/bin/xdotool", "key", key});
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
     }
 }
 
@@ -37,7 +37,8 @@ bool FocusDialog() {
             const std::string window = found.output.substr(0, found.output.find('\n'));
             // The printers come from CUPS after the window maps.
             std::this_thread::sleep_for(std::chrono::seconds(1));
-            return testing_support::Run({"/usr/bin/xdotool", "windowfocus", "--sync", window})
+            return testing_support::Run({"/usr/bin/timeout", "20", "/usr/bin/xdotool",
+                                         "windowfocus", "--sync", window})
                        .exitCode == 0;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -65,6 +66,9 @@ protected:
         ASSERT_TRUE(m_display.Ready()) << "Xvfb did not start";
         m_server.emplace("CUPS_SERVER", m_cups.Server());
         m_shown.emplace("DISPLAY", m_display.Name());
+        // A dialog the keys did not answer closes by itself, cancelled: the
+        // test then fails saying so instead of waiting for ever.
+        m_closes.emplace("QUILLBAY_UI_TIMEOUT", "90");
         platform::UiHost::Install(
             std::make_unique<platform::DesktopUiHost>(platform::DesktopUiHost::FindZenity()));
     }
@@ -88,7 +92,7 @@ protected:
 
     testing_support::PrivateCups m_cups;
     testing_support::VirtualDisplay m_display;
-    std::optional<testing_support::ScopedEnvironment> m_server, m_shown;
+    std::optional<testing_support::ScopedEnvironment> m_server, m_shown, m_closes;
 };
 
 } // namespace
