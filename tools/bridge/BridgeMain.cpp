@@ -46,6 +46,8 @@ const tool_options::ToolInfo kTool = {
     "  --status             say what answers on the port, and for whom\n"
     "  --idle-timeout S     end an HTTP session unused for S seconds (300)\n"
     "  --max-request BYTES  largest request or message (1048576)\n"
+    "  --max-document BYTES largest WebSocket message carrying a document\n"
+    "                       as base64 (50331648)\n"
     "  --max-sessions N     page sessions open at once (100)\n"
     "  --max-objects N      objects per session (32)\n"
     "  --max-calls N        calls in flight per session (16)\n"

@@ -117,6 +117,18 @@ RawRoute CupsRawRoute(const std::string &queue) {
     return route;
 }
 
+bool CupsRawQueue(const std::string &queue) {
+    CupsDestination destination(queue);
+    if (!destination.Dest())
+        return false;
+    const std::string device = destination.Option("device-uri");
+    if (device.rfind("ipp://", 0) == 0 || device.rfind("ipps://", 0) == 0)
+        return false;
+    bool none = false;
+    DriverWritesItsLanguage(queue.substr(0, queue.find('/')), none);
+    return none;
+}
+
 bool CupsSubmitRaw(const std::string &queue, const std::string &bytes, const std::string &title,
                    int copies, int &job, std::string &why, DWORD &error) {
     const std::string name = queue.substr(0, queue.find('/'));
