@@ -104,6 +104,8 @@ void WebSocketConnection::OnRead() {
         return Read();
     std::string text = beast::buffers_to_string(m_buffer.data());
     m_buffer.consume(m_buffer.size());
+    if (m_buffer.capacity() > m_context.options.maxRequest)
+        m_buffer.shrink_to_fit(); // a document's pieces are not kept for the next message
     auto reply = [weak = weak_from_this()](json answer) {
         if (auto self = weak.lock())
             self->Send(Dump(answer));

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include "BridgeFiles.h"
@@ -161,6 +162,10 @@ int Dispatch(const BridgeOptions &options) {
 int main(int argc, char **argv) {
     if (tool_options::AnswersStandardOption(argc, argv, kTool))
         return 0;
+    // A document's megabytes are mapped for it alone and given back when it
+    // is done: the allocator would otherwise raise this threshold after the
+    // first large document and keep the next ones in its heap.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
     BridgeOptions options;
     std::string error;
     if (!ParseOptions(argc, argv, options, error)) {

@@ -122,11 +122,10 @@ bool CupsRawQueue(const std::string &queue) {
     if (!destination.Dest())
         return false;
     const std::string device = destination.Option("device-uri");
-    if (device.rfind("ipp://", 0) == 0 || device.rfind("ipps://", 0) == 0)
-        return false;
-    bool none = false;
-    DriverWritesItsLanguage(queue.substr(0, queue.find('/')), none);
-    return none;
+    // CUPS' own name for a queue without a driver: asking it costs no
+    // download of the queue's PPD.
+    return device.rfind("ipp://", 0) != 0 && device.rfind("ipps://", 0) != 0 &&
+           destination.Option("printer-make-and-model") == "Local Raw Printer";
 }
 
 bool CupsSubmitRaw(const std::string &queue, const std::string &bytes, const std::string &title,
