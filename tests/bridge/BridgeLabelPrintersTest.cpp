@@ -611,6 +611,18 @@ TEST_F(BridgeLabelPrinters, DocumentsKeepTheirPagesOrAreRefusedWithNothingSent) 
     EXPECT_TRUE(testing_support::ReadFile(reply["value"]["where"]) == mixed)
         << reply["value"]["where"];
 
+    // Images become a page of their size: a PNG and a JPEG at 203 dpi are
+    // 4 x 6 in.
+    const LabelImage image = MakeLabelImage(m_dir, 203);
+    testing_support::Run({"/usr/local/bin/convert", m_dir + "/label-203.pgm", "-units",
+                          "PixelsPerInch", "-density", "203", m_dir + "/label-203.jpg"});
+    for (const std::string &picture :
+         {image.png, testing_support::ReadFile(m_dir + "/label-203.jpg")}) {
+        reply = print(picture, "Quillbay PDF");
+        ASSERT_TRUE(reply.contains("value")) << reply;
+        EXPECT_EQ(PageSizes(reply["value"]["where"]), std::vector<std::string>{"288 x 432"});
+    }
+
     // Previewed: its first page as the preview, nothing printed.
     socket.Request({{"op", "set"}, {"preview", true}});
     size_t mark = socket.Events().size();

@@ -407,6 +407,10 @@ function probe(options) {
                               code : "blocked-by-browser",
                               message : BLOCKED_MESSAGE
                           };
+                      // The browser failed the request while it still asks
+                      // the user: the bridge was never reached.
+                      if (state === "prompt")
+                          return {state : "prompt", code : "prompt", message : PROMPT_MESSAGE};
                       return {
                           state : "absent",
                           message : "quillbay-bridge is not running (or not installed) at " + bridge
