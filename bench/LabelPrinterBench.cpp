@@ -63,19 +63,6 @@ void PrintLabel(IQuillDoc *doc, int number) {
     doc->SetPrinter(Bstr(u"0"), &done);
 }
 
-double Seconds(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// Waits for the listener to hold `labels` labels more than it had; the
-// seconds since start, or a negative number when they did not all come.
-double UntilLabels(testing_support::LabelListener &listener, int before, int labels,
-                   Clock::time_point start) {
-    const int count =
-        testing_support::LabelCount(listener.WaitForLabels(before + labels, 30 + labels));
-    return count >= before + labels ? Seconds(start) : -1;
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -126,17 +113,17 @@ int main(int argc, char **argv) {
         const int before = testing_support::LabelCount(listener.Received());
         const auto start = Clock::now();
         for (size_t i = first; i < end; ++i)
-            testing_support::Run({"/usr/bin/lp", "-d", kQueue, "-o", "media=" + queue.media,
-                                  "-o", "print-scaling=none", "-o",
-                                  "document-format=application/pdf", pdfs + "/" + files[i]});
-        return UntilLabels(listener, before, static_cast<int>(end - first), start);
+            testing_support::Run({"/usr/bin/lp", "-d", kQueue, "-o", "media=" + queue.media, "-o",
+                                  "print-scaling=none", "-o", "document-format=application/pdf",
+                                  pdfs + "/" + files[i]});
+        return listener.SecondsUntilLabels(before, static_cast<int>(end - first), start);
     };
     auto byObject = [&](int first, int end) {
         const int before = testing_support::LabelCount(listener.Received());
         const auto start = Clock::now();
         for (int i = first; i < end; ++i)
             PrintLabel(doc, i);
-        return UntilLabels(listener, before, end - first, start);
+        return listener.SecondsUntilLabels(before, end - first, start);
     };
     const size_t half = files.size() / 2;
     const double lp1 = byLp(0, half), ours1 = byObject(1, labels / 2 + 1);

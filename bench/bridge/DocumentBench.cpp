@@ -30,26 +30,6 @@ using nlohmann::json;
 constexpr const char *kQueue = "zpl203";
 constexpr const char *kPaper = "oe_4x6-label_4x6in";
 
-double Seconds(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-std::string Base64(const std::string &bytes) {
-    static const char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    text.reserve((bytes.size() + 2) / 3 * 4);
-    for (size_t i = 0; i < bytes.size(); i += 3) {
-        const size_t n = std::min<size_t>(3, bytes.size() - i);
-        unsigned value = 0;
-        for (size_t k = 0; k < 3; ++k)
-            value = value << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0);
-        for (size_t k = 0; k < 4; ++k)
-            text += k <= n ? kAlphabet[(value >> (18 - 6 * k)) & 63] : '=';
-    }
-    return text;
-}
-
 // LABELS 4 x 6 in labels as a carrier's API makes them, one PDF each
 // (Ghostscript writes a file per page): a tracking number, an address and
 // bars of whole 203-dpi dots.
@@ -59,8 +39,8 @@ std::vector<std::string> MakeLabels(const std::string &dir, int labels) {
         ps += "<< /PageSize [288 432] >> setpagedevice 20 400 moveto (1Z999AA1" +
               std::to_string(10000000 + i) + ") show 20 380 moveto (ZHANG SAN, BEIJING) show\n";
         for (int bar = 0; bar < 60; ++bar)
-            ps += std::to_string(60 + bar * 9) + " d mul 100 " + std::to_string(3 * (1 + (i + bar) % 3)) +
-                  " d mul 200 rectfill\n";
+            ps += std::to_string(60 + bar * 9) + " d mul 100 " +
+                  std::to_string(3 * (1 + (i + bar) % 3)) + " d mul 200 rectfill\n";
         ps += "showpage\n";
     }
     testing_support::WriteFile(dir + "/labels.ps", ps);
@@ -108,16 +88,10 @@ std::string MakeLargePdf(size_t size) {
 
 // A field of /proc/PID/status in bytes ("VmRSS", "VmHWM").
 long Memory(int pid, const std::string &field) {
-    const std::string status = testing_support::ReadFile("/proc/" + std::to_string(pid) + "/status");
+    const std::string status =
+        testing_support::ReadFile("/proc/" + std::to_string(pid) + "/status");
     const size_t at = status.find(field + ":");
     return at == std::string::npos ? 0 : atol(status.c_str() + at + field.size() + 1) * 1024;
-}
-
-double UntilLabels(testing_support::LabelListener &listener, int before, int labels,
-                   Clock::time_point start) {
-    const int count =
-        testing_support::LabelCount(listener.WaitForLabels(before + labels, 30 + labels));
-    return count >= before + labels ? Seconds(start) : -1;
 }
 
 } // namespace
@@ -142,7 +116,7 @@ int main(int argc, char **argv) {
     const std::vector<std::string> files = MakeLabels(folder, labels);
     std::vector<std::string> encoded;
     for (const std::string &file : files)
-        encoded.push_back(Base64(testing_support::ReadFile(file)));
+        encoded.push_back(bridge_test::Base64Text(testing_support::ReadFile(file)));
     testing_support::BridgeProcess bridge(BRIDGE_PATH);
     if (!bridge.Ready() || files.size() != static_cast<size_t>(labels)) {
         fprintf(stderr, "bench_documents: no bridge or no labels: %s\n", bridge.Log().c_str());
@@ -158,15 +132,16 @@ int main(int argc, char **argv) {
         for (size_t i = first; i < end; ++i)
             testing_support::Run({"/usr/bin/lp", "-d", kQueue, "-o", std::string("media=") + kPaper,
                                   "-o", "print-scaling=none", files[i]});
-        return UntilLabels(listener, before, static_cast<int>(end - first), start);
+        return listener.SecondsUntilLabels(before, static_cast<int>(end - first), start);
     };
     auto byBridge = [&](size_t first, size_t end) {
         const int before = testing_support::LabelCount(listener.Received());
         const auto start = Clock::now();
         for (size_t i = first; i < end; ++i)
-            failed += !page.Request({{"op", "document"}, {"printer", kQueue}, {"base64", encoded[i]}})
-                           .contains("value");
-        return UntilLabels(listener, before, static_cast<int>(end - first), start);
+            failed +=
+                !page.Request({{"op", "document"}, {"printer", kQueue}, {"base64", encoded[i]}})
+                     .contains("value");
+        return listener.SecondsUntilLabels(before, static_cast<int>(end - first), start);
     };
     const size_t half = files.size() / 2;
     const double lp1 = byLp(0, half), ours1 = byBridge(0, half);
@@ -186,7 +161,7 @@ int main(int argc, char **argv) {
     // time also loads what reading a PDF needs (poppler, its fonts'
     // configuration) for good.
     const std::string large = MakeLargePdf(30u << 20);
-    const std::string encodedLarge = Base64(large);
+    const std::string encodedLarge = bridge_test::Base64Text(large);
     bool largeOk = true;
     for (int time = 1; time <= 2; ++time) {
         std::this_thread::sleep_for(std::chrono::milliseconds(500));

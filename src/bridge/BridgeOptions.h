@@ -30,10 +30,10 @@ struct BridgeOptions {
     // Bytes of a WebSocket message that carries a document (its base64):
     // a document of 36 MiB.
     size_t maxDocument = 48 << 20;
-    size_t maxSessions = 100;        // open at once
-    size_t maxObjects = 32;          // per session
-    size_t maxCallsInFlight = 16;    // per session
-    size_t maxConnections = 512;     // open at once
+    size_t maxSessions = 100;     // open at once
+    size_t maxObjects = 32;       // per session
+    size_t maxCallsInFlight = 16; // per session
+    size_t maxConnections = 512;  // open at once
 };
 
 // False with `error` set when the command line is wrong (--help and

@@ -29,8 +29,10 @@ json ReplyOf(const print::DocumentResult &result) {
     case print::DocumentResult::kNone:
         break;
     }
-    json value = {{"job", result.jobId},     {"printer", result.printer},
-                  {"format", result.format}, {"pages", result.pages},
+    json value = {{"job", result.jobId},
+                  {"printer", result.printer},
+                  {"format", result.format},
+                  {"pages", result.pages},
                   {"where", result.where}};
     if (result.cupsJob > 0)
         value["cupsJob"] = result.cupsJob;
@@ -46,8 +48,8 @@ json DocumentRequests::Handle(json &request, const std::string &printer, int cop
     order.title = fields.String("title");
     const std::string format = fields.String("format");
     const std::string fit = fields.String("fit", "actual");
-    if (fields.Has("format") && (order.format = print::DocumentFormatNamed(format)) ==
-                                    print::DocumentFormat::kUnknown)
+    if (fields.Has("format") &&
+        (order.format = print::DocumentFormatNamed(format)) == print::DocumentFormat::kUnknown)
         fields.Refuse("format", "\"pdf\", \"png\" or \"jpeg\"");
     if (fit != "actual" && fit != "fit")
         fields.Refuse("fit", "\"actual\" or \"fit\"");

@@ -271,9 +271,9 @@ bool Router::LargeMessage(std::string text, const std::shared_ptr<PageSession> &
         id = nullptr;
     std::string op;
     json refused = split == DocumentMessage::kNoDocument
-                       ? Error(code::kTooLarge,
-                               "a message is larger than " + std::to_string(m_options.maxRequest) +
-                                   " bytes: only a document's may be")
+                       ? Error(code::kTooLarge, "a message is larger than " +
+                                                    std::to_string(m_options.maxRequest) +
+                                                    " bytes: only a document's may be")
                        : Guarded([&] { return ReadMessage(text, message, op); });
     if (refused.is_null() && op != "document")
         refused = Error(code::kTooLarge, "a message is larger than " +
@@ -286,9 +286,8 @@ bool Router::LargeMessage(std::string text, const std::shared_ptr<PageSession> &
     }
     // Bytes that did not decode go on as text that is not base64, to be
     // refused (and logged) as any such document.
-    message["base64"] = split == DocumentMessage::kDocument
-                            ? json::binary(std::move(bytes))
-                            : json("(not base64)");
+    message["base64"] =
+        split == DocumentMessage::kDocument ? json::binary(std::move(bytes)) : json("(not base64)");
     return SubmitMessage(std::move(message), op, id, session, reply);
 }
 

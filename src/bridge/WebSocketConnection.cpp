@@ -110,10 +110,9 @@ void WebSocketConnection::OnRead() {
         if (auto self = weak.lock())
             self->Send(Dump(answer));
     };
-    const bool goesOn =
-        text.size() > m_context.options.maxRequest
-            ? m_context.router.LargeMessage(std::move(text), m_session, reply)
-            : m_context.router.SocketMessage(text, m_session, reply);
+    const bool goesOn = text.size() > m_context.options.maxRequest
+                            ? m_context.router.LargeMessage(std::move(text), m_session, reply)
+                            : m_context.router.SocketMessage(text, m_session, reply);
     if (!goesOn)
         return End();
     if (m_ended)

@@ -5,6 +5,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
+#include <algorithm>
 #include <strings.h>
 
 namespace bridge_test {
@@ -198,6 +199,22 @@ std::string PrintLabel(BridgeSocket &socket, int number, std::string &error) {
     }
     error = "label " + std::to_string(number) + " ended with " + closed.dump();
     return "";
+}
+
+std::string Base64Text(const std::string &bytes) {
+    static const char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4);
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        const size_t n = std::min<size_t>(3, bytes.size() - i);
+        unsigned value = 0;
+        for (size_t k = 0; k < 3; ++k)
+            value = value << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0);
+        for (size_t k = 0; k < 4; ++k)
+            text += k <= n ? kAlphabet[(value >> (18 - 6 * k)) & 63] : '=';
+    }
+    return text;
 }
 
 } // namespace bridge_test

@@ -31,6 +31,9 @@ struct HttpReply {
 HttpReply SendHttp(unsigned short port, boost::beast::http::verb method, const std::string &target,
                    const std::string &body = "", const Headers &headers = {},
                    const std::string &address = "127.0.0.1");
+// Bytes as base64 text (RFC 4648, section 4), as a page sends a document.
+std::string Base64Text(const std::string &bytes);
+
 // A POST of a JSON message with the bridge's token.
 HttpReply PostJson(unsigned short port, const std::string &target, const nlohmann::json &message,
                    const std::string &token);

@@ -313,8 +313,7 @@ TEST_F(BridgeGate, RefusesOversizedRequestsAndKeepsServing) {
     BridgeSocket greedy(Port(), Local()), modest(Port(), Local());
     EXPECT_EQ(greedy.Request({{"op", "ping"}, {"pad", std::string(6000, 'x')}})["error"]["code"],
               "too-large");
-    const json document =
-        greedy.Request({{"op", "document"}, {"base64", std::string(6000, 'A')}});
+    const json document = greedy.Request({{"op", "document"}, {"base64", std::string(6000, 'A')}});
     EXPECT_EQ(document["error"]["code"], "bad-document") << document;
     // A socket that sends more than a document may be is closed with 1009;
     // the others go on.

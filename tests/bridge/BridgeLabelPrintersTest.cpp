@@ -477,21 +477,6 @@ LabelImage MakeLabelImage(const std::string &dir, int dpi) {
     return image;
 }
 
-std::string Base64Of(const std::string &bytes) {
-    static const char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    for (size_t i = 0; i < bytes.size(); i += 3) {
-        const size_t n = std::min<size_t>(3, bytes.size() - i);
-        unsigned value = 0;
-        for (size_t k = 0; k < 3; ++k)
-            value = value << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0);
-        for (size_t k = 0; k < 4; ++k)
-            text += k <= n ? kAlphabet[(value >> (18 - 6 * k)) & 63] : '=';
-    }
-    return text;
-}
-
 // The dots of the last label a listener received after `before` labels.
 ZplGraphic LastLabel(testing_support::LabelListener &listener, int before) {
     const std::vector<ZplGraphic> graphics =
@@ -537,8 +522,10 @@ TEST_F(BridgeLabelPrinters, CarrierLabelsPrintAsTheyAre) {
         ASSERT_FALSE(paper.empty()) << printers;
         testing_support::LabelListener &listener = s_labels->Listener(queue);
         int before = LabelCount(listener.Received());
-        const json reply = socket.Request(
-            {{"op", "document"}, {"printer", queue}, {"base64", Base64Of(pdf)}, {"title", "1Z42"}});
+        const json reply = socket.Request({{"op", "document"},
+                                           {"printer", queue},
+                                           {"base64", Base64Text(pdf)},
+                                           {"title", "1Z42"}});
         ASSERT_TRUE(reply.contains("value")) << reply;
         EXPECT_EQ(reply["value"]["format"], "pdf");
         EXPECT_EQ(reply["value"]["pages"], 1);
@@ -565,7 +552,7 @@ TEST_F(BridgeLabelPrinters, CarrierLabelsPrintAsTheyAre) {
         testing_support::LabelListener &listener = s_labels->Listener(queue);
         const int before = LabelCount(listener.Received());
         const json reply = socket.Request(
-            {{"op", "document"}, {"printer", queue}, {"base64", Base64Of(image.png)}});
+            {{"op", "document"}, {"printer", queue}, {"base64", Base64Text(image.png)}});
         ASSERT_TRUE(reply.contains("value")) << reply;
         EXPECT_EQ(reply["value"]["format"], "png");
         const ZplGraphic label = LastLabel(listener, before);
@@ -584,7 +571,8 @@ TEST_F(BridgeLabelPrinters, DocumentsKeepTheirPagesOrAreRefusedWithNothingSent) 
     BridgeSocket socket(Port(), Local());
     const std::string office = s_cups->QueueName();
     auto print = [&](const std::string &bytes, const std::string &printer) {
-        return socket.Request({{"op", "document"}, {"printer", printer}, {"base64", Base64Of(bytes)}});
+        return socket.Request(
+            {{"op", "document"}, {"printer", printer}, {"base64", Base64Text(bytes)}});
     };
     // Three A4 pages, then A4 and Letter pages: each on its own paper.
     const std::string a4 = MakePagesPdf(m_dir, {{595, 842}, {595, 842}, {595, 842}});
@@ -643,18 +631,18 @@ TEST_F(BridgeLabelPrinters, DocumentsKeepTheirPagesOrAreRefusedWithNothingSent) 
         request["op"] = "document";
         return socket.Request(request)["error"].value("code", "(none)");
     };
-    EXPECT_EQ(refusal({{"printer", "no such printer"}, {"base64", Base64Of(label)}}),
+    EXPECT_EQ(refusal({{"printer", "no such printer"}, {"base64", Base64Text(label)}}),
               "no-printer");
     EXPECT_EQ(refusal({{"printer", office}, {"base64", "not base64!"}}), "bad-document");
     EXPECT_EQ(refusal({{"printer", office}, {"base64", ""}}), "bad-document");
-    EXPECT_EQ(refusal({{"printer", office}, {"base64", Base64Of("^XA^XZ")}}), "bad-document");
-    EXPECT_EQ(refusal({{"printer", office}, {"base64", Base64Of(label)}, {"format", "png"}}),
+    EXPECT_EQ(refusal({{"printer", office}, {"base64", Base64Text("^XA^XZ")}}), "bad-document");
+    EXPECT_EQ(refusal({{"printer", office}, {"base64", Base64Text(label)}, {"format", "png"}}),
               "bad-document");
-    EXPECT_EQ(refusal({{"printer", office}, {"base64", Base64Of("%PDF-1.4\n%%EOF garbage")}}),
+    EXPECT_EQ(refusal({{"printer", office}, {"base64", Base64Text("%PDF-1.4\n%%EOF garbage")}}),
               "bad-document");
-    EXPECT_EQ(refusal({{"printer", "rawlabel"}, {"base64", Base64Of(label)}}), "raw-printer");
+    EXPECT_EQ(refusal({{"printer", "rawlabel"}, {"base64", Base64Text(label)}}), "raw-printer");
     EXPECT_EQ(refusal({{"printer", office}, {"base64", 42}}), "bad-request");
-    EXPECT_EQ(refusal({{"printer", office}, {"base64", Base64Of(label)}, {"fit", "stretch"}}),
+    EXPECT_EQ(refusal({{"printer", office}, {"base64", Base64Text(label)}, {"fit", "stretch"}}),
               "bad-request");
     const std::string listing = testing_support::Run({JOBS_TOOL_PATH, "7"}).output;
     size_t refused = 0;

@@ -169,4 +169,11 @@ int LabelCount(const std::string &zpl) {
     return labels;
 }
 
+double LabelListener::SecondsUntilLabels(int before, int labels,
+                                         std::chrono::steady_clock::time_point start) const {
+    if (LabelCount(WaitForLabels(before + labels, 30 + labels)) < before + labels)
+        return -1;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 } // namespace testing_support

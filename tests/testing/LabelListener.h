@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -33,6 +34,11 @@ public:
     // Waits until the received bytes hold count labels (LabelCount), for at
     // most the seconds given; the bytes then.
     std::string WaitForLabels(int count, int seconds) const;
+    // Waits for `labels` labels more than `before` (30 s and a second a
+    // label at most): the seconds since start, or -1 when they did not all
+    // come.
+    double SecondsUntilLabels(int before, int labels,
+                              std::chrono::steady_clock::time_point start) const;
 
 private:
     void Serve();

@@ -80,7 +80,8 @@ bool ReadJpeg(std::string_view bytes, DocumentFacts &facts) {
         if (length < 2 || at + 2 + length > bytes.size())
             return false;
         const size_t data = at + 4;
-        if (marker == 0xe0 && length >= 14 && bytes.compare(data, 5, std::string_view("JFIF\0", 5)) == 0) {
+        if (marker == 0xe0 && length >= 14 &&
+            bytes.compare(data, 5, std::string_view("JFIF\0", 5)) == 0) {
             const int unit = static_cast<unsigned char>(bytes[data + 7]);
             const double perInch = unit == 1 ? 1 : unit == 2 ? 2.54 : 0;
             facts.dpiX = Big16(bytes, data + 8) * perInch;
@@ -151,15 +152,17 @@ bool ReadDocumentFacts(std::string_view bytes, DocumentFormat asked, DocumentFac
     }
     if (facts.format == DocumentFormat::kPdf)
         return ReadPdfFacts(bytes, facts, why);
-    const bool read = facts.format == DocumentFormat::kPng ? ReadPng(bytes, facts)
-                                                           : ReadJpeg(bytes, facts);
+    const bool read =
+        facts.format == DocumentFormat::kPng ? ReadPng(bytes, facts) : ReadJpeg(bytes, facts);
     if (!read) {
-        why = std::string("the ") + DocumentFormatName(facts.format) + " image is broken: it has no size";
+        why = std::string("the ") + DocumentFormatName(facts.format) +
+              " image is broken: it has no size";
         return false;
     }
     if (static_cast<long long>(facts.width) * facts.height > kMostImagePixels) {
-        why = "the image has " + std::to_string(facts.width) + " x " + std::to_string(facts.height) +
-              " pixels, more than the " + std::to_string(kMostImagePixels) + " it may have";
+        why = "the image has " + std::to_string(facts.width) + " x " +
+              std::to_string(facts.height) + " pixels, more than the " +
+              std::to_string(kMostImagePixels) + " it may have";
         return false;
     }
     return true;

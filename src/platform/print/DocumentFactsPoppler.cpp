@@ -43,8 +43,7 @@ bool ReadPdfFacts(std::string_view bytes, DocumentFacts &facts, std::string &why
             return false;
         }
         const auto turn = page->orientation();
-        const bool sideways =
-            turn == poppler::page::landscape || turn == poppler::page::seascape;
+        const bool sideways = turn == poppler::page::landscape || turn == poppler::page::seascape;
         facts.pages.emplace_back(sideways ? box.height() : box.width(),
                                  sideways ? box.width() : box.height());
     }

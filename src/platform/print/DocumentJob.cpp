@@ -99,7 +99,7 @@ Layout ImageLayout(const DocumentFacts &facts, PrinterInfo &printer, const Docum
 }
 
 JobEvent EventOf(JobEvent::Stage stage, const DocumentResult &result, const std::string &title) {
-    JobEvent event{stage,        result.jobId, title,       result.printer,
+    JobEvent event{stage,        result.jobId, title,         result.printer,
                    result.pages, result.where, result.reason, result.kept};
     event.cupsJob = result.cupsJob;
     event.previewPdf = result.previewPdf;

@@ -35,8 +35,8 @@ cairo_surface_t *SurfaceOf(std::string_view image, const DocumentFacts &facts) {
     cairo_surface_t *surface =
         cairo_image_surface_create(CAIRO_FORMAT_RGB24, facts.width, facts.height);
     cairo_surface_set_mime_data(surface, CAIRO_MIME_TYPE_JPEG,
-                                reinterpret_cast<const unsigned char *>(image.data()),
-                                image.size(), nullptr, nullptr);
+                                reinterpret_cast<const unsigned char *>(image.data()), image.size(),
+                                nullptr, nullptr);
     return surface;
 }
 

@@ -584,8 +584,8 @@ bool CupsSubmit(const PrinterInfo &printer, const std::string &pdfPath, const st
     // CUPS' own type for a PDF made ready for its printer: its filters pass
     // it on to a printer that takes PDF as it is.
     count = cupsAddOption("document-format",
-                          settings.unfiltered ? "application/vnd.cups-pdf" : CUPS_FORMAT_PDF,
-                          count, &options);
+                          settings.unfiltered ? "application/vnd.cups-pdf" : CUPS_FORMAT_PDF, count,
+                          &options);
     if (settings.copies > 1)
         count = cupsAddOption("copies", std::to_string(settings.copies).c_str(), count, &options);
     const std::string queue = printer.name.substr(0, printer.name.find('/'));
