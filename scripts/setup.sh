@@ -13,7 +13,7 @@ packages=(
   libcurl4-openssl-dev libpsl-dev publicsuffix libssl-dev openssl nginx tinyproxy python3
   scdoc dpkg-dev file lintian mmdebstrap debian-archive-keyring gpg
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql-15
-  libboost1.74-dev nlohmann-json3-dev chromium zenity xvfb node-typescript
+  libpoppler-cpp-dev libboost1.74-dev nlohmann-json3-dev chromium zenity xvfb node-typescript
   libnotify-bin python3-gi firefox-esr libgtk-3-dev xdotool imagemagick
 )
 

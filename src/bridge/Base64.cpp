@@ -14,9 +14,7 @@ int SixBits(unsigned char c) {
     return c == '+' ? 62 : c == '/' ? 63 : -1;
 }
 
-} // namespace
-
-bool Base64::Decode(const std::string &text, std::string &bytes) {
+template <typename Bytes> bool DecodeInto(std::string_view text, Bytes &bytes) {
     size_t end = text.size();
     for (int pad = 0; pad < 2 && end > 0 && text[end - 1] == '='; ++pad)
         --end;
@@ -34,10 +32,20 @@ bool Base64::Decode(const std::string &text, std::string &bytes) {
         bits += 6;
         if (bits >= 8) {
             bits -= 8;
-            bytes += static_cast<char>((value >> bits) & 0xFF);
+            bytes.push_back(static_cast<typename Bytes::value_type>((value >> bits) & 0xFF));
         }
     }
     return true;
+}
+
+} // namespace
+
+bool Base64::Decode(std::string_view text, std::string &bytes) {
+    return DecodeInto(text, bytes);
+}
+
+bool Base64::Decode(std::string_view text, std::vector<uint8_t> &bytes) {
+    return DecodeInto(text, bytes);
 }
 
 } // namespace bridge

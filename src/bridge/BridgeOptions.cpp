@@ -27,6 +27,8 @@ constexpr Numeric kNumerics[] = {
      [](BridgeOptions &o, long v) { o.idleSeconds = static_cast<int>(v); }},
     {"--max-request", 1024, 1L << 30,
      [](BridgeOptions &o, long v) { o.maxRequest = static_cast<size_t>(v); }},
+    {"--max-document", 1024, 1L << 31,
+     [](BridgeOptions &o, long v) { o.maxDocument = static_cast<size_t>(v); }},
     {"--max-sessions", 1, 100000,
      [](BridgeOptions &o, long v) { o.maxSessions = static_cast<size_t>(v); }},
     {"--max-objects", 1, 100000,

@@ -27,6 +27,9 @@ struct BridgeOptions {
     bool foreground = false;
     int idleSeconds = 300;           // an HTTP session without calls ends after this
     size_t maxRequest = 1024 * 1024; // bytes of one request or message
+    // Bytes of a WebSocket message that carries a document (its base64):
+    // a document of 36 MiB.
+    size_t maxDocument = 48 << 20;
     size_t maxSessions = 100;        // open at once
     size_t maxObjects = 32;          // per session
     size_t maxCallsInFlight = 16;    // per session

@@ -39,6 +39,8 @@ inline constexpr const char *kDocumentPrinter =
     "document-printer"; // raw: the printer would print the bytes as a document
 inline constexpr const char *kPreviewing = "previewing";  // raw: the connection previews its jobs
 inline constexpr const char *kNotPrinted = "not-printed"; // raw: the printer did not take the job
+inline constexpr const char *kBadDocument = "bad-document"; // document: no document it prints
+inline constexpr const char *kRawPrinter = "raw-printer";   // document: a queue of raw commands
 inline constexpr const char *kShuttingDown = "shutting-down";
 inline constexpr const char *kWrongUser = "wrong-user"; // the connection is another account's
 inline constexpr const char *kNoBridge = "no-bridge";   // the dispatcher: no bridge for the account

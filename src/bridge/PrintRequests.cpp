@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "BridgeProtocol.h"
+#include "DocumentRequests.h"
 #include "RawRequests.h"
 #include "RequestFields.h"
 #include "platform/print/JobPreview.h"
@@ -71,8 +72,10 @@ json PrinterOf(const print::PrinterDescription &printer) {
 PrintRequests::PrintRequests(std::string previewFolder)
     : m_previewFolder(std::move(previewFolder)) {}
 
-json PrintRequests::Handle(const json &request) {
+json PrintRequests::Handle(json &request) {
     const std::string op = RequestFields(request).String("op");
+    if (op == "document")
+        return DocumentRequests::Handle(request, print::PrinterOfThisThread(), m_copies);
     if (op == "raw")
         return RawRequests::Handle(request, print::PrinterOfThisThread(), m_preview, m_copies);
     if (op == "printers") {

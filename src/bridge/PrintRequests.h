@@ -2,8 +2,8 @@
 // account can print to ("printers"), the session's own settings ("set"):
 // the printer its jobs go to in place of the default, the copies of each
 // job, and whether its jobs are previewed (rendered into the session's
-// preview folder) rather than printed; and raw printer commands ("raw",
-// RawRequests).
+// preview folder) rather than printed; raw printer commands ("raw",
+// RawRequests); and documents the page has ("document", DocumentRequests).
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -17,9 +17,10 @@ public:
     explicit PrintRequests(std::string previewFolder);
 
     static bool Handles(const std::string &op) {
-        return op == "printers" || op == "set" || op == "raw";
+        return op == "printers" || op == "set" || op == "raw" || op == "document";
     }
-    nlohmann::json Handle(const nlohmann::json &request);
+    // The request may be changed: a document's bytes are let go once read.
+    nlohmann::json Handle(nlohmann::json &request);
 
 private:
     nlohmann::json Set(const nlohmann::json &request);

@@ -6,6 +6,7 @@
 
 #include "BridgeProtocol.h"
 #include "ClientFiles.h"
+#include "DocumentMessage.h"
 #include "OriginList.h"
 #include "RequestFields.h"
 #include "TypeDescription.h"
@@ -257,6 +258,43 @@ bool Router::SocketMessage(std::string_view text, const std::shared_ptr<PageSess
         reply(std::move(refused));
         return true;
     }
+    return SubmitMessage(std::move(message), op, id, session, reply);
+}
+
+bool Router::LargeMessage(std::string text, const std::shared_ptr<PageSession> &session,
+                          const PageSession::Reply &reply) {
+    std::vector<uint8_t> bytes;
+    std::string idText;
+    const DocumentMessage::Outcome split = DocumentMessage::Split(text, bytes, idText);
+    json message, id = json::parse(idText, nullptr, false);
+    if (id.is_discarded())
+        id = nullptr;
+    std::string op;
+    json refused = split == DocumentMessage::kNoDocument
+                       ? Error(code::kTooLarge,
+                               "a message is larger than " + std::to_string(m_options.maxRequest) +
+                                   " bytes: only a document's may be")
+                       : Guarded([&] { return ReadMessage(text, message, op); });
+    if (refused.is_null() && op != "document")
+        refused = Error(code::kTooLarge, "a message is larger than " +
+                                             std::to_string(m_options.maxRequest) +
+                                             " bytes: only a document's may be");
+    if (!refused.is_null()) {
+        refused["id"] = id;
+        reply(std::move(refused));
+        return true;
+    }
+    // Bytes that did not decode go on as text that is not base64, to be
+    // refused (and logged) as any such document.
+    message["base64"] = split == DocumentMessage::kDocument
+                            ? json::binary(std::move(bytes))
+                            : json("(not base64)");
+    return SubmitMessage(std::move(message), op, id, session, reply);
+}
+
+bool Router::SubmitMessage(json message, const std::string &op, const json &id,
+                           const std::shared_ptr<PageSession> &session,
+                           const PageSession::Reply &reply) {
     if (op == "close")
         return false;
     json failed = Guarded([&] {

@@ -54,6 +54,11 @@ public:
     // with the message's "id". False when the message closes the session.
     bool SocketMessage(std::string_view text, const std::shared_ptr<PageSession> &session,
                        const PageSession::Reply &reply);
+    // The same for a message larger than --max-request (and no larger than
+    // --max-document): only a document's may be; its bytes are decoded out
+    // of the text before the rest is read.
+    bool LargeMessage(std::string text, const std::shared_ptr<PageSession> &session,
+                      const PageSession::Reply &reply);
     // The bridge is stopping: every request from now on is answered
     // shutting-down.
     void Stop() { m_stopping = true; }
@@ -71,6 +76,10 @@ private:
     // that refuses it (bad-request, or shutting-down once stopping).
     nlohmann::json ReadMessage(std::string_view text, nlohmann::json &message,
                                std::string &op) const;
+    // Hands a read message to its session (true), or ends it ("close").
+    bool SubmitMessage(nlohmann::json message, const std::string &op, const nlohmann::json &id,
+                       const std::shared_ptr<PageSession> &session,
+                       const PageSession::Reply &reply);
     void Call(const Request &request, const Caller &caller, Respond respond);
     void Submit(const std::shared_ptr<PageSession> &session, nlohmann::json message,
                 const ReplyTo &to, Respond respond, bool opened);

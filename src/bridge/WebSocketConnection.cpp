@@ -1,5 +1,7 @@
 #include "WebSocketConnection.h"
 
+#include <algorithm>
+
 #include "BridgeProtocol.h"
 
 namespace bridge {
@@ -91,22 +93,27 @@ void WebSocketConnection::Read() {
 void WebSocketConnection::OnRead() {
     if (m_ended)
         return; // the session ended while the message came in: it is not read
-    if (m_buffer.size() > m_context.options.maxRequest) {
+    const size_t limit = std::max(m_context.options.maxRequest, m_context.options.maxDocument);
+    if (m_buffer.size() > limit) {
         m_buffer.clear();
         m_close = {websocket::close_code::too_big,
-                   "a message is larger than " + std::to_string(m_context.options.maxRequest) +
-                       " bytes"};
+                   "a message is larger than " + std::to_string(limit) + " bytes"};
         return End();
     }
     if (!m_socket.is_message_done())
         return Read();
     std::string text = beast::buffers_to_string(m_buffer.data());
     m_buffer.consume(m_buffer.size());
+    if (m_buffer.capacity() > m_context.options.maxRequest)
+        m_buffer.shrink_to_fit(); // a document's pieces are not kept for the next message
+    auto reply = [weak = weak_from_this()](json answer) {
+        if (auto self = weak.lock())
+            self->Send(Dump(answer));
+    };
     const bool goesOn =
-        m_context.router.SocketMessage(text, m_session, [weak = weak_from_this()](json answer) {
-            if (auto self = weak.lock())
-                self->Send(Dump(answer));
-        });
+        text.size() > m_context.options.maxRequest
+            ? m_context.router.LargeMessage(std::move(text), m_session, reply)
+            : m_context.router.SocketMessage(text, m_session, reply);
     if (!goesOn)
         return End();
     if (m_ended)

@@ -50,7 +50,9 @@ private:
     void CutOffLater(std::chrono::seconds after);
 
     boost::beast::websocket::stream<boost::beast::tcp_stream> m_socket;
-    boost::beast::flat_buffer m_buffer;
+    // A message's pieces as they come: a document's tens of megabytes are
+    // never copied to grow a buffer, and each piece goes once read.
+    boost::beast::multi_buffer m_buffer;
     ConnectionContext m_context;
     ConnectionTicket m_ticket;
     Router::Caller m_caller;

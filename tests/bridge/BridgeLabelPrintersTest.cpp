@@ -6,6 +6,7 @@
 // moment ago prints its first label.
 #include <chrono>
 #include <cmath>
+#include <sstream>
 #include <thread>
 
 #include "BridgeFixture.h"
@@ -373,6 +374,287 @@ TEST_F(BridgeLabelPrinters, AQueueJustAddedPrintsItsFirstLabel) {
     ASSERT_GE(ended, 0) << json(socket.Events());
     EXPECT_EQ(socket.Events()[ended]["state"], "completed") << socket.Events()[ended];
     EXPECT_EQ(LabelCount(listener.WaitForLabels(before + 1, 30)), before + 1);
+}
+
+} // namespace bridge_test
+
+namespace bridge_test {
+namespace {
+
+// EAN-13's digit patterns (ISO/IEC 15420, tables 1 and 2): L, the G set
+// being R reversed and R being L inverted, and the first digit's parities.
+constexpr const char *kEanL[] = {"0001101", "0011001", "0010011", "0111101", "0100011",
+                                 "0110001", "0101111", "0111011", "0110111", "0001011"};
+constexpr const char *kEanParity[] = {"LLLLLL", "LLGLGG", "LLGGLG", "LLGGGL", "LGLLGG",
+                                      "LGGLLG", "LGGGLL", "LGLGLG", "LGLGGL", "LGGLGL"};
+
+// The 95 modules of an EAN-13 symbol, '1' for a bar.
+std::string EanModules(const std::string &digits) {
+    auto r = [](int d) {
+        std::string code = kEanL[d];
+        for (char &c : code)
+            c = c == '0' ? '1' : '0';
+        return code;
+    };
+    std::string modules = "101";
+    for (int i = 1; i <= 6; ++i) {
+        const int d = digits[i] - '0';
+        const std::string right = r(d), g(right.rbegin(), right.rend());
+        modules += kEanParity[digits[0] - '0'][i - 1] == 'L' ? kEanL[d] : g;
+    }
+    modules += "01010";
+    for (int i = 7; i <= 12; ++i)
+        modules += r(digits[i] - '0');
+    return modules + "101";
+}
+
+// Where a test label's symbol is, in 203-dpi dots: 3 dots a module.
+constexpr int kBarsLeft = 100, kBarsTop = 200, kBarsHeight = 300, kModuleDots = 3;
+
+// A carrier's 4 x 6 in label as a vector PDF (Ghostscript from PostScript):
+// its text, and an EAN-13 whose bars are whole 203-dpi dots.
+std::string MakeLabelPdf(const std::string &dir) {
+    const std::string modules = EanModules(kEan);
+    std::string ps = "%!PS\n<< /PageSize [288 432] >> setpagedevice\n/d 72 203 div def\n"
+                     "/Helvetica findfont 18 scalefont setfont 20 400 moveto (SO-000042) show\n";
+    for (size_t i = 0; i < modules.size(); ++i) {
+        if (modules[i] == '1')
+            ps += std::to_string(kBarsLeft + i * kModuleDots) + " d mul 432 " +
+                  std::to_string(kBarsTop + kBarsHeight) + " d mul sub " +
+                  std::to_string(kModuleDots) + " d mul " + std::to_string(kBarsHeight) +
+                  " d mul rectfill\n";
+    }
+    ps += "showpage\n";
+    testing_support::WriteFile(dir + "/label.ps", ps);
+    testing_support::Run({"/usr/bin/gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE",
+                          "-sDEVICE=pdfwrite", "-o", dir + "/label.pdf", dir + "/label.ps"});
+    return testing_support::ReadFile(dir + "/label.pdf");
+}
+
+// A PDF of pages of the sizes given (points), each with its number.
+std::string MakePagesPdf(const std::string &dir, const std::vector<std::pair<int, int>> &sizes) {
+    std::string ps = "%!PS\n/Helvetica findfont 48 scalefont setfont\n";
+    for (size_t i = 0; i < sizes.size(); ++i)
+        ps += "<< /PageSize [" + std::to_string(sizes[i].first) + " " +
+              std::to_string(sizes[i].second) + "] >> setpagedevice 72 72 moveto (Page " +
+              std::to_string(i + 1) + ") show showpage\n";
+    testing_support::WriteFile(dir + "/pages.ps", ps);
+    testing_support::Run({"/usr/bin/gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE",
+                          "-sDEVICE=pdfwrite", "-o", dir + "/pages.pdf", dir + "/pages.ps"});
+    return testing_support::ReadFile(dir + "/pages.pdf");
+}
+
+// A 4 x 6 in label image at a printer's resolution: the EAN-13's bars (at
+// 203 dpi's module, scaled), and a field of one-dot checks that any
+// resampling would blur. Its dots, and the 1-bit PNG that says its dpi.
+struct LabelImage {
+    int width, height;
+    std::vector<bool> black;
+    std::string png;
+    bool Dot(int x, int y) const { return black[static_cast<size_t>(y) * width + x]; }
+};
+
+LabelImage MakeLabelImage(const std::string &dir, int dpi) {
+    LabelImage image{4 * dpi, 6 * dpi, {}, {}};
+    image.black.assign(static_cast<size_t>(image.width) * image.height, false);
+    const std::string modules = EanModules(kEan);
+    for (int y = kBarsTop; y < kBarsTop + kBarsHeight; ++y)
+        for (size_t i = 0; i < modules.size(); ++i)
+            for (int x = 0; x < kModuleDots && modules[i] == '1'; ++x)
+                image.black[y * image.width + kBarsLeft + i * kModuleDots + x] = true;
+    for (int y = 600; y < 700; ++y)
+        for (int x = 400; x < 500; ++x)
+            image.black[y * image.width + x] = (x + y) % 2 == 0;
+    std::string pgm =
+        "P5\n" + std::to_string(image.width) + " " + std::to_string(image.height) + "\n255\n";
+    for (bool dot : image.black)
+        pgm += static_cast<char>(dot ? 0 : 255);
+    const std::string path = dir + "/label-" + std::to_string(dpi);
+    testing_support::WriteFile(path + ".pgm", pgm);
+    testing_support::Run({"/usr/local/bin/convert", path + ".pgm", "-units", "PixelsPerInch",
+                          "-density", std::to_string(dpi), "-type", "bilevel", path + ".png"});
+    image.png = testing_support::ReadFile(path + ".png");
+    return image;
+}
+
+std::string Base64Of(const std::string &bytes) {
+    static const char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        const size_t n = std::min<size_t>(3, bytes.size() - i);
+        unsigned value = 0;
+        for (size_t k = 0; k < 3; ++k)
+            value = value << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0);
+        for (size_t k = 0; k < 4; ++k)
+            text += k <= n ? kAlphabet[(value >> (18 - 6 * k)) & 63] : '=';
+    }
+    return text;
+}
+
+// The dots of the last label a listener received after `before` labels.
+ZplGraphic LastLabel(testing_support::LabelListener &listener, int before) {
+    const std::vector<ZplGraphic> graphics =
+        ZplGraphic::Decode(listener.WaitForLabels(before + 1, 60));
+    return graphics.empty() ? ZplGraphic() : graphics.back();
+}
+
+// The pages of a PDF the office printer received, their sizes in whole
+// points as pdfinfo gives them ("595 x 842").
+std::vector<std::string> PageSizes(const std::string &pdf) {
+    std::istringstream info(
+        testing_support::Run({"/usr/bin/pdfinfo", "-f", "1", "-l", "99", pdf}).output);
+    std::vector<std::string> sizes;
+    for (std::string line; std::getline(info, line);) {
+        double width = 0, length = 0;
+        const size_t at = line.find(" size:");
+        if (line.rfind("Page", 0) == 0 && at != std::string::npos &&
+            sscanf(line.c_str() + at + 6, "%lf x %lf", &width, &length) == 2)
+            sizes.push_back(std::to_string(std::lround(width)) + " x " +
+                            std::to_string(std::lround(length)));
+    }
+    return sizes;
+}
+
+} // namespace
+
+TEST_F(BridgeLabelPrinters, CarrierLabelsPrintAsTheyAre) {
+    BridgeSocket socket(Port(), Local());
+    // A PDF label on the label printers comes out as lp of the same file on
+    // the printer's 4 x 6 in paper at 100 % gives it, and scans.
+    const std::string pdf = MakeLabelPdf(m_dir);
+    ASSERT_EQ(pdf.rfind("%PDF-", 0), 0u);
+    const json printers = socket.Request({{"op", "printers"}})["value"];
+    for (const auto &[queue, dpi] :
+         {std::pair<std::string, int>{"zpl203", 203}, {"zpl300", 300}, {"zpldriver", 203}}) {
+        SCOPED_TRACE(queue);
+        std::string paper;
+        for (const json &printer : printers)
+            for (const json &p : printer["name"] == queue ? printer["papers"] : json::array())
+                if (std::fabs(p["width"].get<double>() - 101.6) < 0.5 &&
+                    std::fabs(p["height"].get<double>() - 152.4) < 0.5)
+                    paper = p["name"];
+        ASSERT_FALSE(paper.empty()) << printers;
+        testing_support::LabelListener &listener = s_labels->Listener(queue);
+        int before = LabelCount(listener.Received());
+        const json reply = socket.Request(
+            {{"op", "document"}, {"printer", queue}, {"base64", Base64Of(pdf)}, {"title", "1Z42"}});
+        ASSERT_TRUE(reply.contains("value")) << reply;
+        EXPECT_EQ(reply["value"]["format"], "pdf");
+        EXPECT_EQ(reply["value"]["pages"], 1);
+        const ZplGraphic ours = LastLabel(listener, before);
+        before = LabelCount(listener.Received());
+        testing_support::Run({"/usr/bin/lp", "-d", queue, "-o", "print-scaling=none", "-o",
+                              "media=" + paper, m_dir + "/label.pdf"});
+        const ZplGraphic theirs = LastLabel(listener, before);
+        ASSERT_GT(ours.Height(), 0);
+        EXPECT_NEAR(ours.Height(), 6 * dpi, 2);
+        EXPECT_EQ(ours.Width(), theirs.Width());
+        EXPECT_EQ(ours.Height(), theirs.Height());
+        EXPECT_TRUE(ours.Grey() == theirs.Grey()) << "not the dots lp gives";
+        const int top = kBarsTop * dpi / 203, bottom = (kBarsTop + kBarsHeight) * dpi / 203;
+        EXPECT_EQ(Scan(ours, top, bottom, m_dir), kEan);
+    }
+
+    // A PNG at the printer's resolution lands pixel for pixel, at its own
+    // place: 1-dot checks and all.
+    for (const auto &[queue, dpi] : {std::pair<std::string, int>{"zpl203", 203}, {"zpl300", 300}}) {
+        SCOPED_TRACE(queue + " png");
+        const LabelImage image = MakeLabelImage(m_dir, dpi);
+        ASSERT_FALSE(image.png.empty());
+        testing_support::LabelListener &listener = s_labels->Listener(queue);
+        const int before = LabelCount(listener.Received());
+        const json reply = socket.Request(
+            {{"op", "document"}, {"printer", queue}, {"base64", Base64Of(image.png)}});
+        ASSERT_TRUE(reply.contains("value")) << reply;
+        EXPECT_EQ(reply["value"]["format"], "png");
+        const ZplGraphic label = LastLabel(listener, before);
+        ASSERT_GE(label.Width(), image.width - 2);
+        ASSERT_GE(label.Height(), image.height - 2);
+        int differ = 0;
+        for (int y = 0; y < image.height; ++y)
+            for (int x = 0; x < image.width; ++x)
+                differ += image.Dot(x, y) != label.Dot(x, y);
+        EXPECT_LE(differ, 8) << "dots changed";
+        EXPECT_EQ(Scan(label, kBarsTop, kBarsTop + kBarsHeight, m_dir), kEan);
+    }
+}
+
+TEST_F(BridgeLabelPrinters, DocumentsKeepTheirPagesOrAreRefusedWithNothingSent) {
+    BridgeSocket socket(Port(), Local());
+    const std::string office = s_cups->QueueName();
+    auto print = [&](const std::string &bytes, const std::string &printer) {
+        return socket.Request({{"op", "document"}, {"printer", printer}, {"base64", Base64Of(bytes)}});
+    };
+    // Three A4 pages, then A4 and Letter pages: each on its own paper.
+    const std::string a4 = MakePagesPdf(m_dir, {{595, 842}, {595, 842}, {595, 842}});
+    size_t received = s_cups->Documents(office).size();
+    json reply = print(a4, office);
+    ASSERT_TRUE(reply.contains("value")) << reply;
+    EXPECT_EQ(reply["value"]["pages"], 3);
+    auto documents = s_cups->WaitForDocuments(office, received + 1, 60);
+    ASSERT_GT(documents.size(), received);
+    EXPECT_EQ(PageSizes(documents.back()),
+              (std::vector<std::string>{"595 x 842", "595 x 842", "595 x 842"}));
+    const std::string mixed = MakePagesPdf(m_dir, {{595, 842}, {612, 792}, {595, 842}});
+    received = documents.size();
+    reply = print(mixed, office);
+    ASSERT_TRUE(reply.contains("value")) << reply;
+    documents = s_cups->WaitForDocuments(office, received + 1, 60);
+    ASSERT_GT(documents.size(), received);
+    EXPECT_EQ(PageSizes(documents.back()),
+              (std::vector<std::string>{"595 x 842", "612 x 792", "595 x 842"}));
+
+    // The PDF printer keeps the page's bytes as they are.
+    reply = print(mixed, "Quillbay PDF");
+    ASSERT_TRUE(reply.contains("value")) << reply;
+    EXPECT_TRUE(testing_support::ReadFile(reply["value"]["where"]) == mixed)
+        << reply["value"]["where"];
+
+    // Previewed: its first page as the preview, nothing printed.
+    socket.Request({{"op", "set"}, {"preview", true}});
+    size_t mark = socket.Events().size();
+    reply = print(a4, office);
+    ASSERT_TRUE(reply.contains("value")) << reply;
+    const int previewed = WaitForEvent(socket, mark, [](const json &e) {
+        return e.value("stage", "") == "finished" && e.contains("preview");
+    });
+    ASSERT_GE(previewed, 0) << json(socket.Events());
+    EXPECT_TRUE(socket.Events()[previewed]["preview"].contains("png"));
+    socket.Request({{"op", "set"}, {"preview", false}});
+
+    // Refusals: the code, nothing sent, a refused line in the job log.
+    const std::string label = MakeLabelPdf(m_dir);
+    const std::string before = s_labels->Listener("rawlabel").Received();
+    received = s_cups->Documents(office).size();
+    auto refusal = [&](json request) {
+        request["op"] = "document";
+        return socket.Request(request)["error"].value("code", "(none)");
+    };
+    EXPECT_EQ(refusal({{"printer", "no such printer"}, {"base64", Base64Of(label)}}),
+              "no-printer");
+    EXPECT_EQ(refusal({{"printer", office}, {"base64", "not base64!"}}), "bad-document");
+    EXPECT_EQ(refusal({{"printer", office}, {"base64", ""}}), "bad-document");
+    EXPECT_EQ(refusal({{"printer", office}, {"base64", Base64Of("^XA^XZ")}}), "bad-document");
+    EXPECT_EQ(refusal({{"printer", office}, {"base64", Base64Of(label)}, {"format", "png"}}),
+              "bad-document");
+    EXPECT_EQ(refusal({{"printer", office}, {"base64", Base64Of("%PDF-1.4\n%%EOF garbage")}}),
+              "bad-document");
+    EXPECT_EQ(refusal({{"printer", "rawlabel"}, {"base64", Base64Of(label)}}), "raw-printer");
+    EXPECT_EQ(refusal({{"printer", office}, {"base64", 42}}), "bad-request");
+    EXPECT_EQ(refusal({{"printer", office}, {"base64", Base64Of(label)}, {"fit", "stretch"}}),
+              "bad-request");
+    const std::string listing = testing_support::Run({JOBS_TOOL_PATH, "7"}).output;
+    size_t refused = 0;
+    for (size_t at = listing.find("refused: "); at != std::string::npos;
+         at = listing.find("refused: ", at + 1))
+        ++refused;
+    EXPECT_EQ(refused, 7u) << listing;
+    // Only a document's message may be larger than a request.
+    const json large = socket.Request({{"op", "echo"}, {"value", std::string(2 << 20, 'A')}});
+    EXPECT_EQ(large["error"].value("code", ""), "too-large") << large.dump().substr(0, 300);
+    EXPECT_EQ(s_labels->Listener("rawlabel").Received(), before);
+    EXPECT_EQ(s_cups->Documents(office).size(), received);
 }
 
 } // namespace bridge_test

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include "BridgeFiles.h"
@@ -46,6 +47,8 @@ const tool_options::ToolInfo kTool = {
     "  --status             say what answers on the port, and for whom\n"
     "  --idle-timeout S     end an HTTP session unused for S seconds (300)\n"
     "  --max-request BYTES  largest request or message (1048576)\n"
+    "  --max-document BYTES largest WebSocket message carrying a document\n"
+    "                       as base64 (50331648)\n"
     "  --max-sessions N     page sessions open at once (100)\n"
     "  --max-objects N      objects per session (32)\n"
     "  --max-calls N        calls in flight per session (16)\n"
@@ -159,6 +162,10 @@ int Dispatch(const BridgeOptions &options) {
 int main(int argc, char **argv) {
     if (tool_options::AnswersStandardOption(argc, argv, kTool))
         return 0;
+    // A document's megabytes are mapped for it alone and given back when it
+    // is done: the allocator would otherwise raise this threshold after the
+    // first large document and keep the next ones in its heap.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
     BridgeOptions options;
     std::string error;
     if (!ParseOptions(argc, argv, options, error)) {

@@ -149,6 +149,29 @@ declare namespace Quillbay {
         printerJob?: number;
     }
 
+    /** How printDocument() prints. */
+    interface DocumentOptions {
+        /** The printer; absent or null: the connection's, else the default. */
+        printer?: string | null;
+        /** What the bytes are; absent: known from the bytes. */
+        format?: "pdf" | "png" | "jpeg";
+        /** "actual" (the default): at 100 % on the printer's paper of the
+         *  document's size; "fit": scaled to the printer's paper. */
+        fit?: "actual" | "fit";
+        /** The job's name; absent: the page's title. */
+        title?: string;
+    }
+
+    /** A document's job as printDocument() answers it. */
+    interface DocumentJob {
+        job: number;
+        printer: string;
+        format: "pdf" | "png" | "jpeg";
+        pages: number;
+        where: string;
+        cupsJob?: number;
+    }
+
     /** A connection's own settings, as set() answers them. */
     interface Settings {
         /** The printer the connection's jobs go to; null: the default. */
@@ -190,6 +213,14 @@ declare namespace Quillbay {
          *  bytes), "too-large", "document-printer" (the printer would print
          *  them as a document), "previewing" or "not-printed", sending nothing. */
         printRaw(printer: string | null, data: string | Uint8Array | ArrayBuffer): Promise<RawJob>;
+        /** Prints a PDF, PNG or JPEG the page has (a carrier's label, a
+         *  server's invoice) as it is, as one job with the connection's
+         *  copies; a string is the document as base64. Rejects with
+         *  "no-printer", "bad-document" (no PDF, PNG or JPEG, another format
+         *  than the one named, a broken or encrypted PDF), "raw-printer" (a
+         *  queue of printer commands only), "too-large" or "not-printed". */
+        printDocument(data: string | Uint8Array | ArrayBuffer | Blob,
+                      options?: DocumentOptions): Promise<DocumentJob>;
         close(): void;
         addEventListener(type: "job", listener: (event: CustomEvent<JobEvent>) => void): void;
         addEventListener(type: "printer", listener: (event: CustomEvent<PrinterEvent>) => void): void;

@@ -187,6 +187,16 @@ function toBase64(data) {
     return window.btoa(text);
 }
 
+// A document as base64: a string is taken as base64 already; a Blob is
+// read first.
+function base64Of(data) {
+    if (typeof data === "string")
+        return Promise.resolve(data);
+    if (typeof Blob !== "undefined" && data instanceof Blob)
+        return data.arrayBuffer().then(toBase64);
+    return Promise.resolve(toBase64(data));
+}
+
 function dispatchEvents(list, target) {
     (list || []).map(withPreviewAddresses).forEach(function(event) {
         if (target)
@@ -519,6 +529,18 @@ function Connection(socket) {
             else
                 message.base64 = toBase64(data);
             return request(message).then(function(reply) { return reply.value; });
+        },
+        printDocument : function(data, options) {
+            options = options || {};
+            return base64Of(data).then(function(text) {
+                var message = {op : "document", base64 : text};
+                ["printer", "format", "fit"].forEach(function(name) {
+                    if (options[name] !== undefined && options[name] !== null)
+                        message[name] = options[name];
+                });
+                message.title = options.title !== undefined ? options.title : document.title;
+                return request(message);
+            }).then(function(reply) { return reply.value; });
         },
         close : function() { socket.close(); },
         addEventListener : target.addEventListener.bind(target),

@@ -75,9 +75,9 @@ void TellUser(const JobOutcome &outcome, const std::string &printer, const std::
 } // namespace
 
 JobHandOver::JobHandOver(PrinterInfo printer, std::string title, int paperWidth, int paperLength,
-                         int copies)
+                         SubmitSettings settings)
     : m_printer(std::move(printer)), m_title(std::move(title)), m_paperWidth(paperWidth),
-      m_paperLength(paperLength), m_copies(copies) {}
+      m_paperLength(paperLength), m_settings(std::move(settings)) {}
 
 JobOutcome JobHandOver::Failed(const JobFile &file) {
     JobOutcome outcome;
@@ -101,7 +101,7 @@ JobOutcome JobHandOver::Deliver(JobFile &file) {
         return Record(outcome, false, 0);
     }
     outcome.printed = CupsSubmit(m_printer, file.Path(), m_title, m_paperWidth, m_paperLength,
-                                 outcome.where, outcome.error, &outcome.cupsJob, m_copies);
+                                 outcome.where, outcome.error, &outcome.cupsJob, m_settings);
     if (outcome.printed) {
         file.Discard();
         return Record(outcome, false, 0);

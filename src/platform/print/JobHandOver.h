@@ -28,10 +28,10 @@ struct JobOutcome {
 
 class JobHandOver {
 public:
-    // The paper is in tenths of a millimetre, as the page was made; copies
-    // are asked of a CUPS printer.
+    // The paper is in tenths of a millimetre, as the page was made; the
+    // settings (copies, scaling) are asked of a CUPS printer.
     JobHandOver(PrinterInfo printer, std::string title, int paperWidth, int paperLength,
-                int copies = 1);
+                SubmitSettings settings = {});
 
     // The job's document could not be written (the file's error): nothing
     // printed, nothing kept.
@@ -53,7 +53,7 @@ private:
     std::string m_title;
     int m_paperWidth;
     int m_paperLength;
-    int m_copies;
+    SubmitSettings m_settings;
 };
 
 } // namespace platform::print

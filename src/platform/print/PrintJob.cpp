@@ -76,8 +76,10 @@ void Report(const PrinterState &state, print::JobEvent::Stage stage,
 }
 
 print::JobHandOver HandOverOf(const PrinterState &state) {
+    print::SubmitSettings settings;
+    settings.copies = state.copies;
     return print::JobHandOver(state.printer, state.title, state.paperWidth, state.paperLength,
-                              state.copies);
+                              settings);
 }
 
 // A job that ended without printing: the caller learns why from the last

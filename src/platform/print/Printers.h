@@ -110,12 +110,31 @@ void CupsDescriptions(std::vector<PrinterDescription> &printers);
 void CupsDetails(PrinterInfo &printer, int paperWidth, int paperLength);
 // The destination's own resolution (dpi and dots), where it gives one.
 void CupsResolution(PrinterInfo &printer);
+// How a job's PDF goes to a CUPS queue besides its paper: its copies;
+// scaled to fit the printer's own paper rather than at 100 % on the paper
+// of its size (fit); handed to a printer that takes PDF itself as it is,
+// past CUPS' filters, which put every page of a job on one paper, so that
+// each page keeps its own (unfiltered); and what the job's line in the job
+// log adds (note).
+struct SubmitSettings {
+    int copies = 1;
+    bool fit = false;
+    bool unfiltered = false;
+    std::string note;
+};
+
 // Sends a job's PDF to its queue: true with where naming the queue and the
 // job (and job, when asked for, its number), or false with where saying why
 // and error the platform's code for it.
 bool CupsSubmit(const PrinterInfo &printer, const std::string &pdfPath, const std::string &title,
                 int paperWidth, int paperLength, std::string &where, DWORD &error,
-                int *job = nullptr, int copies = 1);
+                int *job = nullptr, const SubmitSettings &settings = {});
+// Whether a queue's printer takes PDF itself: a driverless printer reached
+// over IPP that lists application/pdf among its document formats.
+bool CupsTakesPdfItself(const std::string &queue);
+// Whether a queue has no driver at all (a raw queue): it passes what it
+// gets to its device unchanged, so only the printer's own commands print.
+bool CupsRawQueue(const std::string &queue);
 // Why the server did not take a job for the queue (the last request's
 // error): in words, and as the platform's code.
 void CupsRefusal(const std::string &queue, std::string &why, DWORD &error);

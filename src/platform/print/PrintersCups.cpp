@@ -562,7 +562,7 @@ void CupsResolution(PrinterInfo &printer) {
 
 bool CupsSubmit(const PrinterInfo &printer, const std::string &pdfPath, const std::string &title,
                 int paperWidth, int paperLength, std::string &where, DWORD &error, int *jobNumber,
-                int copies) {
+                const SubmitSettings &settings) {
     if (printer.driverPending) {
         error = ERROR_INVALID_PRINTER_STATE;
         where = "CUPS has no driver yet for " + printer.name +
@@ -573,13 +573,21 @@ bool CupsSubmit(const PrinterInfo &printer, const std::string &pdfPath, const st
     int width, length;
     PortraitSize(paperWidth, paperLength, width, length);
     const std::string media = printer.media.empty() ? PwgName(width, length) : printer.media;
+    // Fitted, a page goes on the printer's own paper; unfiltered, each page
+    // on its own: neither names a paper.
+    const bool ownPaper = !settings.fit && !settings.unfiltered;
     cups_option_t *options = nullptr;
     int count = 0;
-    count = cupsAddOption(CUPS_MEDIA, media.c_str(), count, &options);
-    count = cupsAddOption("print-scaling", "none", count, &options);
-    count = cupsAddOption("document-format", CUPS_FORMAT_PDF, count, &options);
-    if (copies > 1)
-        count = cupsAddOption("copies", std::to_string(copies).c_str(), count, &options);
+    if (ownPaper)
+        count = cupsAddOption(CUPS_MEDIA, media.c_str(), count, &options);
+    count = cupsAddOption("print-scaling", settings.fit ? "fit" : "none", count, &options);
+    // CUPS' own type for a PDF made ready for its printer: its filters pass
+    // it on to a printer that takes PDF as it is.
+    count = cupsAddOption("document-format",
+                          settings.unfiltered ? "application/vnd.cups-pdf" : CUPS_FORMAT_PDF,
+                          count, &options);
+    if (settings.copies > 1)
+        count = cupsAddOption("copies", std::to_string(settings.copies).c_str(), count, &options);
     const std::string queue = printer.name.substr(0, printer.name.find('/'));
     const int job = cupsPrintFile2(CUPS_HTTP_DEFAULT, queue.c_str(), pdfPath.c_str(), title.c_str(),
                                    count, options);
@@ -591,16 +599,32 @@ bool CupsSubmit(const PrinterInfo &printer, const std::string &pdfPath, const st
     if (jobNumber)
         *jobNumber = job;
     where = "CUPS queue " + printer.name + ", job " + std::to_string(job);
-    if (copies > 1)
-        where += ", " + std::to_string(copies) + " copies";
-    if (!printer.media.empty() &&
+    if (settings.copies > 1)
+        where += ", " + std::to_string(settings.copies) + " copies";
+    if (ownPaper && !printer.media.empty() &&
         !SamePaper(printer.mediaWidth, printer.mediaLength, width, length)) {
         char note[160];
         snprintf(note, sizeof note, ", on %s (the page is %g x %g mm)", media.c_str(),
                  paperWidth / 10.0, paperLength / 10.0);
         where += note;
     }
+    if (!settings.note.empty())
+        where += ", " + settings.note;
     return true;
+}
+
+bool CupsTakesPdfItself(const std::string &queue) {
+    CupsDestination destination(queue);
+    const std::string device = destination.Dest() ? destination.Option("device-uri") : "";
+    std::vector<std::string> formats;
+    if ((device.rfind("ipp://", 0) != 0 && device.rfind("ipps://", 0) != 0) ||
+        !PrinterFormats(device, formats))
+        return false;
+    for (const std::string &format : formats) {
+        if (format == CUPS_FORMAT_PDF)
+            return true;
+    }
+    return false;
 }
 
 bool CupsJobState(int job, std::string &state, std::string &reason) {

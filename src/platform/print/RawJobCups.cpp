@@ -117,6 +117,17 @@ RawRoute CupsRawRoute(const std::string &queue) {
     return route;
 }
 
+bool CupsRawQueue(const std::string &queue) {
+    CupsDestination destination(queue);
+    if (!destination.Dest())
+        return false;
+    const std::string device = destination.Option("device-uri");
+    // CUPS' own name for a queue without a driver: asking it costs no
+    // download of the queue's PPD.
+    return device.rfind("ipp://", 0) != 0 && device.rfind("ipps://", 0) != 0 &&
+           destination.Option("printer-make-and-model") == "Local Raw Printer";
+}
+
 bool CupsSubmitRaw(const std::string &queue, const std::string &bytes, const std::string &title,
                    int copies, int &job, std::string &why, DWORD &error) {
     const std::string name = queue.substr(0, queue.find('/'));

@@ -79,7 +79,19 @@ async function rawCommands(): Promise<number> {
     return job.job + settings.copies + (label?.custom?.max.width ?? 0) + (job.printerJob ?? 0);
 }
 
+// A carrier's label the page fetched, printed as it is.
+async function carrierLabel(): Promise<number> {
+    const bridge = await Quillbay.connect();
+    const label: Blob = await (await fetch("/labels/1Z42.pdf")).blob();
+    const job: Quillbay.DocumentJob = await bridge.printDocument(label, { printer: "zpl203", title: "1Z42" });
+    await bridge.printDocument("JVBERi0xLjQK", { format: "pdf", fit: "fit" });
+    // @ts-expect-error fit is "actual" or "fit"
+    await bridge.printDocument(new Uint8Array([0x89]), { fit: "stretch" });
+    return job.pages + (job.cupsJob ?? 0);
+}
+
 previewThenPrint().then(console.log);
 rawCommands().then(console.log);
+carrierLabel().then(console.log);
 printLabel().then(console.log, (error: Quillbay.QuillbayError) => console.log(error.code, error.number));
 legacyPage();
