@@ -124,9 +124,12 @@ __attribute__((target("ssse3"))) void RgbToPixelsShuffled(const unsigned char *r
 }
 #endif
 
+// The shuffle where the processor has it, the portable loop everywhere else;
+// QUILLBAY_NO_SIMD (any value) takes the portable loop on any processor, so
+// that one machine's tests check both.
 void RgbRowToPixels(const unsigned char *row, DWORD *line, int width, const unsigned char *end) {
 #if defined(__x86_64__)
-    static const bool shuffle = __builtin_cpu_supports("ssse3");
+    static const bool shuffle = __builtin_cpu_supports("ssse3") && !getenv("QUILLBAY_NO_SIMD");
     if (shuffle)
         return RgbToPixelsShuffled(row, line, width, end);
 #endif

@@ -151,13 +151,15 @@ TEST_F(BridgeLoad, AThousandSessionsInARowLeaveNothingBehind) {
     const long grown = status["residentBytes"].get<long>() - warm;
     RecordProperty("ResidentAfter100", std::to_string(warm));
     RecordProperty("GrowthAfter1000", std::to_string(grown));
+    EXPECT_EQ(PdfFiles(m_dir + "/prints").size(), static_cast<size_t>(sessions));
+    EXPECT_EQ(CheckAll(labels, 10, 100), "");
 #if !defined(UNDER_ADDRESS_SANITIZER)
     // (AddressSanitizer holds freed memory back for a while: not there.)
+    SKIP_UNDER_EMULATION("the bound on the bridge's memory: the emulator's own memory grows with "
+                         "every thread the bridge starts (about 300 KB a session)");
     EXPECT_LT(grown, 8L << 20) << "resident " << warm << " after 100 sessions, "
                                << status["residentBytes"] << " after 1000";
 #endif
-    EXPECT_EQ(PdfFiles(m_dir + "/prints").size(), static_cast<size_t>(sessions));
-    EXPECT_EQ(CheckAll(labels, 10, 100), "");
 }
 
 } // namespace bridge_test

@@ -17,8 +17,14 @@
 set -euo pipefail
 
 readonly class='{AE9D5D26-B784-4C47-8830-86B5D0CA1F7C}'
-readonly module=/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null ||
-  echo x86_64-linux-gnu)/quillbay/quillbay.so
+
+# The module's folder is the package's architecture's (a cross-built
+# package's is not this machine's).
+module_of() {
+  local arch
+  arch=$(dpkg-deb -f "$1" Architecture)
+  echo "/usr/lib/$(dpkg-architecture -a "$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)/quillbay/quillbay.so"
+}
 
 fail() { echo "FAILED: $*" >&2; exit 1; }
 step() { echo "[$(date +%T)] $*"; }
@@ -133,6 +139,7 @@ check_purged() {
 # Runs inside mmdebstrap's customize step: $1 is the root, $2 the package.
 inside() {
   root=$1 deb=$2
+  module=$(module_of "$deb")
   # The root is a machine of its own: its commands get none of the test
   # run's folders and servers, which are not there.
   unset TMPDIR XDG_CONFIG_HOME XDG_DATA_HOME XDG_STATE_HOME XDG_CACHE_HOME XDG_RUNTIME_DIR \
@@ -167,6 +174,9 @@ fi
 [ $# -eq 1 ] && [ -f "$1" ] || { echo "usage: fresh-root.sh PACKAGE.deb" >&2; exit 2; }
 deb=$(realpath "$1")
 skip() { echo "SKIPPED: $*"; exit 77; }
+package_arch=$(dpkg-deb -f "$deb" Architecture)
+[ "$package_arch" = "$(dpkg --print-architecture)" ] || [ "$package_arch" = all ] ||
+  skip "the package is for $package_arch; this $(dpkg --print-architecture) machine runs a root of its own architecture only"
 [ "$(id -u)" -eq 0 ] || skip "making a Debian root needs root"
 command -v mmdebstrap >/dev/null || skip "mmdebstrap is not installed"
 unshare --mount true 2>/dev/null || skip "this machine does not let root mount (needed for a root's /proc)"

@@ -52,9 +52,18 @@ struct Random {
     }
 };
 
+// The processor's spin-wait hint where it has one (as SpinWait's), else a
+// plain turn of the loop.
 void Pause(unsigned turns) {
-    for (unsigned i = 0; i < turns; ++i)
+    for (unsigned i = 0; i < turns; ++i) {
+#if defined(__x86_64__) || defined(__i386__)
         __builtin_ia32_pause();
+#elif defined(__aarch64__)
+        asm volatile("yield");
+#else
+        asm volatile("" ::: "memory");
+#endif
+    }
 }
 
 // One worker's life: lock, work on the counter, unlock, until told to stop

@@ -71,7 +71,7 @@ BridgeProcess::BridgeProcess(const TestAccount &account, const std::string &prog
 BridgeProcess::BridgeProcess(const std::string &program, const std::vector<std::string> &args,
                              unsigned short port) {
     m_logPath = NewLogPath();
-    std::vector<std::string> argv = Arguments(program, args, port);
+    std::vector<std::string> argv = Startable(Arguments(program, args, port));
     std::vector<char *> raw;
     for (std::string &a : argv)
         raw.push_back(a.data());

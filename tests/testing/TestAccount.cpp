@@ -94,10 +94,12 @@ std::vector<std::string> TestAccount::Environment(const std::vector<std::string>
     return Overlay(Overlay(inherited, own), env);
 }
 
-int TestAccount::Launch(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+int TestAccount::Launch(const std::vector<std::string> &command,
+                        const std::vector<std::string> &env,
                         std::vector<std::pair<int, int>> descriptors) const {
-    if (m_uid < 0 || argv.empty())
+    if (m_uid < 0 || command.empty())
         return -1;
+    const std::vector<std::string> argv = Startable(command);
     std::vector<std::string> environment = Environment(env);
     std::vector<char *> args, envp;
     for (const std::string &a : argv)

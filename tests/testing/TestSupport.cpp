@@ -155,7 +155,68 @@ std::string ReadFile(const std::string &path) {
     return data.str();
 }
 
-int Spawn(const std::vector<std::string> &argv, int *outputFd) {
+namespace {
+
+// The ELF machine a file is built for (its e_machine), 0 when it is no ELF
+// file (a script, a missing file).
+unsigned ElfMachine(const std::string &path) {
+    unsigned char header[20] = {};
+    std::ifstream in(path, std::ios::binary);
+    if (!in.read(reinterpret_cast<char *>(header), sizeof header) ||
+        std::string(reinterpret_cast<char *>(header), 4) != "\x7f" "ELF")
+        return 0;
+    const bool little = header[5] == 1;
+    return little ? header[18] | (header[19] << 8) : (header[18] << 8) | header[19];
+}
+
+std::vector<std::string> Words(const std::string &text) {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
+
+} // namespace
+
+const std::vector<std::string> &Emulator() {
+#ifdef QUILLBAY_BUILD_EMULATOR
+    static const char *const built = QUILLBAY_BUILD_EMULATOR;
+#else
+    static const char *const built = "";
+#endif
+    static const std::vector<std::string> emulator = [] {
+        const char *chosen = getenv("QUILLBAY_EMULATOR");
+        std::vector<std::string> words = Words(chosen ? chosen : built);
+        // Programs are started by path: a bare name is looked up on PATH.
+        if (!words.empty() && words[0].find('/') == std::string::npos) {
+            std::istringstream path(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin");
+            for (std::string folder; std::getline(path, folder, ':');) {
+                if (access((folder + "/" + words[0]).c_str(), X_OK) == 0) {
+                    words[0] = folder + "/" + words[0];
+                    break;
+                }
+            }
+        }
+        return words;
+    }();
+    return emulator;
+}
+
+std::vector<std::string> Startable(const std::vector<std::string> &argv) {
+    if (Emulator().empty() || argv.empty())
+        return argv;
+    // Under user-mode emulation /proc/self/exe is the emulated program.
+    static const unsigned own = ElfMachine("/proc/self/exe");
+    if (own == 0 || ElfMachine(argv[0]) != own)
+        return argv;
+    std::vector<std::string> started = Emulator();
+    started.insert(started.end(), argv.begin(), argv.end());
+    return started;
+}
+
+int Spawn(const std::vector<std::string> &command, int *outputFd) {
+    const std::vector<std::string> argv = Startable(command);
     std::vector<char *> args;
     for (const std::string &a : argv)
         args.push_back(const_cast<char *>(a.c_str()));

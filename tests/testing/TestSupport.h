@@ -47,6 +47,21 @@ struct ProcessResult {
     std::string output; // standard output
 };
 
+// The emulator the tests run under, as its words: the build's emulator
+// (a cross build's CMAKE_CROSSCOMPILING_EMULATOR), or QUILLBAY_EMULATOR
+// when set (empty: none). None for a native build.
+const std::vector<std::string> &Emulator();
+// The command that starts argv: argv itself, or, under an emulator, the
+// emulator in front when argv[0] is a program for the tests' own processor
+// (a built program), which this machine cannot start by itself. Every
+// start of a program by the test support goes through it.
+std::vector<std::string> Startable(const std::vector<std::string> &argv);
+
+// Skips the running test under an emulator, naming why it cannot run there.
+#define SKIP_UNDER_EMULATION(why)                                                                  \
+    if (!testing_support::Emulator().empty())                                                      \
+    GTEST_SKIP() << "under emulation: " << why
+
 // Runs a program with arguments and waits for it.
 ProcessResult Run(const std::vector<std::string> &argv);
 

@@ -25,6 +25,8 @@ protected:
     void SetUp() override {
         if (geteuid() != 0)
             GTEST_SKIP() << "needs root to run the tools as other users";
+        SKIP_UNDER_EMULATION("the tools start through setpriv, env and /bin/sh, which cannot "
+                             "start a program of the emulated processor");
         // A folder every user may enter, outside the test run's private one.
         char pattern[] = "/tmp/quillbay-users-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
