@@ -99,9 +99,12 @@ void HttpClient::OnStatus(DWORD dwStatus, LPVOID lpvInfo, DWORD dwInfoLength) {
             SetEvent(m_hComplete);
             break;
         }
-        case INTERNET_STATUS_REQUEST_COMPLETE:
+        case INTERNET_STATUS_REQUEST_COMPLETE: {
+            const auto *result = static_cast<const INTERNET_ASYNC_RESULT *>(lpvInfo);
+            m_dwCompletionError = result ? result->dwError : 0;
             SetEvent(m_hComplete);
             break;
+        }
         case INTERNET_STATUS_CLOSING_CONNECTION:
             m_log.Printf("--------------------: CLOSING_CONNECTION (%d)", dwInfoLength);
             CloseField(m_hRequest);
@@ -342,6 +345,7 @@ int HttpClient::ReadHeaders() {
 // as they are, the binary one negated), or what the wait answered.
 int HttpClient::ReadOnce(INTERNET_BUFFERSA &buffers, DWORD flags, int errorSign) {
     m_nPhase = 2;
+    m_dwCompletionError = 0;
     BOOL ok;
     DWORD error;
     {
@@ -353,9 +357,14 @@ int HttpClient::ReadOnce(INTERNET_BUFFERSA &buffers, DWORD flags, int errorSign)
         ResetEvent(m_hComplete);
         return 0;
     }
-    if (error == ERROR_IO_PENDING)
-        return WaitPending(error);
-    return errorSign * static_cast<int>(error);
+    if (error != ERROR_IO_PENDING)
+        return errorSign * static_cast<int>(error);
+    // A read that pends may complete with the reply broken off: that is
+    // the read's error, as if it had failed at once.
+    const int waited = WaitPending(error);
+    if (waited == 0 && m_dwCompletionError != 0)
+        return errorSign * static_cast<int>(m_dwCompletionError.exchange(0));
+    return waited;
 }
 
 // Clears the body for a text reply without writing zeros over the whole

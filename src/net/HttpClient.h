@@ -77,6 +77,9 @@ private:
     HANDLE m_hComplete = nullptr;
     HANDLE m_hAbort = nullptr;
     std::atomic<LONG> m_nPhase{3}; // 1 connecting, 2 requesting, 3 ignore every status
+    // The error a pending call completed with (its INTERNET_ASYNC_RESULT),
+    // for a read, whose completion says a reply was broken off.
+    std::atomic<DWORD> m_dwCompletionError{0};
     BOOL m_bSecure = FALSE;
     char *m_pReadBuf = nullptr;
     BOOL m_bEndOfData = FALSE;

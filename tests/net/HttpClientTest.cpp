@@ -215,6 +215,11 @@ TEST_F(Client, EachTextReplyIsItsOwnWholeTextAndNothingOfTheOneBefore) {
         << "the buffer past the text is cleared";
     EXPECT_EQ(post(Faults("/midbody")), static_cast<int>(ERROR_INTERNET_CONNECTION_ABORTED));
     EXPECT_EQ(Text(client), std::string(100, 'x'));
+    // The break comes while the client waits for more: its read completes
+    // with the error, which is the send's.
+    EXPECT_EQ(post(Faults("/midbody?ms=300")),
+              static_cast<int>(ERROR_INTERNET_CONNECTION_ABORTED));
+    EXPECT_EQ(Text(client), std::string(100, 'x'));
 }
 
 TEST_F(Client, SendsShareTheConnectionWhileTheServerKeepsIt) {

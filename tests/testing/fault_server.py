@@ -17,7 +17,7 @@ Paths (the query gives parameters):
   /status?code=C        status C with a short body
   /empty                an empty body
   /redirect?code=C&to=U a redirect to U
-  /midbody              Content-Length 1000, 100 bytes, then the close
+  /midbody?ms=D         Content-Length 1000, 100 bytes, then (D ms later) the close
   /silent               reads the request and never answers
   /stall                headers and 10 bytes of 1000, then silence
   /nothing              closes without a reply
@@ -128,6 +128,7 @@ def serve(conn, number):
                         ["Location: " + query.get("to", "/echo")])
             elif path == "/midbody":
                 conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + b"x" * 100)
+                time.sleep(int(query.get("ms", "0")) / 1000)
                 return
             elif path == "/silent":
                 while conn.recv(65536):
