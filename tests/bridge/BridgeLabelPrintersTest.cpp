@@ -471,7 +471,7 @@ LabelImage MakeLabelImage(const std::string &dir, int dpi) {
         pgm += static_cast<char>(dot ? 0 : 255);
     const std::string path = dir + "/label-" + std::to_string(dpi);
     testing_support::WriteFile(path + ".pgm", pgm);
-    testing_support::Run({"/usr/local/bin/convert", path + ".pgm", "-units", "PixelsPerInch",
+    testing_support::Run({"/usr/bin/convert", path + ".pgm", "-units", "PixelsPerInch",
                           "-density", std::to_string(dpi), "-type", "bilevel", path + ".png"});
     image.png = testing_support::ReadFile(path + ".png");
     return image;
@@ -602,7 +602,7 @@ TEST_F(BridgeLabelPrinters, DocumentsKeepTheirPagesOrAreRefusedWithNothingSent) 
     // Images become a page of their size: a PNG and a JPEG at 203 dpi are
     // 4 x 6 in.
     const LabelImage image = MakeLabelImage(m_dir, 203);
-    testing_support::Run({"/usr/local/bin/convert", m_dir + "/label-203.pgm", "-units",
+    testing_support::Run({"/usr/bin/convert", m_dir + "/label-203.pgm", "-units",
                           "PixelsPerInch", "-density", "203", m_dir + "/label-203.jpg"});
     for (const std::string &picture :
          {image.png, testing_support::ReadFile(m_dir + "/label-203.jpg")}) {
